@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what Quelt needs to build, run and test on Debian 12. Safe to run again:
+# apt-get is only called when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential g++ cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev libjpeg-dev libpng-dev
+  # tests: GoogleTest, the fuzzers' compiler, the other ZIP tools we must agree with, a headless X server
+  googletest libgtest-dev clang libclang-rt-14-dev
+  zip unzip p7zip-full libarchive-tools python3
+  xvfb xauth x11-apps imagemagick
+  # benchmarks only: the reference codecs we are measured against
+  zlib1g-dev libdeflate-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
