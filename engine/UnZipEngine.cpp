@@ -393,7 +393,8 @@ const TZipHeaderInfo& TUnZipEngine::Entry(int index) const {
 }
 
 TDateTime TUnZipEngine::EntryDateTime(int index) const {
-  return DosDateTimeOr(Entry(index).LastModFileDateTime, Now());
+  auto t = DosDateTimeToDateTime(Entry(index).LastModFileDateTime);
+  return t ? *t : Now();
 }
 
 void TUnZipEngine::SetEntryComment(int index, const std::string& text) {
