@@ -1,0 +1,317 @@
+#include "engine/DeflateEnc.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/Errors.h"
+
+namespace quelt {
+
+namespace {
+
+constexpr unsigned kHashMask = 0x7FFF;
+constexpr unsigned kWMask = 0x7FFF;
+constexpr int kHashShift = 5;
+// Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
+constexpr size_t kWindowPad = 64;
+
+inline uint16_t load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Number of equal bytes at the start of a and b, at most kMaxMatch.
+inline int commonLength(const uint8_t* a, const uint8_t* b) {
+  int len = 0;
+  do {
+    uint64_t x = load64(a + len) ^ load64(b + len);
+    if (x != 0) {
+      if constexpr (std::endian::native == std::endian::little) {
+        len += std::countr_zero(x) >> 3;
+      } else {
+        len += std::countl_zero(x) >> 3;
+      }
+      return std::min(len, TDeflateEncoder::kMaxMatch);
+    }
+    len += 8;
+  } while (len < TDeflateEncoder::kMaxMatch);
+  return TDeflateEncoder::kMaxMatch;
+}
+
+}  // namespace
+
+TDeflateEncoder::TDeflateEncoder()
+    : window_(kWindowSize + kWindowPad), prev_(kWSize), head_(kWSize) {}
+
+void TDeflateEncoder::initMatcher(int packLevel) {
+  // Parameters per level: good length, max lazy, nice length, max chain.
+  static constexpr TLevel kLevels[10] = {
+      {0, 0, 0, 0},         {4, 4, 8, 4},         {4, 5, 16, 8},      {4, 6, 32, 32},
+      {4, 4, 16, 16},       {8, 16, 32, 32},      {8, 16, 128, 128},  {8, 32, 128, 256},
+      {32, 128, 258, 1024}, {32, 258, 258, 4096},
+  };
+  level_ = kLevels[packLevel];
+
+  // Bytes left by the previous entry would still be compared past the end of this one; clear
+  // them so an entry's output depends on its own bytes only.
+  std::fill_n(window_.begin(), highWater_, uint8_t(0));
+  highWater_ = 0;
+  std::fill(head_.begin(), head_.end(), uint16_t(0));
+  strstart_ = 0;
+  blockStart_ = 0;
+  matchStart_ = 0;
+  hash_ = 0;
+  eof_ = false;
+  lookahead_ = 0;
+
+  size_t n = io_->Read(window_.data(), kWSize);
+  if (n > size_t(kWSize)) throw EAssertionFailed("read beyond the buffer");
+  if (n == 0) {
+    eof_ = true;
+    return;
+  }
+  lookahead_ = int(n);
+  highWater_ = lookahead_;
+  if (lookahead_ < kMinLookahead) refillWindow();
+  hash_ = ((hash_ << kHashShift) ^ window_[0]) & kHashMask;
+  hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
+}
+
+void TDeflateEncoder::slideWindow() {
+  uint8_t* win = window_.data();
+  std::memcpy(win, win + kWSize, kWSize);
+  matchStart_ -= kWSize;
+  strstart_ -= kWSize;
+  blockStart_ -= kWSize;
+  // Entries that fall out of the window become empty chains.
+  for (uint16_t& v : head_) v = uint16_t(v >= kWSize ? v - kWSize : 0);
+  for (uint16_t& v : prev_) v = uint16_t(v >= kWSize ? v - kWSize : 0);
+}
+
+// Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
+// window down by half once strstart nears its end.
+void TDeflateEncoder::refillWindow() {
+  do {
+    if (strstart_ + lookahead_ > kWindowSize) throw EAssertionFailed("a bit too far - deflate");
+    int more = kWindowSize - lookahead_ - strstart_;
+    if (strstart_ >= kWSize + kMaxDist) {
+      slideWindow();
+      more += kWSize;
+    }
+    if (eof_) break;
+    if (more < 2) throw EAssertionFailed("more < 2");
+    size_t n = io_->Read(window_.data() + strstart_ + lookahead_, size_t(more));
+    if (n > size_t(more)) throw EAssertionFailed("read beyond the buffer");
+    if (n == 0) {
+      eof_ = true;
+    } else {
+      lookahead_ += int(n);
+      highWater_ = std::max(highWater_, strstart_ + lookahead_);
+    }
+  } while (lookahead_ < kMinLookahead && !eof_);
+}
+
+// Walks the hash chain from chainStart for the longest match at strstart_ that beats
+// prevLength; sets matchStart_ when it finds one. The result may exceed the lookahead.
+int TDeflateEncoder::longestMatch(unsigned chainStart, int prevLength) {
+  const uint8_t* win = window_.data();
+  const uint16_t* prev = prev_.data();
+  const int strstart = strstart_;
+  if (strstart > kWindowSize - kMinLookahead) throw EAssertionFailed("Insufficient lookahead");
+  if (int(chainStart) >= strstart) throw EAssertionFailed("No Future");
+
+  unsigned chain = unsigned(level_.maxChain);
+  if (prevLength >= level_.goodLength) chain >>= 2;
+  const int nice = level_.niceLength;
+  const unsigned limit = strstart > kMaxDist ? unsigned(strstart - kMaxDist) : 0;
+  const uint8_t* scan = win + strstart;
+  int best = prevLength;
+  int bestStart = matchStart_;
+  // A candidate can only beat `best` if its bytes best-1 and best match and so do its first
+  // two; testing those first skips most candidates without a loop.
+  uint16_t scanStart = load16(scan);
+  uint16_t scanEnd = load16(scan + best - 1);
+  unsigned cur = chainStart;
+  for (;;) {
+    const uint8_t* m = win + cur;
+    // Fetched before the tests below so that a mispredicted test does not delay the walk.
+    unsigned next = prev[cur & kWMask];
+    if (load16(m + best - 1) == scanEnd && load16(m) == scanStart) {
+      int len = commonLength(scan, m);
+      if (len > best) {
+        bestStart = int(cur);
+        best = len;
+        if (len >= nice) break;
+        scanEnd = load16(scan + best - 1);
+      }
+    }
+    if (next <= limit || --chain == 0) break;
+    cur = next;
+  }
+  matchStart_ = bestStart;
+  return best;
+}
+
+void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
+  const uint8_t* win = window_.data();
+  if (std::memcmp(win + start, win + match, size_t(length)) != 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Start: %d, Match: %d, Length: %d", start, match, length);
+    throw EInvalidMatch(text);
+  }
+}
+
+uint64_t TDeflateEncoder::endBlock(bool last) {
+  const uint8_t* data = blockStart_ >= 0 ? window_.data() + blockStart_ : nullptr;
+  return trees_.EmitBlock(bits_, data, uint64_t(strstart_ - blockStart_), last);
+}
+
+// Lazy evaluation: a match found at one position is emitted only if the next position does
+// not start a longer one.
+uint64_t TDeflateEncoder::deflateLazy() {
+  uint8_t* const win = window_.data();
+  uint16_t* const prev = prev_.data();
+  uint16_t* const head = head_.data();
+  const int maxLazy = level_.maxLazy;
+  int matchLength = kMinMatch - 1;
+  bool matchAvailable = false;
+
+  while (lookahead_ > 0) {
+    // Working copies in locals: the tally's byte stores would otherwise force reloads.
+    int s = strstart_;
+    unsigned h = ((hash_ << kHashShift) ^ win[s + 2]) & kHashMask;
+    unsigned chainStart = head[h];
+    prev[s & kWMask] = uint16_t(chainStart);
+    head[h] = uint16_t(s);
+    hash_ = h;
+
+    int prevLength = matchLength;
+    int prevMatch = matchStart_;
+    matchLength = kMinMatch - 1;
+    if (chainStart != 0 && prevLength < maxLazy && s - int(chainStart) <= kMaxDist) {
+      matchLength = std::min(longestMatch(chainStart, prevLength), lookahead_);
+      // A short match far back costs more bits than its three literals.
+      if (matchLength == kMinMatch && s - matchStart_ > kTooFar) matchLength = kMinMatch - 1;
+    }
+
+    if (prevLength >= kMinMatch && matchLength <= prevLength) {
+      verifyMatch(s - 1, prevMatch, prevLength);
+      bool flush = trees_.TallyMatch(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch),
+                                     s - blockStart_);
+      lookahead_ -= prevLength - 1;
+      // Insert the strings inside the match too: later matches may start there.
+      for (int k = prevLength - 2; k > 0; --k) {
+        ++s;
+        h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
+        prev[s & kWMask] = head[h];
+        head[h] = uint16_t(s);
+      }
+      hash_ = h;
+      matchAvailable = false;
+      matchLength = kMinMatch - 1;
+      strstart_ = s + 1;
+      if (flush) {
+        endBlock(false);
+        blockStart_ = strstart_;
+      }
+    } else if (matchAvailable) {
+      if (trees_.TallyLiteral(win[s - 1], s - blockStart_)) {
+        endBlock(false);
+        blockStart_ = s;
+      }
+      strstart_ = s + 1;
+      --lookahead_;
+    } else {
+      matchAvailable = true;
+      strstart_ = s + 1;
+      --lookahead_;
+    }
+    if (lookahead_ < kMinLookahead) refillWindow();
+  }
+  if (matchAvailable) (void)trees_.TallyLiteral(win[strstart_ - 1], strstart_ - blockStart_);
+  return endBlock(true);
+}
+
+// Greedy matching: every match found is taken; the strings inside long matches are not
+// inserted.
+uint64_t TDeflateEncoder::deflateQuick() {
+  uint8_t* const win = window_.data();
+  uint16_t* const prev = prev_.data();
+  uint16_t* const head = head_.data();
+  const int maxInsert = level_.maxLazy;
+  int matchLength = 0;
+
+  while (lookahead_ > 0) {
+    int s = strstart_;
+    unsigned h = ((hash_ << kHashShift) ^ win[s + 2]) & kHashMask;
+    unsigned chainStart = head[h];
+    prev[s & kWMask] = uint16_t(chainStart);
+    head[h] = uint16_t(s);
+
+    if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
+      matchLength = std::min(longestMatch(chainStart, kMinMatch - 1), lookahead_);
+
+    bool flush;
+    if (matchLength >= kMinMatch) {
+      verifyMatch(s, matchStart_, matchLength);
+      flush = trees_.TallyMatch(unsigned(s - matchStart_), unsigned(matchLength - kMinMatch),
+                                s - blockStart_);
+      lookahead_ -= matchLength;
+      if (matchLength <= maxInsert) {
+        for (int k = matchLength - 1; k > 0; --k) {
+          ++s;
+          h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
+          prev[s & kWMask] = head[h];
+          head[h] = uint16_t(s);
+        }
+        ++s;
+      } else {
+        s += matchLength;
+        h = win[s];
+        h = ((h << kHashShift) ^ win[s + 1]) & kHashMask;
+      }
+      matchLength = 0;
+    } else {
+      flush = trees_.TallyLiteral(win[s], s - blockStart_);
+      --lookahead_;
+      ++s;
+    }
+    hash_ = h;
+    strstart_ = s;
+    if (flush) {
+      endBlock(false);
+      blockStart_ = strstart_;
+    }
+    if (lookahead_ < kMinLookahead) refillWindow();
+  }
+  return endBlock(true);
+}
+
+TDeflateResult TDeflateEncoder::Deflate(TEncodeIO& io, int packLevel) {
+  const int level = std::clamp(packLevel, 1, 9);
+  io_ = &io;
+  bits_.Start(io);
+  trees_.Start(level);
+  initMatcher(level);
+  uint64_t size = level <= 3 ? deflateQuick() : deflateLazy();
+
+  TDeflateResult result;
+  // The size is what was really handed over; the block decisions' own count must agree.
+  result.CompressedSize = bits_.BytesWritten();
+  if (result.CompressedSize != size || bits_.PendingBits() != 0)
+    throw EAssertionFailed("compressed size does not match the bytes written");
+  result.Method = trees_.Method();
+  result.Flags = level <= 2 ? 4 : level >= 8 ? 2 : 0;
+  result.InternalAttributes = trees_.InternalAttributes();
+  return result;
+}
+
+}  // namespace quelt
