@@ -119,22 +119,20 @@ void TDeflateEncoder::refillWindow() {
   } while (lookahead_ < kMinLookahead && !eof_);
 }
 
-// Walks the hash chain from chainStart for the longest match at strstart_ that beats
-// prevLength; sets matchStart_ when it finds one. The result may exceed the lookahead.
-int TDeflateEncoder::longestMatch(unsigned chainStart, int prevLength) {
-  const uint8_t* win = window_.data();
-  const uint16_t* prev = prev_.data();
-  const int strstart = strstart_;
+// Walks the hash chain from chainStart for the longest match at `strstart` that beats
+// prevLength; sets matchStart when it finds one. The result may exceed the lookahead.
+inline int TDeflateEncoder::longestMatch(const uint8_t* win, const uint16_t* prev, int strstart,
+                                         unsigned chainStart, int prevLength, const TLevel& level,
+                                         int& matchStart) {
   if (strstart > kWindowSize - kMinLookahead) throw EAssertionFailed("Insufficient lookahead");
   if (int(chainStart) >= strstart) throw EAssertionFailed("No Future");
 
-  unsigned chain = unsigned(level_.maxChain);
-  if (prevLength >= level_.goodLength) chain >>= 2;
-  const int nice = level_.niceLength;
+  unsigned chain = unsigned(level.maxChain);
+  if (prevLength >= level.goodLength) chain >>= 2;
+  const int nice = level.niceLength;
   const unsigned limit = strstart > kMaxDist ? unsigned(strstart - kMaxDist) : 0;
   const uint8_t* scan = win + strstart;
   int best = prevLength;
-  int bestStart = matchStart_;
   // A candidate can only beat `best` if its bytes best-1 and best match and so do its first
   // two; testing those first skips most candidates without a loop.
   uint16_t scanStart = load16(scan);
@@ -147,7 +145,7 @@ int TDeflateEncoder::longestMatch(unsigned chainStart, int prevLength) {
     if (load16(m + best - 1) == scanEnd && load16(m) == scanStart) {
       int len = commonLength(scan, m);
       if (len > best) {
-        bestStart = int(cur);
+        matchStart = int(cur);
         best = len;
         if (len >= nice) break;
         scanEnd = load16(scan + best - 1);
@@ -156,7 +154,6 @@ int TDeflateEncoder::longestMatch(unsigned chainStart, int prevLength) {
     if (next <= limit || --chain == 0) break;
     cur = next;
   }
-  matchStart_ = bestStart;
   return best;
 }
 
@@ -174,39 +171,45 @@ uint64_t TDeflateEncoder::endBlock(bool last) {
   return trees_.EmitBlock(bits_, data, uint64_t(strstart_ - blockStart_), last);
 }
 
+// The two loops below work on local copies of the position state, which stay in registers;
+// the members are brought up to date around the calls that use them.
+#define QUELT_SAVE_STATE() \
+  (strstart_ = s, lookahead_ = la, hash_ = h, blockStart_ = bs, matchStart_ = ms)
+#define QUELT_LOAD_STATE() (s = strstart_, la = lookahead_, bs = blockStart_, ms = matchStart_)
+
 // Lazy evaluation: a match found at one position is emitted only if the next position does
 // not start a longer one.
 uint64_t TDeflateEncoder::deflateLazy() {
   uint8_t* const win = window_.data();
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
-  const int maxLazy = level_.maxLazy;
+  const TLevel level = level_;
+  int s = strstart_, la = lookahead_, ms = matchStart_;
+  unsigned h = hash_;
+  int64_t bs = blockStart_;
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
 
-  while (lookahead_ > 0) {
-    // Working copies in locals: the tally's byte stores would otherwise force reloads.
-    int s = strstart_;
-    unsigned h = ((hash_ << kHashShift) ^ win[s + 2]) & kHashMask;
+  while (la > 0) {
+    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
     unsigned chainStart = head[h];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
-    hash_ = h;
 
     int prevLength = matchLength;
-    int prevMatch = matchStart_;
+    int prevMatch = ms;
     matchLength = kMinMatch - 1;
-    if (chainStart != 0 && prevLength < maxLazy && s - int(chainStart) <= kMaxDist) {
-      matchLength = std::min(longestMatch(chainStart, prevLength), lookahead_);
+    if (chainStart != 0 && prevLength < level.maxLazy && s - int(chainStart) <= kMaxDist) {
+      matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
       // A short match far back costs more bits than its three literals.
-      if (matchLength == kMinMatch && s - matchStart_ > kTooFar) matchLength = kMinMatch - 1;
+      if (matchLength == kMinMatch && s - ms > kTooFar) matchLength = kMinMatch - 1;
     }
 
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       verifyMatch(s - 1, prevMatch, prevLength);
       bool flush = trees_.TallyMatch(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch),
-                                     s - blockStart_);
-      lookahead_ -= prevLength - 1;
+                                     s - bs);
+      la -= prevLength - 1;
       // Insert the strings inside the match too: later matches may start there.
       for (int k = prevLength - 2; k > 0; --k) {
         ++s;
@@ -214,29 +217,35 @@ uint64_t TDeflateEncoder::deflateLazy() {
         prev[s & kWMask] = head[h];
         head[h] = uint16_t(s);
       }
-      hash_ = h;
       matchAvailable = false;
       matchLength = kMinMatch - 1;
-      strstart_ = s + 1;
+      ++s;
       if (flush) {
+        QUELT_SAVE_STATE();
         endBlock(false);
-        blockStart_ = strstart_;
+        bs = s;
       }
     } else if (matchAvailable) {
-      if (trees_.TallyLiteral(win[s - 1], s - blockStart_)) {
+      if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+        QUELT_SAVE_STATE();
         endBlock(false);
-        blockStart_ = s;
+        bs = s;
       }
-      strstart_ = s + 1;
-      --lookahead_;
+      ++s;
+      --la;
     } else {
       matchAvailable = true;
-      strstart_ = s + 1;
-      --lookahead_;
+      ++s;
+      --la;
     }
-    if (lookahead_ < kMinLookahead) refillWindow();
+    if (la < kMinLookahead) {
+      QUELT_SAVE_STATE();
+      refillWindow();
+      QUELT_LOAD_STATE();
+    }
   }
-  if (matchAvailable) (void)trees_.TallyLiteral(win[strstart_ - 1], strstart_ - blockStart_);
+  if (matchAvailable) (void)trees_.TallyLiteral(win[s - 1], s - bs);
+  QUELT_SAVE_STATE();
   return endBlock(true);
 }
 
@@ -246,26 +255,27 @@ uint64_t TDeflateEncoder::deflateQuick() {
   uint8_t* const win = window_.data();
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
-  const int maxInsert = level_.maxLazy;
+  const TLevel level = level_;
+  int s = strstart_, la = lookahead_, ms = matchStart_;
+  unsigned h = hash_;
+  int64_t bs = blockStart_;
   int matchLength = 0;
 
-  while (lookahead_ > 0) {
-    int s = strstart_;
-    unsigned h = ((hash_ << kHashShift) ^ win[s + 2]) & kHashMask;
+  while (la > 0) {
+    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
     unsigned chainStart = head[h];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
 
     if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
-      matchLength = std::min(longestMatch(chainStart, kMinMatch - 1), lookahead_);
+      matchLength = std::min(longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms), la);
 
     bool flush;
     if (matchLength >= kMinMatch) {
-      verifyMatch(s, matchStart_, matchLength);
-      flush = trees_.TallyMatch(unsigned(s - matchStart_), unsigned(matchLength - kMinMatch),
-                                s - blockStart_);
-      lookahead_ -= matchLength;
-      if (matchLength <= maxInsert) {
+      verifyMatch(s, ms, matchLength);
+      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      la -= matchLength;
+      if (matchLength <= level.maxLazy) {
         for (int k = matchLength - 1; k > 0; --k) {
           ++s;
           h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
@@ -280,20 +290,27 @@ uint64_t TDeflateEncoder::deflateQuick() {
       }
       matchLength = 0;
     } else {
-      flush = trees_.TallyLiteral(win[s], s - blockStart_);
-      --lookahead_;
+      flush = trees_.TallyLiteral(win[s], s - bs);
+      --la;
       ++s;
     }
-    hash_ = h;
-    strstart_ = s;
     if (flush) {
+      QUELT_SAVE_STATE();
       endBlock(false);
-      blockStart_ = strstart_;
+      bs = s;
     }
-    if (lookahead_ < kMinLookahead) refillWindow();
+    if (la < kMinLookahead) {
+      QUELT_SAVE_STATE();
+      refillWindow();
+      QUELT_LOAD_STATE();
+    }
   }
+  QUELT_SAVE_STATE();
   return endBlock(true);
 }
+
+#undef QUELT_SAVE_STATE
+#undef QUELT_LOAD_STATE
 
 TDeflateResult TDeflateEncoder::Deflate(TEncodeIO& io, int packLevel) {
   const int level = std::clamp(packLevel, 1, 9);

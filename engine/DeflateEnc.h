@@ -59,7 +59,8 @@ class TDeflateEncoder {
   void initMatcher(int packLevel);
   void refillWindow();
   void slideWindow();
-  int longestMatch(unsigned chainStart, int prevLength);
+  static int longestMatch(const uint8_t* win, const uint16_t* prev, int strstart,
+                          unsigned chainStart, int prevLength, const TLevel& level, int& matchStart);
   void verifyMatch(int start, int match, int length) const;
   uint64_t endBlock(bool last);
   uint64_t deflateLazy();
