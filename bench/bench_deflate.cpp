@@ -8,10 +8,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -41,13 +41,15 @@ Bytes readWhole(const fs::path& p, size_t limit) {
 
 // Regular files below `roots` that `accept` likes, sorted by path, concatenated up to
 // `target` bytes; so every run on the same machine measures the same bytes.
-Bytes gather(const std::vector<std::string>& roots, const std::function<bool(const fs::path&)>& accept,
-             size_t target) {
+Bytes gather(const std::vector<std::string>& roots,
+             const std::function<bool(const fs::path&)>& accept, size_t target) {
   std::vector<fs::path> paths;
   for (const auto& root : roots) {
     std::error_code ec;
     if (!fs::is_directory(root, ec)) continue;
-    for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    for (fs::recursive_directory_iterator
+             it(root, fs::directory_options::skip_permission_denied, ec),
+         end;
          it != end; it.increment(ec)) {
       if (ec) break;
       if (it->is_symlink(ec) || !it->is_regular_file(ec)) continue;
@@ -73,13 +75,16 @@ bool hasExtension(const fs::path& p, std::initializer_list<const char*> exts) {
 
 bool isElf(const fs::path& p) {
   Bytes head = readWhole(p, 4);
-  return head.size() == 4 && std::memcmp(head.data(), "\x7f" "ELF", 4) == 0;
+  return head.size() == 4 && std::memcmp(head.data(),
+                                         "\x7f"
+                                         "ELF",
+                                         4) == 0;
 }
 
 // Fallbacks when the machine has too little of a kind: word salad, and a random stream.
 void topUpText(Bytes& b, size_t target) {
-  static const char* words[] = {"the ", "archive ", "entry ", "of ", "compressed ", "data\n",
-                                "window ", "match ", "length ", "and ", "block ", "code "};
+  static const char* words[] = {"the ",    "archive ", "entry ",  "of ",  "compressed ", "data\n",
+                                "window ", "match ",   "length ", "and ", "block ",      "code "};
   uint32_t x = 12345;
   while (b.size() < target) {
     x = x * 1103515245 + 12345;
@@ -168,8 +173,12 @@ int main(int argc, char** argv) {
   std::vector<Input> inputs;
   {
     size_t target = size_t(10 * MB * scale);
-    Bytes t = gather({"/usr/share/common-licenses", "/usr/include", "/usr/lib/python3"},
-                     [](const fs::path& p) { return hasExtension(p, {"", ".h", ".py", ".txt"}); }, target);
+    Bytes t = gather(
+        {"/usr/share/common-licenses", "/usr/include", "/usr/lib/python3"},
+        [](const fs::path& p) {
+          return hasExtension(p, {"", ".h", ".py", ".txt"});
+        },
+        target);
     topUpText(t, target);
     inputs.push_back({"text", std::move(t)});
   }
@@ -181,17 +190,23 @@ int main(int argc, char** argv) {
   }
   {
     size_t target = size_t(4 * MB * scale);
-    Bytes c = gather({"/usr/share"},
-                     [](const fs::path& p) { return hasExtension(p, {".gz", ".png", ".jpg", ".xz"}); }, target);
+    Bytes c = gather(
+        {"/usr/share"},
+        [](const fs::path& p) {
+          return hasExtension(p, {".gz", ".png", ".jpg", ".xz"});
+        },
+        target);
     topUpRandom(c, target);
     inputs.push_back({"compressed", std::move(c)});
   }
 
   size_t total = 0;
   for (auto& in : inputs) total += in.data.size();
-  std::printf("inputs: %.1f MB in all; best thread CPU time of %d runs each\n\n", double(total) / MB, reps);
-  std::printf("%-5s %-10s %10s | %10s %7s | %10s %7s | %10s %7s | %9s %9s | %s\n", "level", "input", "bytes in",
-              "ours", "MB/s", "zlib", "MB/s", "libdeflate", "MB/s", "size o/z", "speed o/z", "goal");
+  std::printf("inputs: %.1f MB in all; best thread CPU time of %d runs each\n\n",
+              double(total) / MB, reps);
+  std::printf("%-5s %-10s %10s | %10s %7s | %10s %7s | %10s %7s | %9s %9s | %s\n", "level", "input",
+              "bytes in", "ours", "MB/s", "zlib", "MB/s", "libdeflate", "MB/s", "size o/z",
+              "speed o/z", "goal");
 
   quelt::TDeflateEncoder encoder;
   libdeflate_compressor* ldc[10] = {};
@@ -226,7 +241,8 @@ int main(int argc, char** argv) {
           return n;
         });
         timeOnce(ld, [&] {
-          return libdeflate_deflate_compress(ldc[level], src.data(), src.size(), zout.data(), zout.size());
+          return libdeflate_deflate_compress(ldc[level], src.data(), src.size(), zout.data(),
+                                             zout.size());
         });
       }
       bool valid = inflatesTo(out.data(), oursFill, src);
@@ -236,12 +252,16 @@ int main(int argc, char** argv) {
       double speedRatio = zl.seconds / ours.seconds;
       bool met = valid && sizeRatio <= 1.005 && speedRatio >= 1.0;
       allMet = allMet && met;
-      std::printf("%-5d %-10s %10zu | %10zu %7.1f | %10zu %7.1f | %10zu %7.1f | %9.4f %9.2f | %s\n", level,
-                  in.name, src.size(), ours.bytes, mbs(ours), zl.bytes, mbs(zl), ld.bytes, mbs(ld), sizeRatio,
-                  speedRatio, !valid ? "INVALID OUTPUT" : met ? "met" : "not met");
+      std::printf("%-5d %-10s %10zu | %10zu %7.1f | %10zu %7.1f | %10zu %7.1f | %9.4f %9.2f | %s\n",
+                  level, in.name, src.size(), ours.bytes, mbs(ours), zl.bytes, mbs(zl), ld.bytes,
+                  mbs(ld), sizeRatio, speedRatio,
+                  !valid ? "INVALID OUTPUT"
+                  : met  ? "met"
+                         : "not met");
     }
     libdeflate_free_compressor(ldc[level]);
   }
-  std::printf("\ngoal (size <= zlib + 0.5%%, speed >= zlib's): %s\n", allMet ? "met everywhere" : "NOT met everywhere");
+  std::printf("\ngoal (size <= zlib + 0.5%%, speed >= zlib's): %s\n",
+              allMet ? "met everywhere" : "NOT met everywhere");
   return 0;
 }

@@ -60,7 +60,8 @@ class TDeflateEncoder {
   void refillWindow();
   void slideWindow();
   static int longestMatch(const uint8_t* win, const uint16_t* prev, int strstart,
-                          unsigned chainStart, int prevLength, const TLevel& level, int& matchStart);
+                          unsigned chainStart, int prevLength, const TLevel& level,
+                          int& matchStart);
   void verifyMatch(int start, int match, int length) const;
   uint64_t endBlock(bool last);
   uint64_t deflateLazy();

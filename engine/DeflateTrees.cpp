@@ -9,8 +9,9 @@ namespace {
 
 constexpr uint8_t kExtraLBits[TDeflateTrees::kLengthCodes] = {
     0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint8_t kExtraDBits[TDeflateTrees::kDCodes] = {
-    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint8_t kExtraDBits[TDeflateTrees::kDCodes] = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                         4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
+                                                         9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t kExtraBLBits[TDeflateTrees::kBLCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                            0, 0, 0, 0, 0, 0, 2, 3, 7};
 // Order in which the code-length code lengths are sent.
@@ -39,7 +40,8 @@ constexpr TDeflateTables makeTables() {
   dist >>= 7;
   for (; code < TDeflateTrees::kDCodes; ++code) {
     t.baseDist[code] = uint16_t(dist << 7);
-    for (int n = 0; n < (1 << (kExtraDBits[code] - 7)); ++n) t.distCode[256 + dist++] = uint8_t(code);
+    for (int n = 0; n < (1 << (kExtraDBits[code] - 7)); ++n)
+      t.distCode[256 + dist++] = uint8_t(code);
   }
   if (dist != 256) throw "ct_init: 256+dist <> 512";
   return t;
@@ -95,7 +97,8 @@ void TDeflateTrees::resetBlock() {
 // next block can adapt its codes.
 bool TDeflateTrees::fewMatches(int64_t inLength) const {
   uint64_t out = uint64_t(items_) * 8;
-  for (int code = 0; code < kDCodes; ++code) out += uint64_t(dtree_.freq[code]) * (5 + kExtraDBits[code]);
+  for (int code = 0; code < kDCodes; ++code)
+    out += uint64_t(dtree_.freq[code]) * (5 + kExtraDBits[code]);
   out >>= 3;
   return matches_ < items_ / 2 && int64_t(out) < inLength / 2;
 }

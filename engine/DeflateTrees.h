@@ -16,7 +16,7 @@ namespace quelt {
 // Code tables of the Deflate format, computed at compile time.
 struct TDeflateTables {
   uint8_t lengthCode[256];  // length code (0..28) of each match length - 3
-  uint8_t distCode[512];    // distance code of d = distance - 1: [d] below 256, else [256 + (d >> 7)]
+  uint8_t distCode[512];  // distance code of d = distance - 1: [d] below 256, else [256 + (d >> 7)]
   uint16_t baseLength[29];  // first match length - 3 of each length code
   uint16_t baseDist[30];    // first distance - 1 of each distance code
 };
@@ -37,7 +37,7 @@ class TDeflateTrees {
   static constexpr int kMaxBits = 15;
   static constexpr int kMaxBLBits = 7;
   static constexpr int kEndBlock = 256;
-  static constexpr int kMaxDist = 32506;  // the match finder never reaches further back
+  static constexpr int kMaxDist = 32506;   // the match finder never reaches further back
   static constexpr int kMaxItems = 32767;  // items per block
 
   TDeflateTrees();

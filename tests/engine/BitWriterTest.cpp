@@ -1,9 +1,8 @@
-#include "engine/BitWriter.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "engine/BitWriter.h"
 #include "engine/Errors.h"
 
 namespace quelt {
@@ -31,12 +30,12 @@ TEST(BitWriter, PacksCodesLeastSignificantBitFirst) {
     std::vector<uint8_t> bytes;
   };
   const Case cases[] = {
-      {{{1, 1}, {1, 2}}, {0x03}},                          // 1, then 01 above it
-      {{{0x5, 3}, {0x1F, 5}}, {0xFD}},                     // fills one byte exactly
+      {{{1, 1}, {1, 2}}, {0x03}},                                // 1, then 01 above it
+      {{{0x5, 3}, {0x1F, 5}}, {0xFD}},                           // fills one byte exactly
       {{{0x7FFF, 15}, {0x7FFF, 15}}, {0xFF, 0xFF, 0xFF, 0x3F}},  // 30 bits: 4th byte padded
-      {{{0x1FF, 9}}, {0xFF, 0x01}},                        // 9 bits become two bytes
+      {{{0x1FF, 9}}, {0xFF, 0x01}},                              // 9 bits become two bytes
       {{{0xABCD, 16}, {0x12345678, 32}}, {0xCD, 0xAB, 0x78, 0x56, 0x34, 0x12}},
-      {{{0xFFFFFFFF, 3}}, {0x07}},                         // bits above the length are ignored
+      {{{0xFFFFFFFF, 3}}, {0x07}},  // bits above the length are ignored
   };
   for (const auto& c : cases) {
     TRecordingIO io;
@@ -118,9 +117,14 @@ TEST(BitWriter, ReversesCodes) {
     unsigned length;
     uint32_t reversed;
   };
-  const Case cases[] = {{0b1, 1, 0b1},           {0b110, 3, 0b011},     {0b10000, 5, 0b00001},
-                        {0b1011, 4, 0b1101},     {0x0001, 15, 0x4000},  {0x7FFE, 15, 0x3FFF},
-                        {0b1100101, 7, 0b1010011}, {0xFF00, 8, 0}};  // bits above the length drop
+  const Case cases[] = {{0b1, 1, 0b1},
+                        {0b110, 3, 0b011},
+                        {0b10000, 5, 0b00001},
+                        {0b1011, 4, 0b1101},
+                        {0x0001, 15, 0x4000},
+                        {0x7FFE, 15, 0x3FFF},
+                        {0b1100101, 7, 0b1010011},
+                        {0xFF00, 8, 0}};  // bits above the length drop
   for (const auto& c : cases) EXPECT_EQ(reverseBits(c.code, c.length), c.reversed) << c.code;
 }
 

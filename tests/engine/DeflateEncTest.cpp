@@ -1,5 +1,3 @@
-#include "engine/DeflateEnc.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -12,6 +10,7 @@
 #include <type_traits>
 
 #include "DeflateTrace.h"
+#include "engine/DeflateEnc.h"
 #include "engine/Errors.h"
 #include "support/TestUtil.h"
 
@@ -54,7 +53,9 @@ Bytes concat(std::initializer_list<Bytes> parts) {
   return v;
 }
 
-Bytes repeatByte(size_t n, uint8_t c) { return Bytes(n, c); }
+Bytes repeatByte(size_t n, uint8_t c) {
+  return Bytes(n, c);
+}
 
 // Up to 256 KiB from each of the sorted regular files below a few folders, until `target`.
 Bytes realFiles(size_t target) {
@@ -62,7 +63,9 @@ Bytes realFiles(size_t target) {
   std::vector<fs::path> paths;
   for (const char* root : {"/usr/share/common-licenses", "/usr/bin", "/usr/share/doc"}) {
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    for (fs::recursive_directory_iterator
+             it(root, fs::directory_options::skip_permission_denied, ec),
+         end;
          !ec && it != end; it.increment(ec)) {
       if (!it->is_symlink(ec) && it->is_regular_file(ec)) paths.push_back(it->path());
     }
@@ -153,7 +156,8 @@ TEST(DeflateEnc, RoundTripsThroughZlibAtEveryLevel) {
 }
 
 TEST(DeflateEnc, ShortReadsDoNotChangeTheOutput) {
-  const Bytes data = concat({test::textBytes(100000, 9), runs(50000, 9), test::randomBytes(30000, 9)});
+  const Bytes data =
+      concat({test::textBytes(100000, 9), runs(50000, 9), test::randomBytes(30000, 9)});
   for (int level : {1, 3, 4, 9}) {
     TPacked whole = pack(data, level);
     for (size_t block : {size_t(1), size_t(7), size_t(261), size_t(4096)}) {
@@ -230,7 +234,8 @@ TEST(DeflateEnc, ClassifiesTextAndBinary) {
                         {"zeros (one literal, a byte below 7)", repeatByte(20000, 0), 0},
                         {"empty", {}, 1}};
   for (const auto& c : cases)
-    for (int level : {1, 6, 9}) EXPECT_EQ(pack(c.data, level).result.InternalAttributes, c.attributes) << c.name;
+    for (int level : {1, 6, 9})
+      EXPECT_EQ(pack(c.data, level).result.InternalAttributes, c.attributes) << c.name;
 }
 
 TEST(DeflateEnc, HundredEqualBytesAreTwoLiteralsAndOneMatch) {
@@ -260,7 +265,8 @@ TEST(DeflateEnc, PositionZeroIsNeverAMatchSource) {
     const auto& items = t.blocks[0].items;
     // The string at 8 repeats the one at 0 but is sent as a literal; the one at 9 matches.
     ASSERT_GE(items.size(), 10u);
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(items[size_t(i)].length, 0) << "level " << level << " item " << i;
+    for (int i = 0; i < 9; ++i)
+      EXPECT_EQ(items[size_t(i)].length, 0) << "level " << level << " item " << i;
     EXPECT_EQ(items[9].distance, 8);
   }
 }
@@ -272,7 +278,8 @@ TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
     size_t distance;
     bool usedByLazy;
   };
-  for (auto [distance, usedByLazy] : {Case{4097, false}, Case{4200, false}, Case{4096, true}, Case{3000, true}}) {
+  for (auto [distance, usedByLazy] :
+       {Case{4097, false}, Case{4200, false}, Case{4096, true}, Case{3000, true}}) {
     // Bytes with no three-byte repeat, then one planted: a single possible match of length 3.
     Bytes data;
     for (uint32_t seed = 1;; ++seed) {
@@ -282,7 +289,8 @@ TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
       std::set<uint32_t> seen;
       int repeats = 0;
       for (size_t i = 0; i + 2 < data.size(); ++i)
-        repeats += !seen.insert(uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8 | data[i + 2]).second;
+        repeats +=
+            !seen.insert(uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8 | data[i + 2]).second;
       if (repeats == 1 && data[at + 3] != data[at - distance + 3]) break;
     }
     for (int level = 1; level <= 9; ++level) {
@@ -317,7 +325,8 @@ TEST(DeflateEnc, MatchesReachTheLongestDistanceAndNoFurther) {
       expectSaneTrace(t);
       size_t longAtMax = 0;
       for (const auto& b : t.blocks)
-        for (const auto& i : b.items) longAtMax += i.length >= 200 && i.distance == TDeflateEncoder::kMaxDist;
+        for (const auto& i : b.items)
+          longAtMax += i.length >= 200 && i.distance == TDeflateEncoder::kMaxDist;
       EXPECT_EQ(longAtMax > 0, gap == 0) << "gap " << gap << ", level " << level;
     }
   }
@@ -379,7 +388,8 @@ TEST(DeflateEnc, ReadErrorsEndTheCallAndOverlongReadsAreRefused) {
 // straight from the match window, which later blocks still match against), so it must
 // encrypt a copy. The interface hands it read-only bytes to say so.
 TEST(DeflateEnc, WriterSeesReadOnlyBytesAndAnEncryptedCopyDecodes) {
-  static_assert(std::is_same_v<decltype(&TEncodeIO::Write), void (TEncodeIO::*)(const uint8_t*, size_t)>);
+  static_assert(
+      std::is_same_v<decltype(&TEncodeIO::Write), void (TEncodeIO::*)(const uint8_t*, size_t)>);
   struct TCipherIO : TMemoryEncodeIO {
     using TMemoryEncodeIO::TMemoryEncodeIO;
     void Write(const uint8_t* p, size_t n) override {

@@ -26,7 +26,8 @@ struct TEntry {
 Bytes buildZip(const std::vector<TEntry>& entries, std::vector<TDeflateResult>& results) {
   auto enc = std::make_unique<TDeflateEncoder>();
   Bytes zip, central;
-  const uint16_t date = uint16_t(((2024 - 1980) << 9) | (3 << 5) | 14), time = uint16_t((12 << 11) | (30 << 5));
+  const uint16_t date = uint16_t(((2024 - 1980) << 9) | (3 << 5) | 14),
+                 time = uint16_t((12 << 11) | (30 << 5));
   for (const auto& e : entries) {
     TMemoryEncodeIO io(e.data.data(), e.data.size());
     TDeflateResult r = enc->Deflate(io, e.level);

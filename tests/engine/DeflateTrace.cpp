@@ -69,10 +69,10 @@ const int kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19
                           31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 const int kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                            2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const int kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                           33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
+const int kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                           33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
                            1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const int kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+const int kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 void codes(TBits& bits, TTrace& t, TTraceBlock& b, const THuffman& lit, const THuffman& dist) {
@@ -136,7 +136,8 @@ TTrace traceDeflate(const std::vector<uint8_t>& stream) {
         b.hdist = int(bits.get(5)) + 1;
         b.hclen = int(bits.get(4)) + 4;
         if (b.hlit > 286 || b.hdist > 30) throw TBadStream("too many codes");
-        static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+        static const int order[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
         int cl[19] = {};
         for (int i = 0; i < b.hclen; ++i) cl[order[i]] = int(bits.get(3));
         THuffman clh(cl, 19, true);

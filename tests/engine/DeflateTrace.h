@@ -25,8 +25,8 @@ struct TTraceBlock {
 
 struct TTrace {
   bool ok = false;
-  std::string error;       // why decoding stopped, when not ok
-  size_t bytesUsed = 0;    // stream bytes up to the end of the final block
+  std::string error;     // why decoding stopped, when not ok
+  size_t bytesUsed = 0;  // stream bytes up to the end of the final block
   std::vector<TTraceBlock> blocks;
   std::vector<uint8_t> out;
 

@@ -1,5 +1,3 @@
-#include "engine/DeflateTrees.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,12 +5,13 @@
 #include <vector>
 
 #include "DeflateTrace.h"
+#include "engine/DeflateTrees.h"
 
 namespace quelt {
 namespace {
 
-using test::TTrace;
 using test::traceDeflate;
+using test::TTrace;
 
 struct TSink : TEncodeIO {
   size_t Read(uint8_t*, size_t) override { return 0; }
@@ -76,10 +75,10 @@ TEST(DeflateTrees, EveryLengthAndDistanceCodeRoundTrips) {
   // Grow the history past the longest distance with long matches, then use every length and
   // distances from 1 to the largest the finder produces.
   while (rig.data.size() < 33000) rig.match(300, 258);
-  const unsigned distances[] = {1,    2,    3,    4,    5,    8,     9,     16,    17,    32,
-                                33,   64,   65,   128,  129,  256,   257,   511,   512,   513,
-                                1024, 1025, 2048, 2049, 4096, 4097,  8192,  8193,  16384, 16385,
-                                24577, 32505, 32506};
+  const unsigned distances[] = {1,    2,     3,     4,     5,     8,    9,    16,   17,
+                                32,   33,    64,    65,    128,   129,  256,  257,  511,
+                                512,  513,   1024,  1025,  2048,  2049, 4096, 4097, 8192,
+                                8193, 16384, 16385, 24577, 32505, 32506};
   unsigned k = 0;
   for (unsigned len = 3; len <= 258; ++len) {
     rig.match(distances[k++ % std::size(distances)], len);
@@ -119,7 +118,8 @@ TEST(DeflateTrees, SkewedFrequenciesGetLengthLimitedCompleteCodes) {
   std::vector<int> fib = {1, 1};
   while (fib.size() < 21) fib.push_back(fib[fib.size() - 1] + fib[fib.size() - 2]);
   std::vector<uint8_t> symbols;
-  for (size_t s = 0; s < fib.size(); ++s) symbols.insert(symbols.end(), size_t(fib[s]), uint8_t('A' + s));
+  for (size_t s = 0; s < fib.size(); ++s)
+    symbols.insert(symbols.end(), size_t(fib[s]), uint8_t('A' + s));
   std::shuffle(symbols.begin(), symbols.end(), std::mt19937(3));
   ASSERT_LT(symbols.size(), 32767u);
   for (uint8_t c : symbols) rig.literal(c);

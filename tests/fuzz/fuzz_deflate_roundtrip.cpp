@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r.InternalAttributes > 1) std::abort();
 
   if (r.Method == 0) {
-    if (io.out.size() != size || (size && std::memcmp(io.out.data(), data, size) != 0)) std::abort();
+    if (io.out.size() != size || (size && std::memcmp(io.out.data(), data, size) != 0))
+      std::abort();
   } else {
     if (r.Method != 8) std::abort();
     std::vector<uint8_t> out(size + 1);
