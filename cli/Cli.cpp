@@ -97,6 +97,13 @@ void VolumeFinder::install(TUnZipEngine& engine) {
   };
 }
 
+void loadArchive(TUnZipEngine& engine, const std::string& archive) {
+  engine.SetZipName(archive);
+  engine.LoadCatalogue();
+  if (engine.Rebuilt() && engine.Count() == 0)
+    throw std::runtime_error(archive + ": not a ZIP archive (no entries found)");
+}
+
 int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
   try {
     return body();

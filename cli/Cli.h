@@ -53,6 +53,10 @@ class VolumeFinder {
   std::string lastAnswer_;
 };
 
+// Names the archive and reads its catalogue; a file in which neither an end record nor any
+// entry was found is refused as not being an archive.
+void loadArchive(TUnZipEngine& engine, const std::string& archive);
+
 // Runs an engine operation, turning the engine's exceptions into messages. Returns the
 // operation's exit code, or kUnreadable after printing the error.
 int guarded(const std::function<int()>& body, const VolumeFinder* finder = nullptr);

@@ -118,9 +118,8 @@ int runList(int argc, char** argv) {
   };
   return guarded(
       [&] {
-        engine.SetZipName(archive);
         engine.SortCatalogue(sort);
-        engine.LoadCatalogue();
+        loadArchive(engine, archive);
         if (tsv)
           printTsv(engine);
         else

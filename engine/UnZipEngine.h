@@ -23,7 +23,9 @@ namespace quelt {
 enum TUZOverwriteMode { Prompt, Always, Never };
 enum TIncompleteZipMode { izAssumeMulti, izAssumeBad };
 enum TMultiMode { mmNone, mmSpan, mmBlocks };
-enum TSkipReason { skBadPassword = 0, skNoOverwrite = 1 };
+// Why an entry was given up. The last two are ours: an entry whose local header does not
+// read, and one stored with a method this engine cannot decompress.
+enum TSkipReason { skBadPassword = 0, skNoOverwrite = 1, skDamaged = 2, skUnknownMethod = 3 };
 
 enum class TMsgButtons { OK, YesNo, YesNoCancel };
 enum class TMsgResult { OK, Yes, No, Cancel };
@@ -90,6 +92,11 @@ class TUnZipEngine {
   std::function<void(TUnZipEngine& Sender, uint32_t CalcCRC, uint32_t StoredCRC, int FileIndex)>
       OnBadCRC;
   std::function<void(TUnZipEngine& Sender, TIncompleteZipMode& IncompleteMode)> OnInCompleteZip;
+  // A stored name that was absolute, carried a drive or climbed with ".." had those parts
+  // dropped; FName is where the entry goes instead.
+  std::function<void(TUnZipEngine& Sender, int FileIndex, const std::string& StoredName,
+                     const std::string& FName)>
+      OnUnsafePath;
   // Asks for volume NextDisk (1-based); FName arrives holding the current archive path and
   // comes back naming the volume's file, or empty when the user cancels.
   std::function<void(TUnZipEngine& Sender, int NextDisk, std::string& FName)> OnGetNextDisk;
@@ -98,7 +105,9 @@ class TUnZipEngine {
 
   // ---- Public state
   std::string Password;
-  int Count() const { return main_ ? main_->Count() : 0; }
+  // Decompress and check the selected entries without writing anything.
+  bool TestOnly = false;
+  int Count() const { return view() ? view()->Count() : 0; }
   int VolumeCount() const { return volumeCount_; }
   int CurrentVolume() const { return currentVolume_; }
   virtual bool CheckDiskLabels() const { return checkDiskLabels_; }
@@ -108,6 +117,8 @@ class TUnZipEngine {
   // Whether the catalogue came from walking the local headers.
   bool Rebuilt() const { return rebuilt_; }
   const TEndCentral& EndRecord() const { return endRecord_; }
+  // Why the entry of the last extraction event failed, for handlers that report it.
+  const std::string& LastError() const { return lastError_; }
 
   // ---- Operations
   // Opens the archive and reads its catalogue if it is not current; closes it again
@@ -117,6 +128,9 @@ class TUnZipEngine {
   void ClearCatalogue();
   void SortCatalogue(TZipSortMode mode);
   void RequestCancel() { cancel_ = true; }
+  // Extracts the entries FilesList selects (or all, with DoAll) into DestDir; returns how
+  // many were extracted with a matching CRC.
+  int ExtractEntries();
 
   // ---- Per-index queries on the sorted view ("Index %d is out of range" outside it)
   const TZipHeaderInfo& Entry(int index) const;
@@ -159,6 +173,10 @@ class TUnZipEngine {
   const TSortedZip* view() const { return view_ ? view_ : main_.get(); }
   void dropCatalogue();
 
+  // Extraction, one entry at a time.
+  class TExtractRun;
+  friend class TExtractRun;
+
   IVolumes& volumes_;
   std::string zipName_, destDir_, rootDir_;
   TZipSortMode sortMode_ = ByNone;
@@ -175,6 +193,7 @@ class TUnZipEngine {
   TMultiMode multiMode_ = mmNone;
   int volumeCount_ = 1;
   int currentVolume_ = 0;
+  std::string lastError_;
 };
 
 }  // namespace quelt

@@ -175,6 +175,20 @@ void TSortedZip::AssignFrom(const TSortedZip& source) {
   items_ = std::move(order);
 }
 
+std::vector<std::unique_ptr<TZipHeaderInfo>> TSortedZip::TakeAll() {
+  std::vector<std::unique_ptr<TZipHeaderInfo>> out;
+  out.reserve(items_.size());
+  for (TZipHeaderInfo* item : items_) {
+    auto it = std::find_if(owned_.begin(), owned_.end(),
+                           [item](const auto& p) { return p.get() == item; });
+    out.push_back(it != owned_.end() ? std::move(*it) : nullptr);
+  }
+  items_.clear();
+  owned_.clear();
+  capacity_ = 0;
+  return out;
+}
+
 void TSortedZip::Clear() {
   items_.clear();
   owned_.clear();

@@ -57,6 +57,8 @@ class TSortedZip {
   // Fills a view with every entry of `source`, in the order inserting them one by one in
   // source order would give.
   void AssignFrom(const TSortedZip& source);
+  // Empties an owning list, handing its entries over in list order.
+  std::vector<std::unique_ptr<TZipHeaderInfo>> TakeAll();
   // Removes every entry (destroying them when owning).
   void Clear();
 

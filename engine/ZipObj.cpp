@@ -106,12 +106,14 @@ bool isAscii(const std::string& s) {
 }  // namespace
 
 void TZipHeaderInfo::settleEncoding() {
+  // Any text beyond ASCII is written in UTF-8 with flag bit 11: readers on Linux show DOS
+  // code page bytes as they are (or as ISO 8859-1), so such a name would come out garbled.
   // One flag covers name and comment: when either needs UTF-8, both are written in it, and
   // bytes kept from disk in another encoding are encoded afresh.
   const bool wasUtf8 = BitFlag & kFlagUtf8;
   auto rawNonAscii = [](const std::optional<std::string>& raw) { return raw && !isAscii(*raw); };
   auto needsUtf8 = [](const std::optional<std::string>& raw, const std::string& text) {
-    return !raw && !utf8ToCp437(text);
+    return !raw && !isAscii(text);
   };
   bool utf8 = (wasUtf8 && (rawNonAscii(rawName_) || rawNonAscii(rawComment_))) ||
               needsUtf8(rawName_, toSlashes(FullName())) || needsUtf8(rawComment_, comment_);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/UnZipEngine.h"
+#include "support/SampleTree.h"
 #include "support/TestUtil.h"
 
 using namespace quelt;
@@ -32,18 +33,7 @@ class ListInterop : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     tree_ = new TempDir();
-    const TempDir& t = *tree_;
-    writeFile(t / "src/hello.txt", std::string("hello, world\n"));
-    writeFile(t / "src/empty.txt", std::string());
-    writeFile(t / "src/one.bin", std::string("x"));
-    writeFile(t / "src/big.txt", textBytes(1200000, 5));
-    writeFile(t / "src/random.bin", randomBytes(300000, 6));
-    writeFile(t / "src/caf\xc3\xa9/na\xc3\xafve.txt", std::string("utf-8 folder\n"));
-    writeFile(t / "src/\xe6\x97\xa5\xe6\x9c\xac.txt", std::string("no cp437 form\n"));
-    writeFile(t / "src/semi;colon name.txt", std::string("a ; in the name\n"));
-    makeDirs(t / "src/empty-folder");
-    setLocalMTime(t / "src/hello.txt", 2019, 7, 4, 13, 37, 42);
-    setLocalMTime(t / "src/big.txt", 2001, 2, 3, 4, 5, 6);
+    writeSampleTree(*tree_ / "src");
   }
   static void TearDownTestSuite() {
     delete tree_;

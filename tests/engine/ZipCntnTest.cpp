@@ -109,14 +109,16 @@ TEST(ZipHeaderInfo, NamesSplitAndCountStoredBytes) {
   TZipHeaderInfo e;
   e.SetDirectory("docs");
   EXPECT_EQ(e.Directory(), "docs\\");
-  e.SetFilename("caf\xc3\xa9.txt");  // é has a CP437 form: one byte on disk
-  EXPECT_EQ(e.FilenameLength, 13);
-  EXPECT_EQ(e.StoredName(), "docs/caf\x82.txt");
+  e.SetFilename("readme.txt");  // ASCII: no flag
+  EXPECT_EQ(e.FilenameLength, 15);
+  EXPECT_EQ(e.StoredName(), "docs/readme.txt");
   EXPECT_FALSE(e.BitFlag & 0x0800);
-  e.SetFilename("\xe6\x97\xa5.txt");  // no CP437 form: UTF-8 with flag bit 11
+  e.SetFilename("\xe6\x97\xa5.txt");  // beyond ASCII: UTF-8 with flag bit 11
   EXPECT_EQ(e.StoredName(), "docs/\xe6\x97\xa5.txt");
   EXPECT_TRUE(e.BitFlag & 0x0800);
   EXPECT_EQ(e.FilenameLength, 12);
+  e.SetEntryComment("caf\xc3\xa9");  // the comment follows the same flag
+  EXPECT_EQ(e.StoredComment(), "caf\xc3\xa9");
 
   TZipHeaderInfo d;
   d.SetFullName("c:name");

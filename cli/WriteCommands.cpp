@@ -1,0 +1,272 @@
+// quelt-cli add, remove, comment and repair: the archive writer on the command line.
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "engine/ZipEngine.h"
+#include "engine/ZipLib.h"
+#include "platform/FileSystem.h"
+
+namespace quelt::cli {
+
+namespace {
+
+const char* kAddHelp =
+    "Usage: quelt-cli add [OPTIONS] ARCHIVE FILE|FOLDER|WILDCARD...\n"
+    "Compresses files into the archive, creating it when it does not exist. A folder stands\n"
+    "for the files in it (and, with -r, in its subfolders).\n\n"
+    "  -l, --level N          Deflate level 1 (fastest) to 9 (smallest), default 6\n"
+    "  -r, --recurse          wildcards and folders also search subfolders\n"
+    "  -P, --password PASS    encrypt the new entries with traditional ZIP encryption\n"
+    "      --update           replace entries whose file is newer (the default)\n"
+    "      --replace          replace matching entries whatever their dates\n"
+    "      --freshen          only replace entries already in the archive, when newer\n"
+    "      --paths MODE       none (names only), full (the whole folder) or relative\n"
+    "                         (below --root; the default)\n"
+    "      --root DIR         the folder relative paths start from (default: current)\n"
+    "      --volumes          keep the volume (mount point) in stored folders\n"
+    "      --move             delete each source once the archive is written\n"
+    "  -h, --help             show this help\n";
+
+const char* kRemoveHelp =
+    "Usage: quelt-cli remove ARCHIVE PATTERN...\n"
+    "Removes the entries matching the patterns. A pattern without wildcards names an entry\n"
+    "by folder and name; a wildcard pattern without a folder separator matches names alone.\n";
+
+const char* kCommentHelp =
+    "Usage: quelt-cli comment [OPTIONS] ARCHIVE\n"
+    "Prints the archive comment, or an entry's, or replaces it.\n\n"
+    "      --entry NAME       the entry's comment instead of the archive's\n"
+    "      --set TEXT         replace the comment with TEXT\n"
+    "      --set-file FILE    replace the comment with the contents of FILE\n";
+
+const char* kRepairHelp =
+    "Usage: quelt-cli repair ARCHIVE OUTPUT\n"
+    "Writes every entry that can be found in a damaged archive into a new archive OUTPUT.\n"
+    "The damaged archive is left as it is.\n";
+
+// The path made absolute and lexically clean ("a/./b/" -> "/cwd/a/b"), links left alone.
+std::string absolute(const std::string& path) {
+  std::string p = std::filesystem::absolute(path).lexically_normal().string();
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+std::string shown(std::string name) {
+  ToForwardSlashes(name);
+  return name;
+}
+
+bool wantsHelp(int argc, char** argv, const char* help) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      std::cout << help;
+      return true;
+    }
+  }
+  return false;
+}
+
+void reportRefusals(TZipEngine& engine, int& problems) {
+  engine.OnFileRefused = [&problems](TZipEngine&, const std::string& name, const std::string& why) {
+    ++problems;
+    std::cout << "skipped  " << shown(name) << ": " << why << "\n";
+  };
+}
+
+int runAdd(int argc, char** argv) {
+  static const option longOptions[] = {{"level", required_argument, nullptr, 'l'},
+                                       {"recurse", no_argument, nullptr, 'r'},
+                                       {"password", required_argument, nullptr, 'P'},
+                                       {"update", no_argument, nullptr, 'u'},
+                                       {"replace", no_argument, nullptr, 'R'},
+                                       {"freshen", no_argument, nullptr, 'f'},
+                                       {"paths", required_argument, nullptr, 'p'},
+                                       {"root", required_argument, nullptr, 'o'},
+                                       {"volumes", no_argument, nullptr, 'v'},
+                                       {"move", no_argument, nullptr, 'm'},
+                                       {"help", no_argument, nullptr, 'h'},
+                                       {nullptr, 0, nullptr, 0}};
+  int level = 6;
+  bool recurse = false, volumes = false, move = false;
+  std::string password, paths = "relative", root;
+  TZipAction action = zaUpdate;
+  int c;
+  while ((c = getopt_long(argc, argv, "l:rP:h", longOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'l':
+        level = std::atoi(optarg);
+        if (level < 1 || level > 9) return usageError("add", "--level takes 1 to 9");
+        break;
+      case 'r': recurse = true; break;
+      case 'P': password = optarg; break;
+      case 'u': action = zaUpdate; break;
+      case 'R': action = zaReplace; break;
+      case 'f': action = zaFreshen; break;
+      case 'p':
+        paths = optarg;
+        if (paths != "none" && paths != "full" && paths != "relative")
+          return usageError("add", "--paths takes none, full or relative");
+        break;
+      case 'o': root = optarg; break;
+      case 'v': volumes = true; break;
+      case 'm': move = true; break;
+      case 'h': std::cout << kAddHelp; return kOk;
+      default: return usageError("add", "unknown option");
+    }
+  }
+  if (argc - optind < 2) return usageError("add", "add needs an archive and at least one file");
+  std::string archive = argv[optind++];
+
+  TZipEngine engine;
+  engine.PackLevel = level;
+  engine.Password = password;
+  engine.ZipAction = action;
+  engine.Dispose = move;
+  engine.SetStorePaths(paths != "none");
+  engine.SetRelativePaths(paths == "relative");
+  if (volumes) engine.SetStoreVolumes(true);
+  engine.Recurse = recurse;
+  engine.SetRootDir(absolute(root.empty() ? "." : root));
+  for (; optind < argc; ++optind) {
+    std::string arg = absolute(argv[optind]);
+    // A folder stands for its files.
+    if (!HasWildcards(arg) && files::IsFolder(arg)) arg += "/*";
+    engine.FilesList.push_back(arg);
+  }
+
+  int problems = 0;
+  reportRefusals(engine, problems);
+  engine.OnNoSuchFile = [&problems](TZipEngine&, const std::string& name) {
+    ++problems;
+    std::cout << "missing  " << name << "\n";
+  };
+  engine.OnSkippingFile = [&problems](TUnZipEngine& sender, TSkipReason, int index) {
+    ++problems;
+    std::cout << "skipped  " << shown(sender.Entry(index).FullName())
+              << ": named twice; the first is kept\n";
+  };
+  engine.OnEndZip = [](TZipEngine&, const std::string& name, int64_t usize, int64_t csize, int64_t) {
+    int saved = usize > 0 ? int(100 - PercentOf(usize, csize)) : 0;
+    std::cout << "added    " << name << " (" << usize << " -> " << csize << " bytes, " << saved
+              << "% saved)\n";
+  };
+  VolumeFinder finder(archive);
+  finder.install(engine);
+  return guarded(
+      [&] {
+        engine.SetZipName(archive);
+        int n = engine.CompressFiles();
+        std::cout << n << (n == 1 ? " file" : " files") << " compressed into " << archive << "\n";
+        return problems == 0 ? int(kOk) : int(kSomeFailed);
+      },
+      &finder);
+}
+
+int runRemove(int argc, char** argv) {
+  if (wantsHelp(argc, argv, kRemoveHelp)) return kOk;
+  if (argc < 3) return usageError("remove", "remove needs an archive and at least one pattern");
+  std::string archive = argv[1];
+  TZipEngine engine;
+  for (int i = 2; i < argc; ++i) engine.FilesList.push_back(patternFromArg(argv[i]));
+  int removed = 0;
+  engine.OnDeleteEntry = [&removed](TZipEngine&, const std::string& name, bool&) {
+    ++removed;
+    std::cout << "removed  " << shown(name) << "\n";
+  };
+  return guarded([&] {
+    loadArchive(engine, archive);
+    engine.RemoveEntries();
+    int unmatched = 0;
+    for (const std::string& left : engine.FilesList) {
+      if (HasWildcards(left)) continue;  // a wildcard stays in the list whatever it matched
+      ++unmatched;
+      std::cout << "no entry matches " << shown(left) << "\n";
+    }
+    std::cout << removed << (removed == 1 ? " entry" : " entries") << " removed\n";
+    return unmatched == 0 ? int(kOk) : int(kSomeFailed);
+  });
+}
+
+int runComment(int argc, char** argv) {
+  static const option longOptions[] = {{"entry", required_argument, nullptr, 'e'},
+                                       {"set", required_argument, nullptr, 's'},
+                                       {"set-file", required_argument, nullptr, 'f'},
+                                       {"help", no_argument, nullptr, 'h'},
+                                       {nullptr, 0, nullptr, 0}};
+  std::string entryName;
+  std::optional<std::string> text;
+  bool haveEntry = false;
+  int c;
+  while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'e': entryName = patternFromArg(optarg); haveEntry = true; break;
+      case 's': text = optarg; break;
+      case 'f': {
+        std::ifstream in(optarg, std::ios::binary);
+        if (!in) {
+          error(std::string("cannot read ") + optarg);
+          return kUsage;
+        }
+        std::ostringstream all;
+        all << in.rdbuf();
+        text = all.str();
+        break;
+      }
+      case 'h': std::cout << kCommentHelp; return kOk;
+      default: return usageError("comment", "unknown option");
+    }
+  }
+  if (optind + 1 != argc) return usageError("comment", "comment takes exactly one archive");
+  std::string archive = argv[optind];
+  TZipEngine engine;
+  return guarded([&] {
+    loadArchive(engine, archive);
+    int index = -1;
+    if (haveEntry) {
+      for (int i = 0; i < engine.Count(); ++i)
+        if (SameTextAZ(engine.Entry(i).FullName(), entryName)) index = i;
+      if (index < 0) throw std::runtime_error("no entry " + shown(entryName) + " in " + archive);
+    }
+    if (!text) {
+      std::cout << (haveEntry ? engine.EntryComment(index) : engine.ArchiveComment());
+      return int(kOk);
+    }
+    if (haveEntry)
+      engine.SetEntryComment(index, *text);
+    else
+      engine.SetArchiveComment(*text);
+    engine.SavePendingChanges();
+    return int(kOk);
+  });
+}
+
+int runRepair(int argc, char** argv) {
+  if (wantsHelp(argc, argv, kRepairHelp)) return kOk;
+  if (argc != 3) return usageError("repair", "repair takes a damaged archive and a new name");
+  std::string archive = argv[1], output = argv[2];
+  TZipEngine engine;
+  int problems = 0;
+  reportRefusals(engine, problems);
+  return guarded([&] {
+    engine.RepairArchive(archive, output);
+    std::cout << engine.Count() << (engine.Count() == 1 ? " entry" : " entries")
+              << " written to " << output << "\n";
+    return problems == 0 ? int(kOk) : int(kSomeFailed);
+  });
+}
+
+Registrar addCommand{{"add", "compress files into an archive", runAdd}};
+Registrar removeCommand{{"remove", "remove entries from an archive", runRemove}};
+Registrar commentCommand{{"comment", "show or change the archive's or an entry's comment", runComment}};
+Registrar repairCommand{{"repair", "write what a damaged archive holds into a new one", runRepair}};
+
+}  // namespace
+}  // namespace quelt::cli

@@ -1,0 +1,36 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "engine/DirSearch.h"
+#include "engine/Errors.h"
+#include "support/TestUtil.h"
+
+using namespace quelt;
+using namespace quelt::test;
+
+namespace {
+std::vector<std::string> all(TDirSearch& search, const std::string& base) {
+  std::vector<std::string> found;
+  while (auto p = search.Next()) found.push_back(p->substr(base.size() + 1));
+  return found;
+}
+}  // namespace
+
+TEST(DirSearch, DepthFirstInNameOrderWithTheMaskRules) {
+  TempDir dir;
+  for (const char* f : {"b.txt", "readme", "a.bin", ".profile", "sub/x.txt", "sub/deeper/y.txt",
+                        ".cache/hidden.txt", "z.txt"})
+    writeFile(dir / f, std::string("x"));
+  // A link back up would loop forever if folder links were followed.
+  ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "sub/loop").c_str()), 0);
+
+  TDirSearch flat(dir.path(), false, "*.*");
+  EXPECT_EQ(all(flat, dir.path()),
+            (std::vector<std::string>{".profile", "a.bin", "b.txt", "readme", "z.txt"}));
+  TDirSearch deep(dir.path(), true, "*.txt");
+  EXPECT_EQ(all(deep, dir.path()),
+            (std::vector<std::string>{"b.txt", "sub/deeper/y.txt", "sub/x.txt", "z.txt"}));
+  TDirSearch noExtension(dir.path(), true, "*.");
+  EXPECT_EQ(all(noExtension, dir.path()), (std::vector<std::string>{"readme"}));
+  EXPECT_THROW(TDirSearch(dir / "missing", false, "*"), EInOutError);
+}
