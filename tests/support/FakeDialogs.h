@@ -31,7 +31,7 @@ inline const char* KindName(TPromptKind k) {
 }
 
 struct TPrompt {
-  TPromptKind kind;
+  TPromptKind kind = TPromptKind::Message;
   std::string text, caption;  // message box; title for dialogs; target for ShellOpen
   TMsgBoxIcon icon = TMsgBoxIcon::None;
   TMsgBoxButtons buttons = TMsgBoxButtons::OK;
@@ -39,6 +39,14 @@ struct TPrompt {
   TFontSpec font;
   bool withStyle = true;
   TAboutSpec about;
+
+  static TPrompt Of(TPromptKind kind, std::string text = "", std::string caption = "") {
+    TPrompt p;
+    p.kind = kind;
+    p.text = std::move(text);
+    p.caption = std::move(caption);
+    return p;
+  }
 };
 
 class TFakeDialogs : public IDialogs {
@@ -72,7 +80,9 @@ class TFakeDialogs : public IDialogs {
 
   TMsgBoxResult MessageBox(const std::string& text, const std::string& caption, TMsgBoxIcon icon,
                            TMsgBoxButtons buttons) override {
-    TPrompt p{TPromptKind::Message, text, caption, icon, buttons};
+    TPrompt p = TPrompt::Of(TPromptKind::Message, text, caption);
+    p.icon = icon;
+    p.buttons = buttons;
     log.push_back(p);
     auto a = take(TPromptKind::Message, text);
     return a ? std::get<TMsgBoxResult>(*a) : TMsgBoxResult::Cancel;
@@ -84,7 +94,7 @@ class TFakeDialogs : public IDialogs {
     return fileDialog(TPromptKind::SaveFile, spec);
   }
   std::optional<TFontSpec> ChooseFont(const TFontSpec& initial, bool withStyle) override {
-    TPrompt p{TPromptKind::Font};
+    TPrompt p = TPrompt::Of(TPromptKind::Font);
     p.font = initial;
     p.withStyle = withStyle;
     log.push_back(p);
@@ -93,18 +103,18 @@ class TFakeDialogs : public IDialogs {
   }
   std::optional<std::string> BrowseFolder(const std::string& title,
                                           const std::string& startDir) override {
-    TPrompt p{TPromptKind::Folder, startDir, title};
+    TPrompt p = TPrompt::Of(TPromptKind::Folder, startDir, title);
     log.push_back(p);
     auto a = take(TPromptKind::Folder, title);
     return a ? std::get<std::optional<std::string>>(*a) : std::nullopt;
   }
   void ShowAbout(const TAboutSpec& about) override {
-    TPrompt p{TPromptKind::About};
+    TPrompt p = TPrompt::Of(TPromptKind::About);
     p.about = about;
     log.push_back(p);
   }
   bool ShellOpen(const std::string& target) override {
-    log.push_back(TPrompt{TPromptKind::ShellOpen, target});
+    log.push_back(TPrompt::Of(TPromptKind::ShellOpen, target));
     return shellOpenResult;
   }
 
@@ -125,7 +135,7 @@ class TFakeDialogs : public IDialogs {
     return v;
   }
   std::optional<std::string> fileDialog(TPromptKind kind, const TFileDialogSpec& spec) {
-    TPrompt p{kind, spec.initialDir, spec.title};
+    TPrompt p = TPrompt::Of(kind, spec.initialDir, spec.title);
     p.file = spec;
     log.push_back(p);
     auto a = take(kind, spec.title);
