@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QTime>
+#include <algorithm>
 
 #include "app/QtText.h"
 
@@ -23,6 +24,7 @@ QString LongTimeFormatWithoutZone(const QLocale& locale) {
 void TCatalogueModel::Fill(const TUnZipEngine& engine) {
   beginResetModel();
   rows_.clear();
+  largest_ = 0;
   QLocale locale;
   dateFormat_ = locale.dateFormat(QLocale::ShortFormat);
   timeFormat_ = LongTimeFormatWithoutZone(locale);
@@ -37,6 +39,7 @@ void TCatalogueModel::Fill(const TUnZipEngine& engine) {
     row.size = e.UncompressedSize;
     row.packed = e.CompressedSize;
     row.path = TextToQt(e.Directory());
+    largest_ = std::max({largest_, row.size, row.packed});
     rows_.push_back(std::move(row));
   }
   endResetModel();
@@ -45,6 +48,7 @@ void TCatalogueModel::Fill(const TUnZipEngine& engine) {
 void TCatalogueModel::Clear() {
   beginResetModel();
   rows_.clear();
+  largest_ = 0;
   endResetModel();
 }
 
@@ -60,15 +64,20 @@ QString TCatalogueModel::CellText(int row, int column) const {
   if (row < 0 || row >= int(rows_.size())) return QString();
   const TRow& r = rows_[size_t(row)];
   switch (column) {
-    case colFilename: return r.name;
+    case colFilename:
+      return r.name;
     case colDate:
       return QLocale().toString(QDate(r.when.year, r.when.month, r.when.day), dateFormat_);
     case colTime:
       return QLocale().toString(QTime(r.when.hour, r.when.minute, r.when.second), timeFormat_);
-    case colSize: return QString::number(r.size);
-    case colPacked: return QString::number(r.packed);
-    case colPath: return r.path;
-    default: return QString();
+    case colSize:
+      return QString::number(r.size);
+    case colPacked:
+      return QString::number(r.packed);
+    case colPath:
+      return r.path;
+    default:
+      return QString();
   }
 }
 

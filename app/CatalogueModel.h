@@ -32,6 +32,8 @@ class TCatalogueModel : public QAbstractTableModel {
 
   // The text shown in a cell.
   QString CellText(int row, int column) const;
+  // The largest size and packed size among the rows, for fitting their columns.
+  int64_t LargestSize() const { return largest_; }
   // The header's section widths in pixels.
   static int DefaultWidth(int column);
 
@@ -44,6 +46,7 @@ class TCatalogueModel : public QAbstractTableModel {
   };
   std::vector<TRow> rows_;
   QString dateFormat_, timeFormat_;
+  int64_t largest_ = 0;
 };
 
 // The locale's long time format without its time-zone part: entry times carry no zone.

@@ -22,13 +22,13 @@ struct TColorName {
   uint32_t bgr;
 };
 const TColorName kColors[] = {
-    {"clBlack", 0x000000},     {"clMaroon", 0x000080}, {"clGreen", 0x008000},
-    {"clOlive", 0x008080},     {"clNavy", 0x800000},   {"clPurple", 0x800080},
-    {"clTeal", 0x808000},      {"clGray", 0x808080},   {"clSilver", 0xC0C0C0},
-    {"clRed", 0x0000FF},       {"clLime", 0x00FF00},   {"clYellow", 0x00FFFF},
-    {"clBlue", 0xFF0000},      {"clFuchsia", 0xFF00FF}, {"clAqua", 0xFFFF00},
-    {"clWhite", 0xFFFFFF},     {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
-    {"clCream", 0xF0FBFF},     {"clMedGray", 0xA4A0A0},
+    {"clBlack", 0x000000}, {"clMaroon", 0x000080},     {"clGreen", 0x008000},
+    {"clOlive", 0x008080}, {"clNavy", 0x800000},       {"clPurple", 0x800080},
+    {"clTeal", 0x808000},  {"clGray", 0x808080},       {"clSilver", 0xC0C0C0},
+    {"clRed", 0x0000FF},   {"clLime", 0x00FF00},       {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000},  {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},
+    {"clWhite", 0xFFFFFF}, {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
+    {"clCream", 0xF0FBFF}, {"clMedGray", 0xA4A0A0},
 };
 // System colours follow the desktop's palette; they are read but never written.
 struct TSystemColor {
@@ -36,8 +36,8 @@ struct TSystemColor {
   QPalette::ColorRole role;
 };
 const TSystemColor kSystemColors[] = {
-    {"clWindow", QPalette::Base},       {"clWindowText", QPalette::Text},
-    {"clBtnFace", QPalette::Button},    {"clBtnText", QPalette::ButtonText},
+    {"clWindow", QPalette::Base},         {"clWindowText", QPalette::Text},
+    {"clBtnFace", QPalette::Button},      {"clBtnText", QPalette::ButtonText},
     {"clHighlight", QPalette::Highlight}, {"clHighlightText", QPalette::HighlightedText},
 };
 
@@ -47,17 +47,28 @@ struct TCursorName {
   Qt::CursorShape shape;
 };
 const TCursorName kCursors[] = {
-    {"crDefault", 0, Qt::ArrowCursor},       {"crNone", -1, Qt::BlankCursor},
-    {"crArrow", -2, Qt::ArrowCursor},        {"crCross", -3, Qt::CrossCursor},
-    {"crIBeam", -4, Qt::IBeamCursor},        {"crSizeNESW", -6, Qt::SizeBDiagCursor},
-    {"crSizeNS", -7, Qt::SizeVerCursor},     {"crSizeNWSE", -8, Qt::SizeFDiagCursor},
-    {"crSizeWE", -9, Qt::SizeHorCursor},     {"crUpArrow", -10, Qt::UpArrowCursor},
-    {"crHourGlass", -11, Qt::WaitCursor},    {"crDrag", -12, Qt::DragCopyCursor},
-    {"crNoDrop", -13, Qt::ForbiddenCursor},  {"crHSplit", -14, Qt::SplitHCursor},
-    {"crVSplit", -15, Qt::SplitVCursor},     {"crMultiDrag", -16, Qt::DragMoveCursor},
-    {"crSQLWait", -17, Qt::BusyCursor},      {"crNo", -18, Qt::ForbiddenCursor},
-    {"crAppStart", -19, Qt::BusyCursor},     {"crHelp", -20, Qt::WhatsThisCursor},
-    {"crHandPoint", -21, Qt::PointingHandCursor}, {"crSizeAll", -22, Qt::SizeAllCursor},
+    {"crDefault", 0, Qt::ArrowCursor},
+    {"crNone", -1, Qt::BlankCursor},
+    {"crArrow", -2, Qt::ArrowCursor},
+    {"crCross", -3, Qt::CrossCursor},
+    {"crIBeam", -4, Qt::IBeamCursor},
+    {"crSizeNESW", -6, Qt::SizeBDiagCursor},
+    {"crSizeNS", -7, Qt::SizeVerCursor},
+    {"crSizeNWSE", -8, Qt::SizeFDiagCursor},
+    {"crSizeWE", -9, Qt::SizeHorCursor},
+    {"crUpArrow", -10, Qt::UpArrowCursor},
+    {"crHourGlass", -11, Qt::WaitCursor},
+    {"crDrag", -12, Qt::DragCopyCursor},
+    {"crNoDrop", -13, Qt::ForbiddenCursor},
+    {"crHSplit", -14, Qt::SplitHCursor},
+    {"crVSplit", -15, Qt::SplitVCursor},
+    {"crMultiDrag", -16, Qt::DragMoveCursor},
+    {"crSQLWait", -17, Qt::BusyCursor},
+    {"crNo", -18, Qt::ForbiddenCursor},
+    {"crAppStart", -19, Qt::BusyCursor},
+    {"crHelp", -20, Qt::WhatsThisCursor},
+    {"crHandPoint", -21, Qt::PointingHandCursor},
+    {"crSizeAll", -22, Qt::SizeAllCursor},
 };
 
 const char* const kFontStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
@@ -76,7 +87,8 @@ bool parseInteger(const QString& text, qlonglong& out) {
 }
 
 QString colorText(const QColor& color) {
-  uint32_t bgr = uint32_t(color.red()) | uint32_t(color.green()) << 8 | uint32_t(color.blue()) << 16;
+  uint32_t bgr =
+      uint32_t(color.red()) | uint32_t(color.green()) << 8 | uint32_t(color.blue()) << 16;
   for (const auto& c : kColors)
     if (c.bgr == bgr) return c.name;
   return QString::number(bgr);
@@ -119,7 +131,9 @@ bool parseCursor(const QString& text, QCursor& out) {
   return false;
 }
 
-bool isBit(qlonglong v) { return v != 0 && (v & (v - 1)) == 0; }
+bool isBit(qlonglong v) {
+  return v != 0 && (v & (v - 1)) == 0;
+}
 
 QString setText(const QMetaEnum& e, qlonglong value) {
   QStringList names;
@@ -181,7 +195,9 @@ TPropStore::TItem TPropStore::parseItem(const QString& line) {
   return item;
 }
 
-QObject* TPropStore::findControl(const QString& name) const { return childNamed(form_, name); }
+QObject* TPropStore::findControl(const QString& name) const {
+  return childNamed(form_, name);
+}
 
 std::optional<QMetaProperty> TPropStore::findProperty(QObject* control, const QString& name) {
   const QMetaObject* meta = control->metaObject();
@@ -270,7 +286,8 @@ std::optional<QString> TPropStore::PropertyText(QObject*, QObject* control,
   }
   QMetaType type = property.metaType();
   switch (type.id()) {
-    case QMetaType::Bool: return QString(v.toBool() ? "1" : "0");
+    case QMetaType::Bool:
+      return QString(v.toBool() ? "1" : "0");
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::Short:
@@ -278,18 +295,27 @@ std::optional<QString> TPropStore::PropertyText(QObject*, QObject* control,
     case QMetaType::Long:
     case QMetaType::ULong:
     case QMetaType::LongLong:
-    case QMetaType::ULongLong: return v.toString();
+    case QMetaType::ULongLong:
+      return v.toString();
     case QMetaType::Double:
-    case QMetaType::Float: return QLocale::c().toString(v.toDouble(), 'g', 15);
+    case QMetaType::Float:
+      return QLocale::c().toString(v.toDouble(), 'g', 15);
     case QMetaType::QChar:
-    case QMetaType::Char: return QString(v.toChar());
+    case QMetaType::Char:
+      return QString(v.toChar());
     case QMetaType::QString:
-    case QMetaType::QByteArray: return v.toString();
-    case QMetaType::QStringList: return v.toStringList().join('|');
-    case QMetaType::QColor: return colorText(v.value<QColor>());
-    case QMetaType::QCursor: return cursorText(v.value<QCursor>());
-    case QMetaType::QFont: return FontText(v.value<QFont>());
-    default: break;
+    case QMetaType::QByteArray:
+      return v.toString();
+    case QMetaType::QStringList:
+      return v.toStringList().join('|');
+    case QMetaType::QColor:
+      return colorText(v.value<QColor>());
+    case QMetaType::QCursor:
+      return cursorText(v.value<QCursor>());
+    case QMetaType::QFont:
+      return FontText(v.value<QFont>());
+    default:
+      break;
   }
   if (type.flags() & QMetaType::PointerToQObject) {
     QObject* target = v.value<QObject*>();
@@ -335,7 +361,8 @@ bool TPropStore::ApplyText(QObject* form, QObject* control, const QMetaProperty&
       if (text.isEmpty()) return true;
       return property.write(control, QVariant(text[0]));
     case QMetaType::QString:
-    case QMetaType::QByteArray: return property.write(control, QVariant(text));
+    case QMetaType::QByteArray:
+      return property.write(control, QVariant(text));
     case QMetaType::QStringList:
       return property.write(control, QVariant(text.isEmpty() ? QStringList() : text.split('|')));
     case QMetaType::QColor: {
@@ -352,7 +379,8 @@ bool TPropStore::ApplyText(QObject* form, QObject* control, const QMetaProperty&
       QFont font = property.read(control).value<QFont>();
       return ApplyFontText(font, text) && property.write(control, QVariant(font));
     }
-    default: break;
+    default:
+      break;
   }
   if (type.flags() & QMetaType::PointerToQObject) {
     QObject* target = childNamed(form, text);

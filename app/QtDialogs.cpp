@@ -44,16 +44,26 @@ TMsgBoxResult TQtDialogs::MessageBox(const std::string& text, const std::string&
                                      TMsgBoxIcon icon, TMsgBoxButtons buttons) {
   QMessageBox::Icon qicon = QMessageBox::NoIcon;
   switch (icon) {
-    case TMsgBoxIcon::None: break;
-    case TMsgBoxIcon::Information: qicon = QMessageBox::Information; break;
-    case TMsgBoxIcon::Warning: qicon = QMessageBox::Warning; break;
-    case TMsgBoxIcon::Error: qicon = QMessageBox::Critical; break;
-    case TMsgBoxIcon::Question: qicon = QMessageBox::Question; break;
+    case TMsgBoxIcon::None:
+      break;
+    case TMsgBoxIcon::Information:
+      qicon = QMessageBox::Information;
+      break;
+    case TMsgBoxIcon::Warning:
+      qicon = QMessageBox::Warning;
+      break;
+    case TMsgBoxIcon::Error:
+      qicon = QMessageBox::Critical;
+      break;
+    case TMsgBoxIcon::Question:
+      qicon = QMessageBox::Question;
+      break;
   }
   QMessageBox::StandardButtons set = QMessageBox::Ok;
   QMessageBox::StandardButton escape = QMessageBox::Ok;
   switch (buttons) {
-    case TMsgBoxButtons::OK: break;
+    case TMsgBoxButtons::OK:
+      break;
     case TMsgBoxButtons::OKCancel:
       set = QMessageBox::Ok | QMessageBox::Cancel;
       escape = QMessageBox::Cancel;
@@ -71,13 +81,17 @@ TMsgBoxResult TQtDialogs::MessageBox(const std::string& text, const std::string&
                   parent());
   box.setEscapeButton(escape);
   switch (box.exec()) {
-    case QMessageBox::Yes: return TMsgBoxResult::Yes;
-    case QMessageBox::No: return TMsgBoxResult::No;
-    case QMessageBox::Cancel: return TMsgBoxResult::Cancel;
-    default: return buttons == TMsgBoxButtons::OK ? TMsgBoxResult::OK
-                    : escape == QMessageBox::No   ? TMsgBoxResult::No
-                    : escape == QMessageBox::Cancel ? TMsgBoxResult::Cancel
-                                                    : TMsgBoxResult::OK;
+    case QMessageBox::Yes:
+      return TMsgBoxResult::Yes;
+    case QMessageBox::No:
+      return TMsgBoxResult::No;
+    case QMessageBox::Cancel:
+      return TMsgBoxResult::Cancel;
+    default:
+      return buttons == TMsgBoxButtons::OK   ? TMsgBoxResult::OK
+             : escape == QMessageBox::No     ? TMsgBoxResult::No
+             : escape == QMessageBox::Cancel ? TMsgBoxResult::Cancel
+                                             : TMsgBoxResult::OK;
   }
 }
 

@@ -11,10 +11,18 @@
 namespace quelt {
 
 // File names are bytes in the file system's encoding; everything else is UTF-8.
-inline QString PathToQt(const std::string& path) { return QFile::decodeName(path.c_str()); }
-inline std::string PathFromQt(const QString& path) { return QFile::encodeName(path).toStdString(); }
-inline QString TextToQt(const std::string& text) { return QString::fromStdString(text); }
-inline std::string TextFromQt(const QString& text) { return text.toStdString(); }
+inline QString PathToQt(const std::string& path) {
+  return QFile::decodeName(path.c_str());
+}
+inline std::string PathFromQt(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+inline QString TextToQt(const std::string& text) {
+  return QString::fromStdString(text);
+}
+inline std::string TextFromQt(const QString& text) {
+  return text.toStdString();
+}
 
 inline QFont FontFromSpec(const TFontSpec& spec, QFont font = QFont()) {
   if (!spec.name.empty()) font.setFamily(TextToQt(spec.name));

@@ -4,18 +4,18 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QLocale>
-#include <QDate>
-#include <QTime>
 #include <QHeaderView>
+#include <QLocale>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
+#include <QTime>
 #include <QUrl>
 #include <cmath>
 
@@ -52,26 +52,25 @@ const TSortItem kSortItems[6] = {
 
 // Enabled with an archive, disabled without one.
 const char* const kArchiveCommands[] = {
-    "UUEncode1",     "VirusScan1",    "ZipComment1",   "Close1",        "SaveAs1",
-    "ExtractFiles1", "Information1",  "MakeEXEFile1",  "AddFiles1",     "ExtractBut",
-    "AddBut",        "RemoveFiles1",  "AddFiles2",     "RemoveFiles2",  "FixZIP1",
-    "ExtractFiles2", "ViewImage2",    "ViewImage1",    "MailZIP1",      "CopyZIP1",
-    "MoveZIP1",      "DeleteZIP1",    "EditTextBut",   "ExecuteBut",    "Execute1",
-    "Execute2",      "EditText1",     "EditText2"};
+    "UUEncode1",    "VirusScan1",   "ZipComment1", "Close1",        "SaveAs1",     "ExtractFiles1",
+    "Information1", "MakeEXEFile1", "AddFiles1",   "ExtractBut",    "AddBut",      "RemoveFiles1",
+    "AddFiles2",    "RemoveFiles2", "FixZIP1",     "ExtractFiles2", "ViewImage2",  "ViewImage1",
+    "MailZIP1",     "CopyZIP1",     "MoveZIP1",    "DeleteZIP1",    "EditTextBut", "ExecuteBut",
+    "Execute1",     "Execute2",     "EditText1",   "EditText2"};
 
 // Commands on entries, which an empty listing disables.
 const char* const kEntryCommands[] = {
-    "EditTextBut",  "ExecuteBut",   "ExtractBut",    "Execute1",     "Execute2",
-    "EditText1",    "EditText2",    "ViewImage2",    "ViewImage1",   "Information1",
+    "EditTextBut",  "ExecuteBut",    "ExtractBut",   "Execute1",     "Execute2",
+    "EditText1",    "EditText2",     "ViewImage2",   "ViewImage1",   "Information1",
     "RemoveFiles1", "ExtractFiles1", "RemoveFiles2", "ExtractFiles2"};
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
 const char* const kUnbuiltCommands[] = {
-    "New1",        "SaveAs1",     "CopyZIP1",     "MoveZIP1",    "DeleteZIP1",  "Information1",
-    "FixZIP1",     "MailZIP1",    "AddFiles1",    "RemoveFiles1", "ExtractFiles1", "MakeEXEFile1",
-    "Execute1",    "EditText1",   "ViewImage1",   "VirusScan1",  "UUEncode1",   "ZipComment1",
-    "Options1",    "ViewOutput1", "NewZipBut",    "ExtractBut",  "AddBut",      "EditTextBut",
-    "ExecuteBut",  "AddFiles2",   "RemoveFiles2", "ExtractFiles2", "Execute2",  "EditText2",
+    "New1",       "SaveAs1",     "CopyZIP1",     "MoveZIP1",      "DeleteZIP1",    "Information1",
+    "FixZIP1",    "MailZIP1",    "AddFiles1",    "RemoveFiles1",  "ExtractFiles1", "MakeEXEFile1",
+    "Execute1",   "EditText1",   "ViewImage1",   "VirusScan1",    "UUEncode1",     "ZipComment1",
+    "Options1",   "ViewOutput1", "NewZipBut",    "ExtractBut",    "AddBut",        "EditTextBut",
+    "ExecuteBut", "AddFiles2",   "RemoveFiles2", "ExtractFiles2", "Execute2",      "EditText2",
     "ViewImage2"};
 
 QString trimControl(const QString& s) {
@@ -97,7 +96,10 @@ class TBusy {
 
 TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList arguments,
                      QWidget* parent)
-    : QMainWindow(parent), settings_(settings), dialogs_(dialogs), arguments_(std::move(arguments)) {
+    : QMainWindow(parent),
+      settings_(settings),
+      dialogs_(dialogs),
+      arguments_(std::move(arguments)) {
   setObjectName("Mainform");
   setWindowTitle(kTitle);
   ZipEngine1.OverwriteMode = Always;
@@ -168,7 +170,8 @@ QAction* TMainform::addCommand(QMenu* menu, const char* name, const QString& cap
 }
 
 void TMainform::connectCommand(QAction* action, void (TMainform::*handler)()) {
-  connect(action, &QAction::triggered, this, [this, handler] { runCommand([=, this] { (this->*handler)(); }); });
+  connect(action, &QAction::triggered, this,
+          [this, handler] { runCommand([=, this] { (this->*handler)(); }); });
 }
 
 void TMainform::buildMenus() {
@@ -200,7 +203,8 @@ void TMainform::buildMenus() {
   for (int k = 0; k < 5; ++k) {
     QAction* entry = addCommand(file, QString("N%1").arg(6 + k).toLatin1().constData(), "", "");
     recent_[size_t(k)] = entry;
-    connect(entry, &QAction::triggered, this, [this, k] { runCommand([=, this] { RecentFileClick(k + 1); }); });
+    connect(entry, &QAction::triggered, this,
+            [this, k] { runCommand([=, this] { RecentFileClick(k + 1); }); });
   }
 
   QMenu* actions = menuBar()->addMenu("Actions");
@@ -241,13 +245,15 @@ void TMainform::buildMenus() {
     // Not an exclusive group: the handlers keep at most one item checked.
     item->setCheckable(true);
     sortItems_[i] = item;
-    connect(item, &QAction::triggered, this, [this, item] { runCommand([=, this] { SortClick(item); }); });
+    connect(item, &QAction::triggered, this,
+            [this, item] { runCommand([=, this] { SortClick(item); }); });
   }
 
   QMenu* help = menuBar()->addMenu("Help");
   help->setObjectName("Help1");
-  connectCommand(addCommand(help, "UsingQuelt1", "Using Quelt", "Using Quelt", QKeySequence(Qt::Key_F1)),
-                 &TMainform::UsingQuelt1Click);
+  connectCommand(
+      addCommand(help, "UsingQuelt1", "Using Quelt", "Using Quelt", QKeySequence(Qt::Key_F1)),
+      &TMainform::UsingQuelt1Click);
   connectCommand(addCommand(help, "HomePage1", "Quelt Home Page...", "Quelt Home Page..."),
                  &TMainform::HomePage1Click);
   connectCommand(addCommand(help, "About1", "About Quelt...", "About Quelt"),
@@ -287,8 +293,7 @@ void TMainform::buildToolbar() {
       {"AddBut", "Add", "Add Files to ZIP", QStyle::SP_ArrowUp},
       {"EditTextBut", "Edit Text", "Edit File Using an Internal Text Editor",
        QStyle::SP_FileDialogDetailedView},
-      {"ExecuteBut", "Execute", "Execute File Using its Windows Association",
-       QStyle::SP_MediaPlay},
+      {"ExecuteBut", "Execute", "Execute File Using its Windows Association", QStyle::SP_MediaPlay},
   };
   for (const TButton& b : buttons) {
     QAction* action = addCommand(nullptr, b.name, b.caption, b.hint);
@@ -317,9 +322,8 @@ void TMainform::buildListing() {
   for (int c = 0; c < TCatalogueModel::colCount; ++c)
     ListBox1->setColumnWidth(c, TCatalogueModel::DefaultWidth(c));
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(ListBox1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos));
-  });
+  connect(ListBox1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
   setCentralWidget(ListBox1);
 }
 
@@ -366,10 +370,14 @@ void TMainform::wireEngine() {
                                                          : TMsgBoxButtons::YesNoCancel;
     TMsgBoxIcon icon = buttons == TMsgButtons::OK ? TMsgBoxIcon::Warning : TMsgBoxIcon::Question;
     switch (dialogs_.MessageBox(text, caption, icon, set)) {
-      case TMsgBoxResult::Yes: return TMsgResult::Yes;
-      case TMsgBoxResult::No: return TMsgResult::No;
-      case TMsgBoxResult::Cancel: return TMsgResult::Cancel;
-      case TMsgBoxResult::OK: break;
+      case TMsgBoxResult::Yes:
+        return TMsgResult::Yes;
+      case TMsgBoxResult::No:
+        return TMsgResult::No;
+      case TMsgBoxResult::Cancel:
+        return TMsgResult::Cancel;
+      case TMsgBoxResult::OK:
+        break;
     }
     return TMsgResult::OK;
   };
@@ -414,11 +422,20 @@ void TMainform::FormCreate() {
     Toolbar1->setVisible(toolbars);
     tempFolder_ = readText("ExpDir", QDir::tempPath());
     switch (readInt("Dockto", 1)) {
-      case 1: addToolBar(Qt::TopToolBarArea, Toolbar1); break;
-      case 2: addToolBar(Qt::LeftToolBarArea, Toolbar1); break;
-      case 3: addToolBar(Qt::BottomToolBarArea, Toolbar1); break;
-      case 4: addToolBar(Qt::RightToolBarArea, Toolbar1); break;
-      default: break;
+      case 1:
+        addToolBar(Qt::TopToolBarArea, Toolbar1);
+        break;
+      case 2:
+        addToolBar(Qt::LeftToolBarArea, Toolbar1);
+        break;
+      case 3:
+        addToolBar(Qt::BottomToolBarArea, Toolbar1);
+        break;
+      case 4:
+        addToolBar(Qt::RightToolBarArea, Toolbar1);
+        break;
+      default:
+        break;
     }
     showOutput_ = readInt("ShowOutput", 1) != 0;
     addDocs2StartMenu_ = readInt("AddDocs2StartMenu", 1) != 0;
@@ -574,8 +591,8 @@ void TMainform::fitColumns() {
   QLocale locale;
   const QString samples[] = {
       QString(), locale.toString(QDate(2000, 12, 28), locale.dateFormat(QLocale::ShortFormat)),
-      locale.toString(QTime(23, 58, 58), LongTimeFormatWithoutZone(locale)), "4294967295",
-      "4294967295"};
+      locale.toString(QTime(23, 58, 58), LongTimeFormatWithoutZone(locale)),
+      QString::number(listing_.LargestSize()), QString::number(listing_.LargestSize())};
   for (int c = TCatalogueModel::colDate; c <= TCatalogueModel::colPacked; ++c) {
     int wanted = metrics.horizontalAdvance(samples[c]) + 2 * metrics.averageCharWidth();
     if (ListBox1->columnWidth(c) < wanted) ListBox1->setColumnWidth(c, wanted);
@@ -676,7 +693,9 @@ void TMainform::Close1Click() {
   ZipEngine1.ClearCatalogue();
 }
 
-void TMainform::setTitle(const QString& title) { setWindowTitle(title); }
+void TMainform::setTitle(const QString& title) {
+  setWindowTitle(title);
+}
 
 // ---- Sorting
 
@@ -726,11 +745,16 @@ void TMainform::ToolBars1Click() {
 int TMainform::dockCode() const {
   if (Toolbar1->isFloating()) return 0;
   switch (toolBarArea(Toolbar1)) {
-    case Qt::TopToolBarArea: return 1;
-    case Qt::LeftToolBarArea: return 2;
-    case Qt::BottomToolBarArea: return 3;
-    case Qt::RightToolBarArea: return 4;
-    default: return 0;
+    case Qt::TopToolBarArea:
+      return 1;
+    case Qt::LeftToolBarArea:
+      return 2;
+    case Qt::BottomToolBarArea:
+      return 3;
+    case Qt::RightToolBarArea:
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -764,14 +788,19 @@ void TMainform::UsingQuelt1Click() {
   (void)dialogs_.ShellOpen(TextFromQt(url.toString(QUrl::FullyEncoded)));
 }
 
-void TMainform::HomePage1Click() { (void)dialogs_.ShellOpen(PathFromQt(ManualPath())); }
+void TMainform::HomePage1Click() {
+  (void)dialogs_.ShellOpen(PathFromQt(ManualPath()));
+}
 
 void TMainform::About1Click() {
-  dialogs_.ShowAbout(TAboutSpec{"About Quelt", "Quelt", "Quelt, compression technology you can use.",
+  dialogs_.ShowAbout(TAboutSpec{"About Quelt", "Quelt",
+                                "Quelt, compression technology you can use.",
                                 std::string("Version ") + QUELT_VERSION});
 }
 
-void TMainform::Exit1Click() { close(); }
+void TMainform::Exit1Click() {
+  close();
+}
 
 // ---- Plumbing
 
@@ -797,11 +826,14 @@ QString TMainform::StatusText(int panel) const {
   return panel >= 0 && panel < 2 ? panels_[panel]->text() : QString();
 }
 
-QString TMainform::NameLabel() const { return ZipFname->text(); }
+QString TMainform::NameLabel() const {
+  return ZipFname->text();
+}
 
 std::vector<int> TMainform::SelectedRows() const {
   std::vector<int> rows;
-  for (const QModelIndex& index : ListBox1->selectionModel()->selectedRows()) rows.push_back(index.row());
+  for (const QModelIndex& index : ListBox1->selectionModel()->selectedRows())
+    rows.push_back(index.row());
   std::sort(rows.begin(), rows.end());
   return rows;
 }
@@ -820,8 +852,8 @@ void TMainform::showEvent(QShowEvent* e) {
   if (shown_) return;
   shown_ = true;
   // After the window is up, so a prompt about the archive appears over it.
-  QMetaObject::invokeMethod(this, [this] { runCommand([this] { FormShow(); }); },
-                            Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { runCommand([this] { FormShow(); }); }, Qt::QueuedConnection);
 }
 
 void TMainform::closeEvent(QCloseEvent* e) {
@@ -836,7 +868,8 @@ void TMainform::closeEvent(QCloseEvent* e) {
 
 bool TMainform::eventFilter(QObject* watched, QEvent* e) {
   if (watched == Toolbar1 &&
-      (e->type() == QEvent::Move || e->type() == QEvent::Show || e->type() == QEvent::ParentChange) &&
+      (e->type() == QEvent::Move || e->type() == QEvent::Show ||
+       e->type() == QEvent::ParentChange) &&
       dockCode() != lastDock_)
     runCommand([this] { Toolbar1DockChanged(); });
   return QMainWindow::eventFilter(watched, e);

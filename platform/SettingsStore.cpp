@@ -16,10 +16,9 @@ namespace quelt {
 
 namespace {
 
-const char* const kRootNames[] = {"HKEY_CLASSES_ROOT",  "HKEY_CURRENT_USER",
-                                  "HKEY_LOCAL_MACHINE", "HKEY_USERS",
-                                  "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
-                                  "HKEY_DYN_DATA"};
+const char* const kRootNames[] = {
+    "HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+    "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
 constexpr int kRootCount = 7;
 
 std::string fold(std::string_view text) {
@@ -51,7 +50,9 @@ std::string fullPath(TRegRoots root, const std::string& normal) {
   return path;
 }
 
-bool validRoot(TRegRoots root) { return int(root) >= 0 && int(root) < kRootCount; }
+bool validRoot(TRegRoots root) {
+  return int(root) >= 0 && int(root) < kRootCount;
+}
 
 void checkKeyName(const std::string& key) {
   for (unsigned char c : key)
@@ -65,11 +66,21 @@ std::string quote(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7f) {
           out += "\\x";
@@ -106,11 +117,21 @@ bool unquote(std::string_view line, size_t& pos, std::string& out) {
     }
     if (++pos >= line.size()) return false;
     switch (line[pos]) {
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
       case 'x': {
         if (pos + 2 >= line.size()) return false;
         int hi = hexDigit(line[pos + 1]), lo = hexDigit(line[pos + 2]);
@@ -119,7 +140,8 @@ bool unquote(std::string_view line, size_t& pos, std::string& out) {
         pos += 2;
         break;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
   return false;
@@ -186,7 +208,9 @@ std::optional<TRegRoots> RootByName(std::string_view name) {
 
 // ---- TSettingsStore
 
-TSettingsStore::TSettingsStore(std::string path) : path_(std::move(path)) { loadFile(); }
+TSettingsStore::TSettingsStore(std::string path) : path_(std::move(path)) {
+  loadFile();
+}
 
 std::string TSettingsStore::DefaultPath() {
   if (const char* own = std::getenv("QUELT_CONFIG_HOME"); own && *own)
@@ -570,6 +594,8 @@ std::vector<std::string> TRegistry::GetValueNames() const {
   return store_.ValueNames(RootKey, current_);
 }
 
-std::vector<std::string> TRegistry::GetKeyNames() const { return store_.KeyNames(RootKey, current_); }
+std::vector<std::string> TRegistry::GetKeyNames() const {
+  return store_.KeyNames(RootKey, current_);
+}
 
 }  // namespace quelt

@@ -21,12 +21,15 @@ struct TEntrySpec {
   TEntrySpec(std::string name_, std::string data_ = "",
              std::array<int, 6> date_ = {2020, 1, 1, 0, 0, 0}, uint16_t flags_ = 0,
              std::optional<uint32_t> claimedSize_ = std::nullopt)
-      : name(std::move(name_)), data(std::move(data_)), date(date_), flags(flags_),
+      : name(std::move(name_)),
+        data(std::move(data_)),
+        date(date_),
+        flags(flags_),
         claimedSize(claimedSize_) {}
   std::string name;  // stored name, "/" between folders
   std::string data;
-  std::array<int, 6> date;  // local date and time
-  uint16_t flags;           // bit 0: encrypted
+  std::array<int, 6> date;              // local date and time
+  uint16_t flags;                       // bit 0: encrypted
   std::optional<uint32_t> claimedSize;  // the size the headers state, if not the data's
 };
 

@@ -112,8 +112,8 @@ TEST_F(Startup, TheToolbarStartsWhereTheSettingsPutIt) {
     Qt::ToolBarArea area;
   };
   const TCase cases[] = {
-      {1, 1, true, Qt::TopToolBarArea},    {1, 2, true, Qt::LeftToolBarArea},
-      {1, 3, true, Qt::BottomToolBarArea}, {1, 4, true, Qt::RightToolBarArea},
+      {1, 1, true, Qt::TopToolBarArea},     {1, 2, true, Qt::LeftToolBarArea},
+      {1, 3, true, Qt::BottomToolBarArea},  {1, 4, true, Qt::RightToolBarArea},
       {1, 0, true, Qt::TopToolBarArea},  // floating last time: where the layout puts it
       {0, 3, false, Qt::BottomToolBarArea},
   };
@@ -234,7 +234,8 @@ TEST_F(Startup, EveryCommandHasItsCaptionHintAndShortcut) {
   // The commands later work wires stay disabled, with or without an archive.
   std::string zipPath = zip("a.zip", {{"a.txt", "a"}});
   open(zipPath);
-  for (QAction* a : w.UnbuiltCommands()) EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+  for (QAction* a : w.UnbuiltCommands())
+    EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
   EXPECT_TRUE(w.Command("Close1")->isEnabled());
   EXPECT_TRUE(w.Command("ZipOpenBut")->isEnabled());
 }
@@ -274,7 +275,8 @@ TEST_F(Startup, HelpOpensTheManualBesideTheProgram) {
   for (QAction* a : w.findChildren<QAction*>()) {
     QString caption = a->text();
     // The recent-files entries N6 to N10 hold paths, not commands.
-    if (caption.isEmpty() || a->isSeparator() || QRegularExpression("^N\\d+$").match(a->objectName()).hasMatch())
+    if (caption.isEmpty() || a->isSeparator() ||
+        QRegularExpression("^N\\d+$").match(a->objectName()).hasMatch())
       continue;
     EXPECT_NE(manual.find(caption.toHtmlEscaped().toStdString()), std::string::npos)
         << caption.toStdString();

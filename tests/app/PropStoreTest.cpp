@@ -1,5 +1,3 @@
-#include "app/PropStore.h"
-
 #include <gtest/gtest.h>
 
 #include <QColor>
@@ -7,6 +5,7 @@
 #include <QWidget>
 #include <optional>
 
+#include "app/PropStore.h"
 #include "support/TestUtil.h"
 
 namespace quelt {

@@ -1,11 +1,10 @@
-#include "platform/SettingsStore.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/SettingsStore.h"
 #include "support/TestUtil.h"
 
 namespace quelt {
@@ -185,7 +184,7 @@ TEST(SettingsStore, DamagedLinesAreSkippedAndTheRestIsRead) {
   store.LoadText(
       "[HKEY_CURRENT_USER\\Good]\n"
       "\"a\"=\"1\"\n"
-      "\"b\"=int:99999999999\n"     // out of range
+      "\"b\"=int:99999999999\n"  // out of range
       "\"c\"=\"unterminated\n"
       "\"d\"=\"bad \\q escape\"\n"
       "\"e\"=int:12\r\n"

@@ -19,13 +19,20 @@ enum class TPromptKind { Message, OpenFile, SaveFile, Font, Folder, About, Shell
 
 inline const char* KindName(TPromptKind k) {
   switch (k) {
-    case TPromptKind::Message: return "message box";
-    case TPromptKind::OpenFile: return "open dialog";
-    case TPromptKind::SaveFile: return "save dialog";
-    case TPromptKind::Font: return "font dialog";
-    case TPromptKind::Folder: return "folder browser";
-    case TPromptKind::About: return "about box";
-    case TPromptKind::ShellOpen: return "shell open";
+    case TPromptKind::Message:
+      return "message box";
+    case TPromptKind::OpenFile:
+      return "open dialog";
+    case TPromptKind::SaveFile:
+      return "save dialog";
+    case TPromptKind::Font:
+      return "font dialog";
+    case TPromptKind::Folder:
+      return "folder browser";
+    case TPromptKind::About:
+      return "about box";
+    case TPromptKind::ShellOpen:
+      return "shell open";
   }
   return "?";
 }
@@ -51,7 +58,9 @@ struct TPrompt {
 
 class TFakeDialogs : public IDialogs {
  public:
-  ~TFakeDialogs() override { EXPECT_TRUE(answers_.empty()) << answers_.size() << " answers unused"; }
+  ~TFakeDialogs() override {
+    EXPECT_TRUE(answers_.empty()) << answers_.size() << " answers unused";
+  }
 
   void AnswerMessage(TMsgBoxResult r) { answers_.push_back({TPromptKind::Message, r}); }
   void AnswerOpenFile(std::optional<std::string> path) {
