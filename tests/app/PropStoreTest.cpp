@@ -27,7 +27,7 @@ class TGadget : public QObject {
   Q_PROPERTY(QObject* Buddy MEMBER buddy)
 
  public:
-  enum TShade { shLight, shMedium, shDark };
+  enum TShade : int { shLight, shMedium, shDark };
   Q_ENUM(TShade)
   enum TStyle { stBold = 1, stItalic = 2, stUnderline = 4 };
   Q_DECLARE_FLAGS(TStyles, TStyle)
