@@ -80,18 +80,15 @@ TMsgBoxResult TQtDialogs::MessageBox(const std::string& text, const std::string&
   QMessageBox box(qicon, QString::fromStdString(caption), QString::fromStdString(text), set,
                   parent());
   box.setEscapeButton(escape);
-  switch (box.exec()) {
-    case QMessageBox::Yes:
-      return TMsgBoxResult::Yes;
-    case QMessageBox::No:
-      return TMsgBoxResult::No;
-    case QMessageBox::Cancel:
-      return TMsgBoxResult::Cancel;
-    default:
-      return buttons == TMsgBoxButtons::OK   ? TMsgBoxResult::OK
-             : escape == QMessageBox::No     ? TMsgBoxResult::No
-             : escape == QMessageBox::Cancel ? TMsgBoxResult::Cancel
-                                             : TMsgBoxResult::OK;
+  box.exec();
+  // Closing the box by its title bar or Escape counts as the escape button.
+  QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
+  if (pressed == QMessageBox::NoButton) pressed = escape;
+  switch (pressed) {
+    case QMessageBox::Yes: return TMsgBoxResult::Yes;
+    case QMessageBox::No: return TMsgBoxResult::No;
+    case QMessageBox::Cancel: return TMsgBoxResult::Cancel;
+    default: return TMsgBoxResult::OK;
   }
 }
 
