@@ -27,21 +27,22 @@ std::string slashed(std::string path) {
   return path;
 }
 
-std::string hex8(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%08x", v);
-  return buf;
-}
-
 void printTsv(const TUnZipEngine& engine) {
+  std::string out;
+  char fields[128];
   for (int i = 0; i < engine.Count(); ++i) {
     const TZipHeaderInfo& e = engine.Entry(i);
-    std::cout << slashed(engine.EntryPath(i) + engine.Filename(i)) << '\t'
-              << engine.UncompressedSize(i) << '\t' << engine.CompressedSize(i) << '\t'
-              << e.CompressionMethod << '\t' << hex8(e.CRC32) << '\t'
-              << FormatIso(engine.EntryDateTime(i)) << '\t' << (engine.Encrypted(i) ? 1 : 0)
-              << '\n';
+    out += slashed(e.FullName());
+    std::snprintf(fields, sizeof fields, "\t%u\t%u\t%u\t%08x\t%s\t%d\n", e.UncompressedSize,
+                  e.CompressedSize, e.CompressionMethod, e.CRC32,
+                  FormatIso(engine.EntryDateTime(i)).c_str(), e.Encrypted() ? 1 : 0);
+    out += fields;
+    if (out.size() > 65536) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
   }
+  std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
 void printTable(const TUnZipEngine& engine) {

@@ -106,7 +106,8 @@ void TFileStream::Close() {
 
 // ---- TBufferStream
 
-TBufferStream::TBufferStream(TStream& underlying) : under_(underlying), buf_(kBufferSize) {}
+TBufferStream::TBufferStream(TStream& underlying)
+    : under_(underlying), underPos_(underlying.Seek(0, soFromCurrent)), buf_(kBufferSize) {}
 
 TBufferStream::~TBufferStream() {
   if (state_ == kWriting && pos_ > 0) {
@@ -120,6 +121,7 @@ TBufferStream::~TBufferStream() {
 
 bool TBufferStream::Fill() {
   size_t got = under_.Read(buf_.data(), kBufferSize);
+  underPos_ += int64_t(got);
   pos_ = 0;
   end_ = got;
   noPos_ = false;
@@ -133,6 +135,7 @@ void TBufferStream::Flush() {
     pos_ = 0;
     // TFileStream writes everything or throws: a short write never passes silently.
     if (under_.Write(buf_.data(), pending) != pending) throw EStreamError("Write error");
+    underPos_ += int64_t(pending);
   }
   pos_ = 0;
   end_ = kBufferSize;
@@ -155,6 +158,7 @@ size_t TBufferStream::Read(void* buffer, size_t n) {
       // Large reads bypass the buffer once it is drained.
       if (n - done >= kBufferSize) {
         size_t got = under_.Read(out + done, n - done);
+        underPos_ += int64_t(got);
         done += got;
         pos_ = end_ = 0;
         break;
@@ -177,7 +181,7 @@ size_t TBufferStream::Write(const void* buffer, size_t n) {
   if (state_ != kWriting) {
     // Drop any read-ahead: the bytes go to the logical position.
     int64_t logical = Position();
-    under_.Seek(logical, soFromBeginning);
+    underPos_ = under_.Seek(logical, soFromBeginning);
     pos_ = 0;
     end_ = kBufferSize;
     noPos_ = false;
@@ -200,7 +204,7 @@ size_t TBufferStream::Write(const void* buffer, size_t n) {
 }
 
 int64_t TBufferStream::Seek(int64_t offset, int origin) {
-  int64_t underPos = under_.Seek(0, soFromCurrent);
+  int64_t underPos = underPos_;
   int64_t logical = underPos;
   if (!noPos_) {
     if (state_ == kReading) logical -= int64_t(end_ - pos_);
@@ -225,8 +229,13 @@ int64_t TBufferStream::Seek(int64_t offset, int origin) {
   }
   if (target == logical) return target;
   if (target < 0) throw EStreamError("Seek error");
+  // A move inside the bytes already read ahead keeps them.
+  if (state_ == kReading && !noPos_ && target > logical && target <= underPos) {
+    pos_ = end_ - size_t(underPos - target);
+    return target;
+  }
   if (state_ == kWriting) Flush();
-  under_.Seek(target, soFromBeginning);
+  underPos_ = under_.Seek(target, soFromBeginning);
   noPos_ = true;
   state_ = kUnknown;
   pos_ = end_ = 0;
@@ -236,7 +245,7 @@ int64_t TBufferStream::Seek(int64_t offset, int origin) {
 int64_t TBufferStream::Size() {
   int64_t size = under_.Size();
   if (state_ == kWriting) {
-    int64_t pendingEnd = under_.Seek(0, soFromCurrent) + int64_t(pos_);
+    int64_t pendingEnd = underPos_ + int64_t(pos_);
     if (pendingEnd > size) size = pendingEnd;
   }
   return size;

@@ -92,6 +92,8 @@ class TBufferStream : public TStream {
  private:
   enum State { kUnknown, kReading, kWriting };
   TStream& under_;
+  // The underlying stream's position, tracked here so that asking costs no system call.
+  int64_t underPos_;
   std::vector<uint8_t> buf_;
   size_t pos_ = 0, end_ = 0;
   bool noPos_ = true;  // right after a seek: nothing in the buffer is valid

@@ -185,6 +185,16 @@ void TUnZipEngine::ClearCatalogue() {
 }
 
 void TUnZipEngine::ReadDirectory() {
+  try {
+    readDirectory();
+  } catch (...) {
+    // Entries read before the failure stay listed, but the next operation reads again.
+    zipDateTime_ = TFileStamp();
+    throw;
+  }
+}
+
+void TUnZipEngine::readDirectory() {
   zipDateTime_ = stampOf(*stream_);
   sorted_.reset();
   view_ = nullptr;
@@ -248,7 +258,7 @@ void TUnZipEngine::ReadDirectory() {
     }
   }
   volumeCount_ = endRecord_.NumberOfThisDisk + 1;
-  currentVolume_ = endRecord_.NumberOfThisDisk;
+  // CurrentVolume stays the volume whose file is open, so later reads know where they are.
   SortCatalogue(sortMode_);
 }
 
@@ -309,7 +319,7 @@ void TUnZipEngine::WalkLocalHeaders() {
       int64_t dataStart = in.Position() + entry->ExtraFieldLength;
       int64_t next = dataStart + int64_t(entry->CompressedSize);
       if (entry->HasDataDescriptor()) {
-        if (entry->CompressedSize == 0 && entry->UncompressedSize == 0) {
+        if (entry->CompressedSize == 0) {
           // Written by a streaming tool: the sizes are only in the descriptor after the data.
           if (!findDataDescriptor(in, dataStart, *entry)) {
             main_->Add(std::move(entry));
@@ -383,7 +393,8 @@ const TZipHeaderInfo& TUnZipEngine::Entry(int index) const {
 }
 
 TDateTime TUnZipEngine::EntryDateTime(int index) const {
-  return DosDateTimeOr(Entry(index).LastModFileDateTime, Now());
+  auto t = DosDateTimeToDateTime(Entry(index).LastModFileDateTime);
+  return t ? *t : Now();
 }
 
 void TUnZipEngine::SetEntryComment(int index, const std::string& text) {

@@ -147,6 +147,7 @@ class TUnZipEngine {
   void OpenArchive();
   void CloseArchive();
   void ReadDirectory();
+  void readDirectory();
   bool ReadEndRecord();
   void WalkLocalHeaders();
   bool findDataDescriptor(TLFNFileStream& in, int64_t dataStart, TZipHeaderInfo& entry);

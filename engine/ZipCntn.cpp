@@ -111,8 +111,8 @@ bool TSortedZip::Find(const TZipHeaderInfo& key, int& index) const {
 void TSortedZip::grow() {
   int delta = capacity_ <= 4 ? 4 : capacity_ <= 8 ? 8 : 16;
   if (capacity_ + delta >= kMaxCapacity) indexError(capacity_ + delta);
+  // The capacity only enforces the list's limit; the vector grows geometrically.
   capacity_ += delta;
-  items_.reserve(size_t(capacity_));
 }
 
 int TSortedZip::insertAt(TZipHeaderInfo* item, bool& kept) {

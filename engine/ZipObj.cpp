@@ -1,5 +1,6 @@
 #include "engine/ZipObj.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/CodePage.h"
@@ -23,13 +24,15 @@ bool readAcross(TStream*& stream, const TNextVolumeFn& nextVolume, void* buffer,
   return got == n;
 }
 
+// Skips by reading, so a field cut off by the end of the file is noticed.
 bool skipAcross(TStream*& stream, const TNextVolumeFn& nextVolume, size_t n) {
-  if (!nextVolume) {
-    int64_t here = stream->Position();
-    return stream->Seek(here + int64_t(n), soFromBeginning) <= stream->Size();
+  uint8_t scratch[4096];
+  while (n > 0) {
+    size_t take = std::min(n, sizeof scratch);
+    if (!readAcross(stream, nextVolume, scratch, take)) return false;
+    n -= take;
   }
-  std::string scratch(n, '\0');
-  return readAcross(stream, nextVolume, scratch.data(), n);
+  return true;
 }
 
 std::string toBackslashes(std::string s) {
