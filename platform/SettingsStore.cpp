@@ -11,6 +11,9 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <system_error>
+
+#include "platform/FileSystem.h"
 
 namespace quelt {
 
@@ -172,19 +175,6 @@ std::string homeFolder() {
   if (home && *home) return home;
   if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
   return "/tmp";
-}
-
-void makeFolders(const std::string& folder) {
-  std::string partial;
-  size_t start = 0;
-  while (start < folder.size()) {
-    size_t cut = folder.find('/', start + 1);
-    if (cut == std::string::npos) cut = folder.size();
-    partial = folder.substr(0, cut);
-    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-      throw ERegistryException("Cannot create the folder " + partial + ": " + std::strerror(errno));
-    start = cut;
-  }
 }
 
 std::string folderOf(const std::string& path) {
@@ -478,7 +468,11 @@ void TSettingsStore::Flush() {
     throw ERegistryException("Cannot save the settings to " + path_ + ": " + what);
   };
   std::string folder = folderOf(path_);
-  makeFolders(folder);
+  try {
+    files::MakeFolders(folder);
+  } catch (const std::system_error& e) {
+    fail(e.what());
+  }
   std::string temp = path_ + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) fail(std::strerror(errno));
