@@ -9,7 +9,7 @@ packages=(
   # tests: GoogleTest, the fuzzers' compiler, the other ZIP tools we must agree with, a headless X server
   googletest libgtest-dev clang libclang-rt-14-dev
   zip unzip p7zip-full libarchive-tools python3
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
   # benchmarks only: the reference codecs we are measured against
   zlib1g-dev libdeflate-dev
 )

@@ -1,0 +1,38 @@
+// The desktop's dialogs through Qt's widgets.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "platform/Dialogs.h"
+
+namespace quelt {
+
+class TQtDialogs : public IDialogs {
+ public:
+  // Dialogs belong to the active window, else to the owner (the main window once it exists).
+  void SetOwner(QWidget* owner) { owner_ = owner; }
+
+  TMsgBoxResult MessageBox(const std::string& text, const std::string& caption, TMsgBoxIcon icon,
+                           TMsgBoxButtons buttons) override;
+  std::optional<std::string> OpenFile(const TFileDialogSpec& spec) override;
+  std::optional<std::string> SaveFile(const TFileDialogSpec& spec) override;
+  std::optional<TFontSpec> ChooseFont(const TFontSpec& initial, bool withStyle) override;
+  std::optional<std::string> BrowseFolder(const std::string& title,
+                                          const std::string& startDir) override;
+  void ShowAbout(const TAboutSpec& about) override;
+  bool ShellOpen(const std::string& target) override;
+
+ private:
+  QWidget* parent() const;
+  std::optional<std::string> runFileDialog(const TFileDialogSpec& spec, bool save);
+
+  QPointer<QWidget> owner_;
+};
+
+// "Desc|*.ZIP|All|*.*" in the form Qt's file dialogs take: "Desc (*.ZIP *.zip);;All (*)".
+// Patterns are given in lower and upper case, since names on this system differ by case.
+QString QtFileFilter(const std::string& filter);
+
+}  // namespace quelt

@@ -1,0 +1,186 @@
+// The archive window: menus, toolbar, the catalogue listing and the status bar; opening,
+// listing, sorting and closing the current archive.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/CatalogueModel.h"
+#include "app/PropStore.h"
+#include "engine/UnZipEngine.h"
+#include "platform/Dialogs.h"
+#include "platform/SettingsStore.h"
+
+namespace quelt {
+
+// Holds a file dialog's remembered starting folder, so the property store can keep it.
+class TFileDialogState : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QString InitialDir READ InitialDir WRITE SetInitialDir)
+
+ public:
+  TFileDialogState(const QString& name, QObject* parent) : QObject(parent) { setObjectName(name); }
+  QString InitialDir() const { return initialDir_; }
+  void SetInitialDir(const QString& dir) { initialDir_ = dir; }
+
+ private:
+  QString initialDir_;
+};
+
+class TMainform : public QMainWindow {
+  Q_OBJECT
+  Q_PROPERTY(int Width READ Width WRITE SetWidth)
+  Q_PROPERTY(int Height READ Height WRITE SetHeight)
+  Q_PROPERTY(int Top READ Top WRITE SetTop)
+  Q_PROPERTY(int Left READ Left WRITE SetLeft)
+  Q_PROPERTY(TWindowState WindowState READ WindowState WRITE SetWindowState)
+
+ public:
+  enum TWindowState { wsNormal, wsMinimized, wsMaximized };
+  Q_ENUM(TWindowState)
+
+  // The one engine the window drives.
+  using TEngine = TUnZipEngine;
+
+  // Builds the window and runs its creation (settings read, defaults written on a first
+  // start). `arguments` are the command line's, without the program.
+  TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList arguments = {},
+            QWidget* parent = nullptr);
+  // Saves the remembered properties.
+  ~TMainform() override;
+
+  // ---- State
+  const QString& CurrentArchive() const { return currentArchive_; }
+  void SetCurrentArchive(const QString& path) { currentArchive_ = path; }
+  TEngine& Engine() { return ZipEngine1; }
+  const TCatalogueModel& Listing() const { return listing_; }
+  QTreeView* ListView() const { return ListBox1; }
+  QString StatusText(int panel) const;
+  QString NameLabel() const;
+  const QString& TempFolder() const { return tempFolder_; }
+  bool ShowOutput() const { return showOutput_; }
+  bool AddDocs2StartMenu() const { return addDocs2StartMenu_; }
+  QAction* Command(const char* name) const;
+  QMenu* SortMenu() const { return sortMenu_; }
+  QToolBar* ToolBar() const { return Toolbar1; }
+  QTimer* Timer() const { return Timer1; }
+  // Rows selected in the listing, ascending; row i is engine entry i.
+  std::vector<int> SelectedRows() const;
+
+  // Commands whose handlers are not wired yet stay disabled whatever ChangeAll says;
+  // wiring a handler marks its commands as built.
+  void MarkBuilt(QAction* command) { unbuilt_.remove(command); }
+  bool IsBuilt(QAction* command) const { return !unbuilt_.contains(command); }
+  QList<QAction*> UnbuiltCommands() const { return unbuilt_.values(); }
+
+  // ---- Handlers (each may throw the engine's or the store's exceptions; the menu and
+  // toolbar run them through the error display)
+  void FormCreate();
+  void FormShow();
+  void ZipOpenButClick();
+  void OpenIT();
+  void RecentFileClick(int position);  // 1 to 5
+  void ChangeAll(bool value);
+  void CalcTotSize();
+  void Close1Click();
+  void SetSortFalse();
+  void SortClick(QAction* item);
+  void DoSort();
+  void ToolBars1Click();
+  void Toolbar1DockChanged();
+  void Font1Click();
+  void UsingQuelt1Click();
+  void HomePage1Click();
+  void About1Click();
+  void Exit1Click();
+  void Timer1Timer();
+
+  // The recent-files entries' paths, position 1 first.
+  QStringList RecentFiles() const;
+  // The manual's front page beside the program.
+  static QString ManualPath();
+
+  // ---- Window properties kept between runs
+  int Width() const;
+  void SetWidth(int v);
+  int Height() const;
+  void SetHeight(int v);
+  int Top() const;
+  void SetTop(int v);
+  int Left() const;
+  void SetLeft(int v);
+  TWindowState WindowState() const;
+  void SetWindowState(TWindowState state);
+
+ protected:
+  bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QAction* addCommand(QMenu* menu, const char* name, const QString& caption, const QString& hint,
+                      const QKeySequence& shortcut = {});
+  void buildMenus();
+  void buildToolbar();
+  void buildListing();
+  void persistedItems();
+  void wireEngine();
+  void connectCommand(QAction* action, void (TMainform::*handler)());
+  // Runs a handler; an error ends it and is shown in a message box.
+  void runCommand(const std::function<void()>& body);
+  void showError(const QString& text);
+  void enableCommand(QAction* command, bool value);
+  void setTitle(const QString& title);
+  void rebuildListing();
+  void fitColumns();
+  void updateRecentMenu();
+  void saveRecentFiles();
+  void addRecentFile(const QString& path);
+  void setRecentFile(int position, const QString& path);
+  int dockCode() const;
+  void dumpListing() const;
+  // The engine's sort order of the checked Sort item; nothing when none is checked.
+  std::optional<TZipSortMode> checkedSortMode() const;
+
+  TSettingsStore& settings_;
+  IDialogs& dialogs_;
+  QStringList arguments_;
+  TEngine ZipEngine1;
+  TCatalogueModel listing_;
+
+  QString currentArchive_;
+  QString tempFolder_;
+  bool showOutput_ = true;
+  bool addDocs2StartMenu_ = true;
+  bool shown_ = false;
+  bool busy_ = false;  // an engine operation is running and pumping events
+  int lastDock_ = -1;
+
+  TPropStore* PropStore1 = nullptr;
+  QTreeView* ListBox1 = nullptr;
+  QLabel* ZipFname = nullptr;
+  QLabel* panels_[2] = {nullptr, nullptr};
+  QToolBar* Toolbar1 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QMenu* sortMenu_ = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* N4 = nullptr;
+  std::array<QAction*, 5> recent_{};
+  std::array<QAction*, 6> sortItems_{};
+  TFileDialogState* OpenDialog1 = nullptr;
+  TFileDialogState* NewDialog = nullptr;
+  TFileDialogState* SaveDialog1 = nullptr;
+  QSet<QAction*> unbuilt_;
+};
+
+}  // namespace quelt

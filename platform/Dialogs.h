@@ -1,0 +1,59 @@
+// What the windows ask of the desktop: message boxes, file, font and folder dialogs, the about
+// box and the shell's "open". The window layer implements it with its widget kit; tests give
+// a scripted fake.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace quelt {
+
+enum class TMsgBoxIcon { None, Information, Warning, Error, Question };
+enum class TMsgBoxButtons { OK, OKCancel, YesNo, YesNoCancel };
+enum class TMsgBoxResult { OK, Cancel, Yes, No };
+
+// A file dialog's set-up. The filter is "Description|pattern;pattern|Description|pattern...";
+// patterns match without regard to letter case.
+struct TFileDialogSpec {
+  std::string title;
+  std::string filter;
+  std::string initialDir;
+  std::string fileName;    // preselected name, may be empty
+  std::string defaultExt;  // without the dot; appended to a name typed without one
+};
+
+struct TFontSpec {
+  std::string name;
+  int size = 0;  // points
+  bool bold = false, italic = false, underline = false, strikeOut = false;
+  bool operator==(const TFontSpec&) const = default;
+};
+
+struct TAboutSpec {
+  std::string title;        // "About Quelt"
+  std::string productName;  // "Quelt"
+  std::string description;
+  std::string version;
+};
+
+class IDialogs {
+ public:
+  virtual ~IDialogs() = default;
+
+  virtual TMsgBoxResult MessageBox(const std::string& text, const std::string& caption,
+                                   TMsgBoxIcon icon, TMsgBoxButtons buttons) = 0;
+  // The chosen file's full path; nothing when cancelled.
+  virtual std::optional<std::string> OpenFile(const TFileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> SaveFile(const TFileDialogSpec& spec) = 0;
+  // withStyle false hides the bold and italic choice.
+  virtual std::optional<TFontSpec> ChooseFont(const TFontSpec& initial, bool withStyle) = 0;
+  // A folder, which the user may create in the dialog; nothing when cancelled.
+  virtual std::optional<std::string> BrowseFolder(const std::string& title,
+                                                  const std::string& startDir) = 0;
+  virtual void ShowAbout(const TAboutSpec& about) = 0;
+  // Opens a document (a path) or an address with the desktop's associated program; false
+  // when the desktop refused.
+  virtual bool ShellOpen(const std::string& target) = 0;
+};
+
+}  // namespace quelt
