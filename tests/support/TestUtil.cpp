@@ -1,5 +1,6 @@
 #include "support/TestUtil.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
