@@ -140,3 +140,9 @@ std::string testdataPath(const std::string& relative) {
 }
 
 }  // namespace quelt::test
+
+namespace quelt::test {
+std::string sourcePath(const std::string& relative) {
+  return std::string(QUELT_SOURCE_DIR) + "/" + relative;
+}
+}  // namespace quelt::test

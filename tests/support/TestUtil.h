@@ -51,5 +51,6 @@ std::vector<uint8_t> textBytes(size_t n, uint32_t seed);
 // Path of one of our programs in the build's bin folder.
 std::string binPath(const std::string& program);
 std::string testdataPath(const std::string& relative);
+std::string sourcePath(const std::string& relative);
 
 }  // namespace quelt::test

@@ -1,0 +1,118 @@
+#include "cli/Cli.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+
+#include "engine/Errors.h"
+
+namespace quelt::cli {
+
+namespace {
+std::vector<Command>& registry() {
+  static std::vector<Command> list;
+  return list;
+}
+
+bool isFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+}  // namespace
+
+Registrar::Registrar(Command command) { registry().push_back(std::move(command)); }
+const std::vector<Command>& commands() { return registry(); }
+
+void error(const std::string& message) { std::cerr << "quelt-cli: " << message << "\n"; }
+
+int usageError(const std::string& command, const std::string& message) {
+  error(message);
+  std::cerr << "Try 'quelt-cli " << command << " --help' for more information.\n";
+  return kUsage;
+}
+
+bool parseSortMode(const std::string& word, TZipSortMode& mode) {
+  // The same words and modes as the window's Sort menu.
+  static const std::map<std::string, TZipSortMode> modes = {
+      {"name", ByFileName},   {"path", ByName},          {"date", ByDate},
+      {"size", ByUnCompressedSize}, {"packed", ByCompressedSize}, {"original", ByNone}};
+  auto it = modes.find(word);
+  if (it == modes.end()) return false;
+  mode = it->second;
+  return true;
+}
+
+bool parseIncompleteMode(const std::string& word, TIncompleteZipMode& mode) {
+  if (word == "bad")
+    mode = izAssumeBad;
+  else if (word == "multi")
+    mode = izAssumeMulti;
+  else
+    return false;
+  return true;
+}
+
+std::vector<std::string> VolumeFinder::candidates(int n, int lastVolume) const {
+  std::string base = archive_, ext;
+  size_t slash = archive_.rfind('/');
+  size_t dot = archive_.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    base = archive_.substr(0, dot);
+    ext = archive_.substr(dot);
+  }
+  char num[32];
+  std::vector<std::string> names;
+  std::snprintf(num, sizeof num, ".%03d", n);
+  names.push_back(base + num);
+  if (n == lastVolume) names.push_back(archive_);
+  std::snprintf(num, sizeof num, n < 100 ? ".z%02d" : ".z%d", n);
+  names.push_back(base + num);
+  return names;
+}
+
+void VolumeFinder::install(TUnZipEngine& engine) {
+  engine.OnGetNextDisk = [this](TUnZipEngine& sender, int n, std::string& fname) {
+    const int last = sender.EndRecord().NumberOfThisDisk + 1;
+    std::vector<std::string> names = candidates(n, last);
+    std::string found;
+    for (const auto& name : names) {
+      if (isFile(name)) {
+        found = name;
+        break;
+      }
+    }
+    // The engine asks again when an answer does not do; the same answer twice means no.
+    if (!found.empty() && !(n == lastAsked_ && found == lastAnswer_)) {
+      lastAsked_ = n;
+      lastAnswer_ = found;
+      fname = found;
+      return;
+    }
+    missing_ = "volume " + std::to_string(n) + " of the multi-volume set is needed: " +
+               (found.empty() ? "no file " + names.front() + " (or " + names.back() + ")"
+                              : found + " is not that volume");
+    fname.clear();
+  };
+}
+
+int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
+  try {
+    return body();
+  } catch (const EUserCanceled& e) {
+    error(finder && !finder->missing().empty() ? finder->missing() : e.what());
+  } catch (const std::exception& e) {
+    error(e.what());
+  }
+  return kUnreadable;
+}
+
+std::string patternFromArg(const std::string& arg) {
+  std::string p = arg;
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  return p;
+}
+
+}  // namespace quelt::cli

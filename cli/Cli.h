@@ -1,0 +1,63 @@
+// Shared pieces of quelt-cli: the command registry, option parsing, messages and the
+// handlers that answer the engine on a terminal.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/UnZipEngine.h"
+
+namespace quelt::cli {
+
+enum ExitCode { kOk = 0, kSomeFailed = 1, kUsage = 2, kUnreadable = 3 };
+
+struct Command {
+  std::string name;
+  std::string summary;  // one line for the general help
+  std::function<int(int argc, char** argv)> run;  // argv[0] is the command's name
+};
+
+// Adds a command at start-up: `static Registrar r{{"list", "...", runList}};`
+struct Registrar {
+  explicit Registrar(Command command);
+};
+const std::vector<Command>& commands();
+
+// "quelt-cli: MESSAGE" on standard error.
+void error(const std::string& message);
+// Prints the usage error and the hint to --help; returns kUsage.
+int usageError(const std::string& command, const std::string& message);
+
+// Maps --sort's words to sort modes; false for an unknown word.
+bool parseSortMode(const std::string& word, TZipSortMode& mode);
+// Maps --incomplete's words ("bad", "multi").
+bool parseIncompleteMode(const std::string& word, TIncompleteZipMode& mode);
+
+// Answers the engine's requests for the volumes of a multi-volume set by looking beside
+// `archive`: block files ("name.001", ...) and split sets ("name.z01", ..., "name.zip").
+// A volume that cannot be found cancels with a message naming the file it needs.
+class VolumeFinder {
+ public:
+  explicit VolumeFinder(const std::string& archive) : archive_(archive) {}
+  void install(TUnZipEngine& engine);
+  // The message for the last volume that could not be found, empty when none.
+  const std::string& missing() const { return missing_; }
+  // Candidate file names for volume n (1-based) of the set the archive ends.
+  std::vector<std::string> candidates(int n, int lastVolume) const;
+
+ private:
+  std::string archive_;
+  std::string missing_;
+  int lastAsked_ = 0;
+  std::string lastAnswer_;
+};
+
+// Runs an engine operation, turning the engine's exceptions into messages. Returns the
+// operation's exit code, or kUnreadable after printing the error.
+int guarded(const std::function<int()>& body, const VolumeFinder* finder = nullptr);
+
+// "/" may stand for the folder separator "\" in patterns given on the command line.
+std::string patternFromArg(const std::string& arg);
+
+}  // namespace quelt::cli

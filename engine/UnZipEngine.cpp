@@ -1,0 +1,413 @@
+#include "engine/UnZipEngine.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/Errors.h"
+#include "engine/ZipFormat.h"
+#include "engine/ZipLib.h"
+
+namespace quelt {
+
+namespace {
+
+constexpr int64_t kExeStubSkip = 14000;  // where the walk starts in a ".EXE"
+constexpr int64_t kWalkPumpEvery = 10240;
+
+bool fileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool folderExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string folderOf(const std::string& path) {
+  size_t cut = path.rfind('/');
+  if (cut == std::string::npos) return "";
+  return cut == 0 ? "/" : path.substr(0, cut);
+}
+
+std::string threeDigits(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%3.3d", n);
+  return buf;
+}
+
+// Closes the archive when an operation ends, unless the engine keeps it open.
+class TCloseGuard {
+ public:
+  explicit TCloseGuard(std::function<void()> close) : close_(std::move(close)) {}
+  ~TCloseGuard() { close_(); }
+
+ private:
+  std::function<void()> close_;
+};
+
+// Bytes of the data descriptor at `pos`: 16 when it starts with its signature, else 12.
+int64_t descriptorLength(TStream& in, int64_t pos) {
+  uint8_t sig[4];
+  in.Seek(pos, soFromBeginning);
+  return in.ReadExact(sig, 4) && load32(sig) == kDataDescriptorSig ? 16 : 12;
+}
+
+}  // namespace
+
+// Finds the descriptor that closes an entry whose local header left the sizes out: the
+// first descriptor signature whose compressed size equals the bytes since `dataStart`.
+bool TUnZipEngine::findDataDescriptor(TLFNFileStream& in, int64_t dataStart, TZipHeaderInfo& entry) {
+  in.Seek(dataStart, soFromBeginning);
+  static const uint8_t kSig[4] = {'P', 'K', 7, 8};
+  int matched = 0;
+  int64_t pos = dataStart;
+  uint8_t b;
+  while (in.ReadByte(b)) {
+    ++pos;
+    if ((pos - dataStart) % kWalkPumpEvery == 0) CheckCancel();
+    if (b != kSig[matched]) {
+      matched = b == 'P' ? 1 : 0;
+      continue;
+    }
+    if (++matched < 4) continue;
+    matched = 0;
+    int64_t sigAt = pos - 4;
+    uint8_t d[12];
+    if (!in.ReadExact(d, sizeof d)) return false;
+    if (int64_t(load32(d + 4)) == sigAt - dataStart) {
+      entry.CRC32 = load32(d);
+      entry.CompressedSize = load32(d + 4);
+      entry.UncompressedSize = load32(d + 8);
+      return true;
+    }
+    in.Seek(pos, soFromBeginning);
+  }
+  return false;
+}
+
+TUnZipEngine::TUnZipEngine(IVolumes& volumes) : volumes_(volumes) {}
+
+TUnZipEngine::~TUnZipEngine() = default;
+
+TUnZipEngine::TFileStamp TUnZipEngine::stampOf(const TLFNFileStream& stream) {
+  struct stat st = stream.Stat();
+  TFileStamp s;
+  s.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  s.size = int64_t(st.st_size);
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  return s;
+}
+
+// ---- Names and folders
+
+void TUnZipEngine::SetZipName(const std::string& name) {
+  // Linux file names differ by letter case: "A.zip" and "a.zip" are two archives.
+  if (name == zipName_) return;
+  std::string chosen = name;
+  if (!name.empty() && name.back() == '?') {
+    std::string folder = folderOf(name.substr(0, name.size() - 1));
+    if (folder.empty() || !folderExists(folder)) folder = "/";
+    std::optional<std::string> picked;
+    if (Host.SelectOpenFile)
+      picked = Host.SelectOpenFile(
+          "Open a Zip File",
+          "Zip Files (*.ZIP)|*.zip|SFX Files (*.EXE)|*.exe|Jar Files (*.JAR)|*.jar|All Files (*.*)|*.*",
+          folder);
+    if (!picked) throw EUserCanceled("User canceled setting zip file name.");
+    chosen = *picked;
+  }
+  zipName_ = chosen;
+  dropCatalogue();
+  stream_.reset();
+}
+
+void TUnZipEngine::SetDestDir(const std::string& dir) {
+  std::string chosen = dir;
+  if (dir == "?") {
+    std::string start = folderExists(destDir_) ? destDir_ : "";
+    if (start.empty()) {
+      char cwd[4096];
+      if (::getcwd(cwd, sizeof cwd)) start = cwd;
+    }
+    std::optional<std::string> picked;
+    if (Host.SelectFolder) picked = Host.SelectFolder(start);
+    if (!picked) throw EUserCanceled("User canceled Set Desination Directory");
+    chosen = *picked;
+  }
+  while (chosen.size() > 1 && chosen.back() == '/') chosen.pop_back();
+  destDir_ = chosen;
+}
+
+void TUnZipEngine::SetRootDir(const std::string& dir) {
+  rootDir_ = dir;
+  if (!rootDir_.empty() && rootDir_.back() != '/') rootDir_ += '/';
+}
+
+// ---- Opening and reading the directory
+
+void TUnZipEngine::LoadCatalogue() {
+  cancel_ = false;
+  TCloseGuard guard([this] { CloseArchive(); });
+  OpenArchive();
+}
+
+void TUnZipEngine::OpenArchive() {
+  if (!stream_) stream_ = std::make_unique<TLFNFileStream>(zipName_, TOpenMode::Read);
+  if (main_ && stampOf(*stream_) == zipDateTime_) return;
+  ReadDirectory();
+}
+
+void TUnZipEngine::CloseArchive() {
+  if (!KeepZipOpen) stream_.reset();
+}
+
+void TUnZipEngine::dropCatalogue() {
+  sorted_.reset();
+  view_ = nullptr;
+  main_.reset();
+  zipDateTime_ = TFileStamp();
+  endRecord_.Clear();
+  rebuilt_ = false;
+}
+
+void TUnZipEngine::ClearCatalogue() {
+  stream_.reset();
+  dropCatalogue();
+  volumeCount_ = 1;
+  currentVolume_ = 0;
+  multiMode_ = mmNone;
+  zipName_.clear();
+}
+
+void TUnZipEngine::ReadDirectory() {
+  try {
+    readDirectory();
+  } catch (...) {
+    // Entries read before the failure stay listed, but the next operation reads again.
+    zipDateTime_ = TFileStamp();
+    throw;
+  }
+}
+
+void TUnZipEngine::readDirectory() {
+  zipDateTime_ = stampOf(*stream_);
+  sorted_.reset();
+  view_ = nullptr;
+  main_.reset();
+  rebuilt_ = false;
+
+  if (ReadEndRecord()) {
+    currentVolume_ = endRecord_.NumberOfThisDisk;
+    if (endRecord_.NumberOfThisDisk == 0)
+      multiMode_ = mmNone;
+    else
+      multiMode_ = volumes_.IsRemovable(zipName_) ? mmSpan : mmBlocks;
+    if (endRecord_.CentralDirStartDisk != currentVolume_)
+      RequestDisk(endRecord_.CentralDirStartDisk + 1);
+    uint8_t sig[4] = {0, 0, 0, 0};
+    stream_->Seek(endRecord_.CentralDirOffset, soFromBeginning);
+    if (stream_->ReadExact(sig, 4) && load32(sig) == kCentralHeaderSig) {
+      stream_->Seek(-4, soFromCurrent);
+      main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
+    } else {
+      // The offsets do not fit the file: a stub in front, or damage.
+      WalkLocalHeaders();
+      if (main_->Count() == 0) {
+        SortCatalogue(sortMode_);
+        return;
+      }
+    }
+  } else {
+    if (!fixing_) {
+      if (OnInCompleteZip) OnInCompleteZip(*this, IncompleteZipMode);
+      if (IncompleteZipMode == izAssumeMulti) throw EIncompleteZip();
+    }
+    WalkLocalHeaders();
+    if (main_->Count() == 0) {
+      SortCatalogue(sortMode_);
+      return;
+    }
+  }
+
+  TNextVolumeFn nextVolume;
+  if (!rebuilt_ && multiMode_ != mmNone) {
+    nextVolume = [this]() -> TStream* {
+      RequestDisk(currentVolume_ + 2);
+      return stream_.get();
+    };
+  }
+  for (int k = 0; k < endRecord_.TotalEntries; ++k) {
+    auto entry = std::make_unique<TZipHeaderInfo>();
+    // A header that does not read ends the directory: no blank entry is ever made.
+    if (!entry->ReadCentralHeader(*stream_, nextVolume)) break;
+    if (rebuilt_) {
+      int index;
+      if (main_->Find(*entry, index)) {
+        TZipHeaderInfo& walked = (*main_)[index];
+        uint32_t offset = walked.RelativeOffset;
+        walked = *entry;
+        walked.RelativeOffset = offset;
+      }
+    } else {
+      main_->Add(std::move(entry));
+    }
+  }
+  volumeCount_ = endRecord_.NumberOfThisDisk + 1;
+  // CurrentVolume stays the volume whose file is open, so later reads know where they are.
+  SortCatalogue(sortMode_);
+}
+
+bool TUnZipEngine::ReadEndRecord() {
+  int64_t size = stream_->Size();
+  if (size < int64_t(kEndRecordSize)) return false;
+  size_t w = size_t(std::min<int64_t>(size, int64_t(kEndRecordSearch)));
+  std::vector<uint8_t> tail(w);
+  stream_->Seek(size - int64_t(w), soFromBeginning);
+  if (!stream_->ReadExact(tail.data(), w)) return false;
+  for (size_t pos = w - kEndRecordSize + 1; pos-- > 0;) {
+    if (tail[pos] != 'P' || load32(&tail[pos]) != kEndRecordSig) continue;
+    // The comment is what follows the record, cut to the bytes the file really has.
+    size_t commentAt = pos + kEndRecordSize;
+    size_t length = std::min<size_t>(load16(&tail[pos] + endrec::kCommentLength), w - commentAt);
+    endRecord_.LoadRecord(&tail[pos], std::string_view(
+                                          reinterpret_cast<const char*>(tail.data()) + commentAt,
+                                          length));
+    endRecord_.ZipCommentPos = uint32_t(size - int64_t(w) + int64_t(commentAt));
+    return true;
+  }
+  return false;
+}
+
+void TUnZipEngine::WalkLocalHeaders() {
+  rebuilt_ = true;
+  sorted_.reset();
+  view_ = nullptr;
+  main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
+
+  const bool exe = zipName_.size() >= 4 && zipName_.compare(zipName_.size() - 4, 4, ".EXE") == 0;
+  TLFNFileStream& in = *stream_;
+  in.Seek(exe ? kExeStubSkip : 0, soFromBeginning);
+
+  // Find the first "PK\3\4".
+  static const uint8_t kSig[4] = {'P', 'K', 3, 4};
+  int matched = 0;
+  int64_t skipped = 0;
+  uint8_t b;
+  bool found = false;
+  while (in.ReadByte(b)) {
+    if (b == kSig[matched]) {
+      if (++matched == 4) {
+        found = true;
+        break;
+      }
+      continue;
+    }
+    matched = b == 'P' ? 1 : 0;
+    if (++skipped % kWalkPumpEvery == 0) CheckCancel();
+  }
+
+  if (found) {
+    in.Seek(-4, soFromCurrent);
+    for (;;) {
+      auto entry = std::make_unique<TZipHeaderInfo>();
+      if (!entry->ReadLocalHeader(in)) break;
+      int64_t dataStart = in.Position() + entry->ExtraFieldLength;
+      int64_t next = dataStart + int64_t(entry->CompressedSize);
+      if (entry->HasDataDescriptor()) {
+        if (entry->CompressedSize == 0) {
+          // Written by a streaming tool: the sizes are only in the descriptor after the data.
+          if (!findDataDescriptor(in, dataStart, *entry)) {
+            main_->Add(std::move(entry));
+            break;
+          }
+          next = dataStart + int64_t(entry->CompressedSize);
+        }
+        next += descriptorLength(in, next);
+      }
+      main_->Add(std::move(entry));
+      if (next > in.Size()) break;
+      in.Seek(next, soFromBeginning);
+    }
+  }
+  endRecord_.NumberOfThisDisk = 0;
+  currentVolume_ = 0;
+  endRecord_.CentralDirOffset = uint32_t(in.Position());
+  endRecord_.TotalEntries = uint16_t(main_->Count());
+  volumeCount_ = 1;
+}
+
+void TUnZipEngine::CheckCancel() {
+  if (!DoProcessMessages) return;
+  if (Host.ProcessMessages) Host.ProcessMessages();
+  if (cancel_) {
+    cancel_ = false;
+    throw EUserCanceled("User Aborted Operation");
+  }
+}
+
+void TUnZipEngine::RequestDisk(int n) {
+  stream_.reset();
+  if (!OnGetNextDisk)
+    throw EFatalUnzipError("Volume " + std::to_string(n) +
+                           " of this multi-volume set is needed, and nothing can provide it");
+  std::string fname;
+  for (;;) {
+    fname = zipName_;
+    OnGetNextDisk(*this, n, fname);
+    if (fname.empty()) throw EUserCanceled("User canceled loading new disk.");
+    if (CheckDiskLabels() && multiMode_ == mmSpan) {
+      std::string label = volumes_.GetLabel(fname).substr(0, 11);
+      if (RightStr(label, 3) != threeDigits(n)) continue;
+    }
+    if (!fileExists(fname)) continue;
+    break;
+  }
+  stream_ = std::make_unique<TLFNFileStream>(fname, TOpenMode::Read);
+  currentVolume_ = n - 1;
+  zipDateTime_ = stampOf(*stream_);
+  zipName_ = fname;
+}
+
+// ---- Sorting and queries
+
+void TUnZipEngine::SortCatalogue(TZipSortMode mode) {
+  sorted_.reset();
+  view_ = nullptr;
+  if (main_ && mode != ByNone) {
+    sorted_ = std::make_unique<TSortedZip>(false, dupAccept, mode);
+    sorted_->AssignFrom(*main_);
+    view_ = sorted_.get();
+  }
+  sortMode_ = mode;
+}
+
+const TZipHeaderInfo& TUnZipEngine::Entry(int index) const {
+  if (index < 0 || index >= Count())
+    throw EListError("Index " + std::to_string(index) + " is out of range");
+  return *view()->Items(index);
+}
+
+TDateTime TUnZipEngine::EntryDateTime(int index) const {
+  auto t = DosDateTimeToDateTime(Entry(index).LastModFileDateTime);
+  return t ? *t : Now();
+}
+
+void TUnZipEngine::SetEntryComment(int index, const std::string& text) {
+  auto& entry = const_cast<TZipHeaderInfo&>(Entry(index));
+  if (entry.EntryComment() == text) return;
+  entry.SetEntryComment(text);
+  endRecord_.Modified = true;
+}
+
+void TUnZipEngine::SetArchiveComment(const std::string& text) {
+  if (endRecord_.ZipComment() == text) return;
+  endRecord_.SetZipComment(text);
+  endRecord_.Modified = true;
+}
+
+}  // namespace quelt

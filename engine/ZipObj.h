@@ -1,0 +1,114 @@
+// The catalogue's records in memory: one TZipHeaderInfo per entry and the end record.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "engine/BufferStream.h"
+
+namespace quelt {
+
+// Called when a record runs past the end of a volume: returns the next volume's stream,
+// positioned at its start, or throws.
+using TNextVolumeFn = std::function<TStream*()>;
+
+class TZipHeaderInfo {
+ public:
+  TZipHeaderInfo() = default;
+
+  uint16_t VersionMadeBy = 20;
+  uint16_t VersionNeeded = 20;
+  uint16_t BitFlag = 0;
+  uint16_t CompressionMethod = 8;
+  uint32_t LastModFileDateTime = 0;
+  uint32_t CRC32 = 0xFFFFFFFF;
+  uint32_t CompressedSize = 0;
+  uint32_t UncompressedSize = 0;
+  uint16_t FilenameLength = 0;  // bytes of the stored name on disk
+  uint16_t ExtraFieldLength = 0;
+  uint16_t FileCommentLength = 0;  // bytes of the stored comment on disk
+  uint16_t DiskNumberStart = 0;
+  uint16_t InternalAttributes = 1;
+  uint32_t ExternalAttributes = 32;
+  uint32_t RelativeOffset = 0;
+  uint32_t CentralHeaderPos = 0;
+  bool MarkedForRun = false;
+
+  void Clear() { *this = TZipHeaderInfo(); }
+
+  const std::string& Filename() const { return filename_; }
+  const std::string& Directory() const { return directory_; }
+  std::string FullName() const { return directory_ + filename_; }
+  void SetFilename(const std::string& name);
+  // A non-empty folder always ends in "\".
+  void SetDirectory(const std::string& dir);
+  // Splits a name with "\" separators into folder and file name.
+  void SetFullName(const std::string& name);
+
+  // The comment in memory (UTF-8); empty when there is none.
+  const std::string& EntryComment() const { return comment_; }
+  void SetEntryComment(const std::string& text);
+
+  // The name and comment bytes as they will be written; sets flag bit 11 when UTF-8 is needed.
+  // Bytes read from an archive are written back unchanged while name and comment are.
+  std::string StoredName() const;
+  std::string StoredComment() const;
+
+  bool ReadCentralHeader(TStream& stream, const TNextVolumeFn& nextVolume = {});
+  // Leaves the stream just after the name; the caller skips the extra field.
+  bool ReadLocalHeader(TStream& stream);
+  void WriteLocalHeader(TStream& stream);
+  void WriteCentralHeader(TStream& stream);
+
+  bool Encrypted() const { return BitFlag & 0x0001; }
+  bool HasDataDescriptor() const { return BitFlag & 0x0008; }
+  bool HasComment() const { return FileCommentLength != 0; }
+  uint32_t LocalSize() const { return 30u + FilenameLength + ExtraFieldLength; }
+  uint32_t CentralSize() const {
+    return 46u + FilenameLength + ExtraFieldLength + FileCommentLength;
+  }
+
+ private:
+  void splitName(const std::string& name);
+  void settleEncoding();
+
+  std::string filename_, directory_, comment_;
+  // What was read from disk, kept so an unchanged entry is written back byte for byte.
+  std::optional<std::string> rawName_, rawComment_;
+};
+
+class TEndCentral {
+ public:
+  uint32_t Signature = 0x06054B50;
+  uint16_t NumberOfThisDisk = 0;
+  uint16_t CentralDirStartDisk = 0;
+  uint16_t EntriesThisDisk = 0;
+  uint16_t TotalEntries = 0;
+  uint32_t CentralDirSize = 0;
+  uint32_t CentralDirOffset = 0;
+  uint16_t ZipCommentLength = 0;  // bytes on disk
+  uint32_t ZipCommentPos = 0;
+  bool Modified = false;
+
+  void Clear() { *this = TEndCentral(); }
+  // Copies everything but Modified.
+  void Assign(const TEndCentral& source);
+
+  const std::string& ZipComment() const { return comment_; }
+  void SetZipComment(const std::string& text);
+  // Takes the record's 22 bytes and the comment bytes that follow it in the file.
+  void LoadRecord(const uint8_t* record, std::string_view commentBytes);
+  std::string StoredComment() const;
+
+  bool HasComment() const { return ZipCommentLength != 0; }
+  uint32_t RecordSize() const { return 22u + ZipCommentLength; }
+  void WriteEndRecord(TStream& stream);
+
+ private:
+  std::string comment_;
+  std::optional<std::string> rawComment_;
+};
+
+}  // namespace quelt

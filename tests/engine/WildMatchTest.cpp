@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include "engine/WildMatch.h"
+
+using quelt::WildcardMatch;
+
+TEST(WildcardMatch, FollowsTheMaskRules) {
+  struct Case {
+    const char* mask;
+    const char* name;
+    bool fits;
+  } cases[] = {
+      {"*.txt", "a.txt", true},
+      {"*.txt", "Readme.TXT", true},
+      {"*.TXT", "readme.txt", true},
+      {"*.txt", "a.txt.bak", false},
+      {"a*", "a", true},
+      {"a**", "a", false},
+      {"*?", "ab", true},
+      {"*?", "a", false},
+      {"*?", "abc", false},
+      {"?", "", false},
+      {"", "", true},
+      {"", "a", false},
+      {"[a-c]*", "b1", true},
+      {"[!a-c]*", "b1", false},
+      {"[^a-c]*", "d1", true},
+      {"[abc].txt", "c.txt", true},
+      {"[abc].txt", "d.txt", false},
+      {"docs\\*.txt", "docs\\a.txt", true},
+      {"docs\\*.txt", "a.txt", false},
+      {"*b", "abab", true},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      // Only A to Z fold; other letters must match byte for byte.
+      {"\xc3\x89*", "\xc3\xa9t\xc3\xa9", false},
+      {"\xc3\xa9*", "\xc3\xa9t\xc3\xa9", true},
+      // Malformed masks fit nothing and never read past their end.
+      {"[]x", "]x", false},
+      {"[a", "a", false},
+      {"x[a-", "xa", false},
+      {"[a-]", "a", false},
+      {"[!", "a", false},
+      {"*[", "a", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(WildcardMatch(c.mask, c.name), c.fits) << c.mask << " vs " << c.name;
+}
