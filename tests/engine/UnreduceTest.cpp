@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 
 #include "engine/LegacyBits.h"
@@ -43,6 +45,8 @@ struct TDecoded {
 
 TDecoded unreduce(const test::TLsbBitWriter& w, int factor, uint32_t size) {
   TMemoryDecodeIO io(w.bytes().data(), w.bytes().size());
+  // Leftovers of an earlier entry must not show through.
+  std::memset(io.WorkArea(), 0xEE, TDecodeIO::kWorkAreaSize);
   io.UncompressedSize = size;
   int r = Unreduce(io, factor);
   return {r, io.out};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 
 #include "engine/LegacyBits.h"
@@ -23,6 +25,8 @@ TDecoded unshrink(std::initializer_list<TCode> codes, uint32_t declaredSize = 10
   test::TLsbBitWriter w;
   for (auto c : codes) w.put(c.value, c.bits);
   TMemoryDecodeIO io(w.bytes().data(), w.bytes().size());
+  // Leftovers of an earlier entry must not show through.
+  std::memset(io.WorkArea(), 0xEE, TDecodeIO::kWorkAreaSize);
   io.UncompressedSize = declaredSize;
   int r = Unshrink(io);
   EXPECT_GE(io.flushes, 1);

@@ -10,8 +10,8 @@
 namespace quelt::fuzz {
 
 struct TLegacyInput {
-  uint8_t option = 0;          // method-specific: reduce factor, implode flags
-  uint32_t declaredSize = 0;   // kept below 1 MiB so each run stays quick
+  uint8_t option = 0;         // method-specific: reduce factor, implode flags
+  uint32_t declaredSize = 0;  // kept below 1 MiB so each run stays quick
   size_t blockSize = 1;
   const uint8_t* data = nullptr;
   size_t size = 0;
@@ -20,8 +20,8 @@ struct TLegacyInput {
 inline bool splitInput(const uint8_t* data, size_t size, TLegacyInput& in) {
   if (size < 5) return false;
   in.option = data[0];
-  in.declaredSize = (uint32_t(data[1]) | uint32_t(data[2]) << 8 | uint32_t(data[3]) << 16) &
-                    0xFFFFF;
+  in.declaredSize =
+      (uint32_t(data[1]) | uint32_t(data[2]) << 8 | uint32_t(data[3]) << 16) & 0xFFFFF;
   in.blockSize = 1 + data[4] % 64 * 256;
   in.data = data + 5;
   in.size = size - 5;

@@ -1,17 +1,8 @@
-#include "support/Digest.h"
+#include "support/Sha256.h"
 
 #include <cstdio>
 
 namespace quelt::test {
-
-uint32_t crc32Bitwise(const std::vector<uint8_t>& data) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (uint8_t b : data) {
-    crc ^= b;
-    for (int i = 0; i < 8; ++i) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return ~crc;
-}
 
 namespace {
 

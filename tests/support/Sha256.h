@@ -1,4 +1,4 @@
-// Reference digests for checking decoded bytes against manifests made by other tools.
+// SHA-256, for checking decoded bytes against manifests made by other tools.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,6 @@
 
 namespace quelt::test {
 
-// CRC-32 (the archive format's polynomial), computed bit by bit.
-uint32_t crc32Bitwise(const std::vector<uint8_t>& data);
 // SHA-256 as 64 lowercase hex digits.
 std::string sha256Hex(const std::vector<uint8_t>& data);
 
