@@ -3,12 +3,9 @@
 #pragma once
 
 #include "engine/DecodeIO.h"
+#include "engine/ZipFormat.h"
 
 namespace quelt {
-
-// Flag bits of imploded entries.
-inline constexpr uint16_t kFlagImplode8K = 0x0002;        // 8 KiB dictionary, else 4 KiB
-inline constexpr uint16_t kFlagImplodeLiterals = 0x0004;  // literals are coded with a tree
 
 // Decompresses io.UncompressedSize bytes into io's output, as io.BitFlag and
 // io.CompressedSize describe. Returns kLegacyOk, or why it stopped early (LegacyBits.h).
