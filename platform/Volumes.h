@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -15,8 +13,9 @@ class IVolumes {
   virtual ~IVolumes() = default;
 
   // Mount point of the volume that holds `path`; a path that does not exist yet is
-  // judged by its nearest existing parent folder.
+  // judged by its nearest existing parent folder. Every method below judges paths so.
   virtual std::string VolumeRoot(const std::string& path) = 0;
+  // True when the volume sits on a medium the user can take out and swap.
   virtual bool IsRemovable(const std::string& path) = 0;
   // Bytes the caller may still write on the volume; nullopt when it cannot be told.
   virtual std::optional<uint64_t> FreeSpace(const std::string& path) = 0;
