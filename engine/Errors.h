@@ -29,6 +29,13 @@ class EFatalUnzipError : public EZipError {
   using EZipError::EZipError;
 };
 
+// An internal consistency check failed; the message names the check. Correct operation never
+// raises it.
+class EAssertionFailed : public EZipError {
+ public:
+  using EZipError::EZipError;
+};
+
 class EInvalidMatch : public EZipError {
  public:
   using EZipError::EZipError;

@@ -28,7 +28,7 @@ class TZipCrypt {
 
   // The next keystream byte; does not advance the keys.
   uint8_t DecryptByte() const {
-    uint16_t t = uint16_t((Key2 & 0xFFFF) | 2);
+    uint32_t t = (Key2 & 0xFFFF) | 2;  // unsigned: the product overflows an int
     return uint8_t((t * (t ^ 1)) >> 8);
   }
 

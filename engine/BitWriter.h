@@ -1,0 +1,78 @@
+// Packs Deflate codes into bytes, least significant bit first, and hands the bytes to the
+// writer in chunks of kBufferSize so its encryption and message pump run once per chunk.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/EncodeIO.h"
+
+namespace quelt {
+
+// The low `length` bits of `code` in reverse order (canonical codes are sent from the top bit).
+uint32_t reverseBits(uint32_t code, unsigned length);
+
+class TBitWriter {
+ public:
+  static constexpr size_t kBufferSize = 1024;
+
+  // Starts an entry: no bits held, nothing buffered, output to `io`.
+  void Start(TEncodeIO& io);
+
+  // Appends the low `length` bits of value, 1 <= length <= 32.
+  void SendBits(uint32_t value, unsigned length);
+
+  // The hot path's pair: AddBits keeps at most 64 bits without writing (callers keep the bits
+  // held plus those added at most 63), FlushBits moves the whole bytes held to the buffer.
+  void AddBits(uint64_t value, unsigned length) {
+    bitBuf_ |= value << bitCount_;
+    bitCount_ += length;
+  }
+  void FlushBits() {
+    storeLE64(buf_ + fill_, bitBuf_);
+    unsigned bytes = bitCount_ >> 3;
+    fill_ += bytes;
+    bitBuf_ >>= bytes * 8;
+    bitCount_ &= 7;
+    if (fill_ >= kBufferSize) [[unlikely]]
+      spill();
+  }
+
+  // Writes the bits held, padded to a byte, and hands everything buffered to the writer.
+  void AlignBits();
+
+  // Aligns, then writes a stored block's LEN and NLEN (with `header`) and the raw bytes, which
+  // go to the writer straight from `data` without a copy.
+  void CopyStored(const uint8_t* data, size_t length, bool header);
+
+  // Bytes handed to the writer for this entry.
+  uint64_t BytesWritten() const { return written_; }
+  // Bits appended but not yet handed over (buffered bytes and held bits).
+  uint64_t PendingBits() const { return uint64_t(fill_) * 8 + bitCount_; }
+
+ private:
+  static void storeLE64(uint8_t* p, uint64_t v) {
+    if constexpr (std::endian::native != std::endian::little) {
+      for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+    } else {
+      std::memcpy(p, &v, 8);
+    }
+  }
+  // Hands over the first kBufferSize bytes and keeps the few beyond them.
+  void spill();
+  // Writes out the bits held, the last byte padded with zero bits.
+  void padToByte();
+  void flushBuffer();
+
+  TEncodeIO* io_ = nullptr;
+  uint64_t bitBuf_ = 0;
+  unsigned bitCount_ = 0;
+  size_t fill_ = 0;
+  uint64_t written_ = 0;
+  // FlushBits stores 8 bytes at fill_ < kBufferSize, so the tail needs room for 8 more.
+  uint8_t buf_[kBufferSize + 8] = {};
+};
+
+}  // namespace quelt

@@ -1,0 +1,353 @@
+#include "engine/DeflateEnc.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/Errors.h"
+
+namespace quelt {
+
+namespace {
+
+constexpr unsigned kHashMask = 0x7FFF;
+constexpr unsigned kWMask = 0x7FFF;
+constexpr int kHashShift = 5;
+// Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
+constexpr size_t kWindowPad = 64;
+
+inline uint16_t load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Number of equal bytes at the start of a and b, at most kMaxMatch.
+inline int commonLength(const uint8_t* a, const uint8_t* b) {
+  int len = 0;
+  do {
+    uint64_t x = load64(a + len) ^ load64(b + len);
+    if (x != 0) {
+      if constexpr (std::endian::native == std::endian::little) {
+        len += std::countr_zero(x) >> 3;
+      } else {
+        len += std::countl_zero(x) >> 3;
+      }
+      return std::min(len, TDeflateEncoder::kMaxMatch);
+    }
+    len += 8;
+  } while (len < TDeflateEncoder::kMaxMatch);
+  return TDeflateEncoder::kMaxMatch;
+}
+
+}  // namespace
+
+TDeflateEncoder::TDeflateEncoder()
+    : window_(kWindowSize + kWindowPad), prev_(kWSize), head_(kWSize) {}
+
+void TDeflateEncoder::initMatcher(int packLevel) {
+  // Parameters per level: good length, max lazy, nice length, max chain.
+  static constexpr TLevel kLevels[10] = {
+      {0, 0, 0, 0},         {4, 4, 8, 4},         {4, 5, 16, 8},     {4, 6, 32, 32},
+      {4, 4, 16, 16},       {8, 16, 32, 32},      {8, 16, 128, 128}, {8, 32, 128, 256},
+      {32, 128, 258, 1024}, {32, 258, 258, 4096},
+  };
+  level_ = kLevels[packLevel];
+
+  // Bytes left by the previous entry would still be compared past the end of this one; clear
+  // them so an entry's output depends on its own bytes only.
+  std::fill_n(window_.begin(), highWater_, uint8_t(0));
+  highWater_ = 0;
+  std::fill(head_.begin(), head_.end(), uint16_t(0));
+  strstart_ = 0;
+  blockStart_ = 0;
+  matchStart_ = 0;
+  hash_ = 0;
+  eof_ = false;
+  lookahead_ = 0;
+
+  size_t n = io_->Read(window_.data(), kWSize);
+  if (n > size_t(kWSize)) throw EAssertionFailed("read beyond the buffer");
+  if (n == 0) {
+    eof_ = true;
+    return;
+  }
+  lookahead_ = int(n);
+  highWater_ = lookahead_;
+  if (lookahead_ < kMinLookahead) refillWindow();
+  hash_ = ((hash_ << kHashShift) ^ window_[0]) & kHashMask;
+  hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
+}
+
+void TDeflateEncoder::slideWindow() {
+  uint8_t* win = window_.data();
+  std::memcpy(win, win + kWSize, kWSize);
+  matchStart_ -= kWSize;
+  strstart_ -= kWSize;
+  blockStart_ -= kWSize;
+  // Entries that fall out of the window become empty chains. A saturating subtraction over a
+  // fixed count, which compilers turn into vector code.
+  auto rebase = [](uint16_t* p) {
+    for (int i = 0; i < kWSize; ++i) p[i] = uint16_t(p[i] > kWSize ? p[i] - kWSize : 0);
+  };
+  rebase(head_.data());
+  rebase(prev_.data());
+}
+
+// Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
+// window down by half once strstart nears its end.
+void TDeflateEncoder::refillWindow() {
+  do {
+    if (strstart_ + lookahead_ > kWindowSize) throw EAssertionFailed("a bit too far - deflate");
+    int more = kWindowSize - lookahead_ - strstart_;
+    if (strstart_ >= kWSize + kMaxDist) {
+      slideWindow();
+      more += kWSize;
+    }
+    if (eof_) break;
+    if (more < 2) throw EAssertionFailed("more < 2");
+    size_t n = io_->Read(window_.data() + strstart_ + lookahead_, size_t(more));
+    if (n > size_t(more)) throw EAssertionFailed("read beyond the buffer");
+    if (n == 0) {
+      eof_ = true;
+    } else {
+      lookahead_ += int(n);
+      highWater_ = std::max(highWater_, strstart_ + lookahead_);
+    }
+  } while (lookahead_ < kMinLookahead && !eof_);
+}
+
+// Walks the hash chain from chainStart for the longest match at `strstart` that beats
+// prevLength; sets matchStart when it finds one. The result may exceed the lookahead.
+inline int TDeflateEncoder::longestMatch(const uint8_t* win, const uint16_t* prev, int strstart,
+                                         unsigned chainStart, int prevLength, const TLevel& level,
+                                         int& matchStart) {
+  if (strstart > kWindowSize - kMinLookahead) throw EAssertionFailed("Insufficient lookahead");
+  if (int(chainStart) >= strstart) throw EAssertionFailed("No Future");
+
+  unsigned chain = unsigned(level.maxChain);
+  if (prevLength >= level.goodLength) chain >>= 2;
+  const int nice = level.niceLength;
+  const unsigned limit = strstart > kMaxDist ? unsigned(strstart - kMaxDist) : 0;
+  const uint8_t* scan = win + strstart;
+  int best = prevLength;
+  // A candidate can only beat `best` if its bytes best-1 and best match and so do its first
+  // two; testing those first skips most candidates without a loop.
+  uint16_t scanStart = load16(scan);
+  uint16_t scanEnd = load16(scan + best - 1);
+  unsigned cur = chainStart;
+  for (;;) {
+    const uint8_t* m = win + cur;
+    // Fetched before the tests below so that a mispredicted test does not delay the walk.
+    unsigned next = prev[cur & kWMask];
+    if (load16(m + best - 1) == scanEnd && load16(m) == scanStart) {
+      int len = commonLength(scan, m);
+      if (len > best) {
+        matchStart = int(cur);
+        best = len;
+        if (len >= nice) break;
+        scanEnd = load16(scan + best - 1);
+      }
+    }
+    if (next <= limit || --chain == 0) break;
+    cur = next;
+  }
+  return best;
+}
+
+void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
+  const uint8_t* a = window_.data() + start;
+  const uint8_t* b = window_.data() + match;
+  // Eight bytes at a time; the last word may reach into the bytes after the match, so only
+  // its first bytes count. The window's padding keeps these reads inside it.
+  uint64_t diff = 0;
+  int i = 0;
+  for (; i + 8 <= length; i += 8) diff |= load64(a + i) ^ load64(b + i);
+  if (i < length) {
+    uint64_t x = load64(a + i) ^ load64(b + i);
+    int keep = (length - i) * 8;
+    if constexpr (std::endian::native == std::endian::little) {
+      diff |= x << (64 - keep);
+    } else {
+      diff |= x >> (64 - keep);
+    }
+  }
+  if (diff != 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Start: %d, Match: %d, Length: %d", start, match, length);
+    throw EInvalidMatch(text);
+  }
+}
+
+uint64_t TDeflateEncoder::endBlock(bool last) {
+  const uint8_t* data = blockStart_ >= 0 ? window_.data() + blockStart_ : nullptr;
+  return trees_.EmitBlock(bits_, data, uint64_t(strstart_ - blockStart_), last);
+}
+
+// The two loops below work on local copies of the position state, which stay in registers;
+// the members are brought up to date around the calls that use them.
+#define QUELT_SAVE_STATE() \
+  (strstart_ = s, lookahead_ = la, hash_ = h, blockStart_ = bs, matchStart_ = ms)
+#define QUELT_LOAD_STATE() (s = strstart_, la = lookahead_, bs = blockStart_, ms = matchStart_)
+
+// Lazy evaluation: a match found at one position is emitted only if the next position does
+// not start a longer one.
+uint64_t TDeflateEncoder::deflateLazy() {
+  uint8_t* const win = window_.data();
+  uint16_t* const prev = prev_.data();
+  uint16_t* const head = head_.data();
+  const TLevel level = level_;
+  int s = strstart_, la = lookahead_, ms = matchStart_;
+  unsigned h = hash_;
+  int64_t bs = blockStart_;
+  int matchLength = kMinMatch - 1;
+  bool matchAvailable = false;
+
+  while (la > 0) {
+    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
+    unsigned chainStart = head[h];
+    prev[s & kWMask] = uint16_t(chainStart);
+    head[h] = uint16_t(s);
+
+    int prevLength = matchLength;
+    int prevMatch = ms;
+    matchLength = kMinMatch - 1;
+    if (chainStart != 0 && prevLength < level.maxLazy && s - int(chainStart) <= kMaxDist) {
+      matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
+      // A short match far back costs more bits than its three literals.
+      if (matchLength == kMinMatch && s - ms > kTooFar) matchLength = kMinMatch - 1;
+    }
+
+    if (prevLength >= kMinMatch && matchLength <= prevLength) {
+      verifyMatch(s - 1, prevMatch, prevLength);
+      bool flush =
+          trees_.TallyMatch(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch), s - bs);
+      la -= prevLength - 1;
+      // Insert the strings inside the match too: later matches may start there.
+      for (int k = prevLength - 2; k > 0; --k) {
+        ++s;
+        h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
+        prev[s & kWMask] = head[h];
+        head[h] = uint16_t(s);
+      }
+      matchAvailable = false;
+      matchLength = kMinMatch - 1;
+      ++s;
+      if (flush) {
+        QUELT_SAVE_STATE();
+        endBlock(false);
+        bs = s;
+      }
+    } else if (matchAvailable) {
+      if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+        QUELT_SAVE_STATE();
+        endBlock(false);
+        bs = s;
+      }
+      ++s;
+      --la;
+    } else {
+      matchAvailable = true;
+      ++s;
+      --la;
+    }
+    if (la < kMinLookahead) {
+      QUELT_SAVE_STATE();
+      refillWindow();
+      QUELT_LOAD_STATE();
+    }
+  }
+  if (matchAvailable) (void)trees_.TallyLiteral(win[s - 1], s - bs);
+  QUELT_SAVE_STATE();
+  return endBlock(true);
+}
+
+// Greedy matching: every match found is taken; the strings inside long matches are not
+// inserted.
+uint64_t TDeflateEncoder::deflateQuick() {
+  uint8_t* const win = window_.data();
+  uint16_t* const prev = prev_.data();
+  uint16_t* const head = head_.data();
+  const TLevel level = level_;
+  int s = strstart_, la = lookahead_, ms = matchStart_;
+  unsigned h = hash_;
+  int64_t bs = blockStart_;
+  int matchLength = 0;
+
+  while (la > 0) {
+    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
+    unsigned chainStart = head[h];
+    prev[s & kWMask] = uint16_t(chainStart);
+    head[h] = uint16_t(s);
+
+    if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
+      matchLength = std::min(longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms), la);
+
+    bool flush;
+    if (matchLength >= kMinMatch) {
+      verifyMatch(s, ms, matchLength);
+      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      la -= matchLength;
+      if (matchLength <= level.maxLazy) {
+        for (int k = matchLength - 1; k > 0; --k) {
+          ++s;
+          h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
+          prev[s & kWMask] = head[h];
+          head[h] = uint16_t(s);
+        }
+        ++s;
+      } else {
+        s += matchLength;
+        h = win[s];
+        h = ((h << kHashShift) ^ win[s + 1]) & kHashMask;
+      }
+      matchLength = 0;
+    } else {
+      flush = trees_.TallyLiteral(win[s], s - bs);
+      --la;
+      ++s;
+    }
+    if (flush) {
+      QUELT_SAVE_STATE();
+      endBlock(false);
+      bs = s;
+    }
+    if (la < kMinLookahead) {
+      QUELT_SAVE_STATE();
+      refillWindow();
+      QUELT_LOAD_STATE();
+    }
+  }
+  QUELT_SAVE_STATE();
+  return endBlock(true);
+}
+
+#undef QUELT_SAVE_STATE
+#undef QUELT_LOAD_STATE
+
+TDeflateResult TDeflateEncoder::Deflate(TEncodeIO& io, int packLevel) {
+  const int level = std::clamp(packLevel, 1, 9);
+  io_ = &io;
+  bits_.Start(io);
+  trees_.Start(level);
+  initMatcher(level);
+  uint64_t size = level <= 3 ? deflateQuick() : deflateLazy();
+
+  TDeflateResult result;
+  // The size is what was really handed over; the block decisions' own count must agree.
+  result.CompressedSize = bits_.BytesWritten();
+  if (result.CompressedSize != size || bits_.PendingBits() != 0)
+    throw EAssertionFailed("compressed size does not match the bytes written");
+  result.Method = trees_.Method();
+  result.Flags = level <= 2 ? 4 : level >= 8 ? 2 : 0;
+  result.InternalAttributes = trees_.InternalAttributes();
+  return result;
+}
+
+}  // namespace quelt

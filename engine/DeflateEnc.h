@@ -1,0 +1,89 @@
+// The Deflate encoder: compresses one archive entry at a time into a raw Deflate stream
+// (RFC 1951) with a hash-chain match finder, lazy matching at levels 4 to 9 and a quicker
+// greedy search at levels 1 to 3.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/BitWriter.h"
+#include "engine/DeflateTrees.h"
+#include "engine/EncodeIO.h"
+
+namespace quelt {
+
+// What the writer stores in the entry after Deflate().
+struct TDeflateResult {
+  // Bytes handed to TEncodeIO::Write for this entry (before any encryption header).
+  uint64_t CompressedSize = 0;
+  // 8 (deflated), or 0 when the entry is stored as it is: then CompressedSize equals the
+  // source's size and the bytes written are the source's bytes.
+  uint16_t Method = 8;
+  // General-purpose flag bits to OR into the entry's flags: 4 at levels 1 and 2, 2 at levels
+  // 8 and 9, else 0. Set whatever the method.
+  uint16_t Flags = 0;
+  // 0 binary, 1 text, judged from the literals of the entry's first block.
+  uint16_t InternalAttributes = 1;
+};
+
+// One encoder serves a whole write operation: it allocates all its memory when constructed
+// and reuses it for every entry. Not thread-safe; one Deflate() call at a time.
+class TDeflateEncoder {
+ public:
+  static constexpr int kWSize = 32768;
+  static constexpr int kWindowSize = 2 * kWSize;
+  static constexpr int kMinMatch = 3;
+  static constexpr int kMaxMatch = 258;
+  static constexpr int kMinLookahead = kMaxMatch + kMinMatch + 1;  // 262
+  static constexpr int kMaxDist = kWSize - kMinLookahead;          // 32506
+  static constexpr int kTooFar = 4096;
+
+  TDeflateEncoder();
+
+  // Compresses the whole source that io.Read delivers and writes it through io.Write.
+  // `packLevel` 1 (fastest) to 9 (smallest); values outside are taken as the nearest end.
+  // Nothing is written until the first block is complete, and a stored entry is decided
+  // before anything is written, so the writer never has to rewind its output or re-read its
+  // source. Exceptions of io.Read and io.Write end the call; the encoder stays usable.
+  TDeflateResult Deflate(TEncodeIO& io, int packLevel);
+
+ private:
+  struct TLevel {
+    int goodLength;  // a previous match this long quarters the chain searched
+    int maxLazy;     // lazy: no search after a match this long; quick: longest match inserted
+    int niceLength;  // a match this long ends the search
+    int maxChain;    // candidates visited at most
+  };
+
+  void initMatcher(int packLevel);
+  void refillWindow();
+  void slideWindow();
+  static int longestMatch(const uint8_t* win, const uint16_t* prev, int strstart,
+                          unsigned chainStart, int prevLength, const TLevel& level,
+                          int& matchStart);
+  void verifyMatch(int start, int match, int length) const;
+  uint64_t endBlock(bool last);
+  uint64_t deflateLazy();
+  uint64_t deflateQuick();
+
+  // Positions are window offsets; a head of 0 means an empty chain, so position 0 is never
+  // a match source.
+  std::vector<uint8_t> window_;
+  std::vector<uint16_t> prev_;
+  std::vector<uint16_t> head_;
+  TDeflateTrees trees_;
+  TBitWriter bits_;
+
+  TEncodeIO* io_ = nullptr;
+  TLevel level_{};
+  int strstart_ = 0;
+  int64_t blockStart_ = 0;  // negative once the block's first bytes slid out of the window
+  int lookahead_ = 0;
+  unsigned hash_ = 0;
+  int matchStart_ = 0;
+  bool eof_ = false;
+  int highWater_ = 0;  // window bytes filled since they were last cleared
+};
+
+}  // namespace quelt

@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "DeflateTrace.h"
+#include "engine/DeflateTrees.h"
+
+namespace quelt {
+namespace {
+
+using test::traceDeflate;
+using test::TTrace;
+
+struct TSink : TEncodeIO {
+  size_t Read(uint8_t*, size_t) override { return 0; }
+  void Write(const uint8_t* p, size_t n) override { out.insert(out.end(), p, p + n); }
+  std::vector<uint8_t> out;
+};
+
+// One entry's block layer driven by hand: the items tallied and the bytes they stand for.
+struct TBlockRig {
+  explicit TBlockRig(int level = 6) : trees(std::make_unique<TDeflateTrees>()) {
+    trees->Start(level);
+    bits.Start(sink);
+  }
+  bool literal(uint8_t c) {
+    data.push_back(c);
+    items.push_back({0, 0, c});
+    return trees->TallyLiteral(c, int64_t(data.size() - blockStart));
+  }
+  bool match(unsigned distance, unsigned length) {
+    for (unsigned i = 0; i < length; ++i) data.push_back(data[data.size() - distance]);
+    items.push_back({uint16_t(length), uint16_t(distance), 0});
+    return trees->TallyMatch(distance, length - 3, int64_t(data.size() - blockStart));
+  }
+  // Ends the block, its bytes still at hand unless `gone`.
+  uint64_t emit(bool last, bool gone = false) {
+    uint64_t n = trees->EmitBlock(bits, gone ? nullptr : data.data() + blockStart,
+                                  data.size() - blockStart, last);
+    blockStart = data.size();
+    return n;
+  }
+
+  std::unique_ptr<TDeflateTrees> trees;
+  TSink sink;
+  TBitWriter bits;
+  std::vector<uint8_t> data;
+  std::vector<test::TTraceItem> items;
+  size_t blockStart = 0;
+};
+
+TEST(DeflateTrees, LiteralOnlyBlockSendsTwoForcedDistanceCodes) {
+  TBlockRig rig;
+  std::mt19937 gen(1);
+  std::geometric_distribution<int> skew(0.3);
+  for (int i = 0; i < 3000; ++i) rig.literal(uint8_t('a' + std::min(skew(gen), 12)));
+  uint64_t size = rig.emit(true);
+
+  TTrace t = traceDeflate(rig.sink.out);
+  ASSERT_TRUE(t.ok) << t.error;
+  ASSERT_EQ(t.blocks.size(), 1u);
+  EXPECT_EQ(t.blocks[0].type, 2);
+  EXPECT_EQ(t.blocks[0].hdist, 2);
+  EXPECT_EQ(t.out, rig.data);
+  EXPECT_EQ(size, rig.sink.out.size());
+  EXPECT_EQ(rig.trees->Method(), 8);
+}
+
+TEST(DeflateTrees, EveryLengthAndDistanceCodeRoundTrips) {
+  TBlockRig rig(2);
+  std::mt19937 gen(7);
+  for (int i = 0; i < 300; ++i) rig.literal(uint8_t(gen()));
+  // Grow the history past the longest distance with long matches, then use every length and
+  // distances from 1 to the largest the finder produces.
+  while (rig.data.size() < 33000) rig.match(300, 258);
+  const unsigned distances[] = {1,    2,     3,     4,     5,     8,    9,    16,   17,
+                                32,   33,    64,    65,    128,   129,  256,  257,  511,
+                                512,  513,   1024,  1025,  2048,  2049, 4096, 4097, 8192,
+                                8193, 16384, 16385, 24577, 32505, 32506};
+  unsigned k = 0;
+  for (unsigned len = 3; len <= 258; ++len) {
+    rig.match(distances[k++ % std::size(distances)], len);
+    rig.literal(uint8_t(gen()));
+  }
+  rig.emit(true);
+
+  TTrace t = traceDeflate(rig.sink.out);
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.out, rig.data);
+  std::vector<uint8_t> z;
+  ASSERT_TRUE(test::zlibInflateRaw(rig.sink.out, z));
+  EXPECT_EQ(z, rig.data);
+  // Sent exactly as tallied, in order.
+  ASSERT_EQ(t.blocks.size(), 1u);
+  const auto& got = t.blocks[0].items;
+  ASSERT_EQ(got.size(), rig.items.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(got[i].length, rig.items[i].length) << i;
+    ASSERT_EQ(got[i].distance, rig.items[i].distance) << i;
+    ASSERT_EQ(got[i].literal, rig.items[i].literal) << i;
+  }
+}
+
+TEST(DeflateTrees, RejectsMatchesTheFinderCannotProduce) {
+  TBlockRig rig;
+  for (int i = 0; i < 10; ++i) rig.literal('x');
+  EXPECT_THROW(rig.trees->TallyMatch(0, 0, 10), EAssertionFailed);
+  EXPECT_THROW(rig.trees->TallyMatch(32507, 0, 10), EAssertionFailed);
+  EXPECT_THROW(rig.trees->TallyMatch(1, 256, 10), EAssertionFailed);
+}
+
+// Fibonacci frequencies want codes far longer than 15 bits: the lengths must be limited and
+// the code still complete.
+TEST(DeflateTrees, SkewedFrequenciesGetLengthLimitedCompleteCodes) {
+  TBlockRig rig(1);
+  std::vector<int> fib = {1, 1};
+  while (fib.size() < 21) fib.push_back(fib[fib.size() - 1] + fib[fib.size() - 2]);
+  std::vector<uint8_t> symbols;
+  for (size_t s = 0; s < fib.size(); ++s)
+    symbols.insert(symbols.end(), size_t(fib[s]), uint8_t('A' + s));
+  std::shuffle(symbols.begin(), symbols.end(), std::mt19937(3));
+  ASSERT_LT(symbols.size(), 32767u);
+  for (uint8_t c : symbols) rig.literal(c);
+  rig.emit(true);
+
+  TTrace t = traceDeflate(rig.sink.out);  // fails on an over-subscribed or incomplete code
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.blocks[0].type, 2);
+  EXPECT_EQ(t.out, rig.data);
+}
+
+TEST(DeflateTrees, OnlyAFirstAndLastBlockBecomesAStoredEntry) {
+  std::mt19937 gen(11);
+  std::vector<uint8_t> noise(2000);
+  for (auto& b : noise) b = uint8_t(gen());
+
+  struct Case {
+    const char* name;
+    bool blockBefore;  // a compressible block is written first
+    bool gone;         // the noise left the window before its block ended
+    int method;        // 0: the bytes are written as they are, no Deflate data
+    bool storedBlock;  // else: the last block is a stored block, not a coded one
+  };
+  const Case cases[] = {
+      {"first and last", false, false, 0, false},
+      {"after another block", true, false, 8, true},
+      {"bytes no longer in the window", false, true, 8, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBlockRig rig;
+    if (c.blockBefore) {
+      for (int i = 0; i < 500; ++i) rig.literal("abab"[i % 4]);
+      rig.emit(false);
+    }
+    for (uint8_t b : noise) rig.literal(b);
+    uint64_t size = rig.emit(true, c.gone);
+
+    EXPECT_EQ(rig.trees->Method(), c.method);
+    EXPECT_EQ(size, rig.sink.out.size());
+    EXPECT_EQ(rig.trees->CompressedBits() >> 3, size);
+    if (c.method == 0) {
+      EXPECT_EQ(rig.sink.out, noise);
+      continue;
+    }
+    TTrace t = traceDeflate(rig.sink.out);
+    ASSERT_TRUE(t.ok) << t.error;
+    EXPECT_EQ(t.blocks.back().type == 0, c.storedBlock);
+    EXPECT_TRUE(t.blocks.back().final);
+    EXPECT_EQ(t.out, rig.data);
+    EXPECT_EQ(t.bytesUsed, rig.sink.out.size());
+  }
+}
+
+TEST(DeflateTrees, ClassifiesTheEntryFromItsFirstBlock) {
+  struct Case {
+    int text;    // literals from 7..127
+    int binary;  // literals from 0..6 and 128..255
+    int attributes;
+  };
+  const Case cases[] = {{100, 25, 1}, {100, 26, 0}, {3, 1, 0}, {0, 0, 1}, {400, 0, 1}, {0, 5, 0}};
+  for (const auto& c : cases) {
+    TBlockRig rig;
+    for (int i = 0; i < c.text; ++i) rig.literal(i % 2 ? 7 : 127);
+    for (int i = 0; i < c.binary; ++i) rig.literal(i % 2 ? 6 : 128 + i % 128);
+    rig.emit(false);
+    EXPECT_EQ(rig.trees->InternalAttributes(), c.attributes) << c.text << "/" << c.binary;
+    // Later blocks do not change the verdict.
+    for (int i = 0; i < 1000; ++i) rig.literal(c.attributes ? 200 : 'e');
+    rig.emit(true);
+    EXPECT_EQ(rig.trees->InternalAttributes(), c.attributes);
+  }
+}
+
+TEST(DeflateTrees, BlocksEndAtTheItemLimitOrEarlyWhenMatchesAreFew) {
+  struct Case {
+    int level;
+    int inPerItem;  // input bytes per literal, as the caller reports them
+    bool matches;   // every other item a match
+    unsigned endsAt;
+  };
+  const Case cases[] = {
+      {2, 3, false, 32767},  // no early end at levels 1 and 2
+      {3, 3, false, 4096},   // few matches, output under half the input
+      {9, 2, false, 32767},  // output not under half the input
+      {9, 3, true, 32767},   // matches are half the items
+  };
+  for (const auto& c : cases) {
+    TDeflateTrees trees;
+    trees.Start(c.level);
+    unsigned n = 0;
+    bool end = false;
+    while (!end && n < 40000) {
+      ++n;
+      int64_t in = int64_t(n) * c.inPerItem;
+      end = c.matches && n % 2 ? trees.TallyMatch(1, 0, in) : trees.TallyLiteral('q', in);
+    }
+    EXPECT_EQ(n, c.endsAt) << "level " << c.level;
+  }
+}
+
+}  // namespace
+}  // namespace quelt
