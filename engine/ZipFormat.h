@@ -26,6 +26,9 @@ inline constexpr uint16_t kFlagEncrypted = 0x0001;
 inline constexpr uint16_t kFlagDeflateMax = 0x0002;   // levels 8 and 9
 inline constexpr uint16_t kFlagDeflateFast = 0x0004;  // levels 1 and 2
 inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
+// The same two bits on imploded entries.
+inline constexpr uint16_t kFlagImplode8K = 0x0002;        // 8 KiB dictionary, else 4 KiB
+inline constexpr uint16_t kFlagImplodeLiterals = 0x0004;  // literals are coded with a tree
 inline constexpr uint16_t kFlagUtf8 = 0x0800;
 
 // Compression methods.
