@@ -9,7 +9,10 @@
 #include "engine/Errors.h"
 #include "engine/ExtractPath.h"
 #include "engine/FileOps.h"
+#include "engine/Explode.h"
 #include "engine/Inflate.h"
+#include "engine/Unreduce.h"
+#include "engine/Unshrink.h"
 #include "engine/UnZipEngine.h"
 #include "engine/WildMatch.h"
 #include "engine/ZipCrypt.h"
@@ -27,7 +30,7 @@ constexpr size_t kBlock = 16000;
 struct TOutputOverflow {};
 
 bool isSupportedMethod(uint16_t method) {
-  return method == kMethodStored || method == kMethodDeflated;
+  return method <= kMethodImploded || method == kMethodDeflated;
 }
 
 // Deletes a temporary output unless it was put in place.
@@ -308,8 +311,17 @@ void TUnZipEngine::TExtractRun::decompress() {
       }
       FlushOutput();
       break;
+    case kMethodShrunk:
+      damaged_ = Unshrink(*this) != 0;
+      break;
+    case kMethodImploded:
+      damaged_ = Explode(*this) != 0;
+      break;
     case kMethodDeflated:
-      if (Inflate(*this) != 0) damaged_ = true;
+      damaged_ = Inflate(*this) != 0;
+      break;
+    default:  // reduced with factors 1 to 4
+      damaged_ = Unreduce(*this, cur_.CompressionMethod - 1) != 0;
       break;
   }
 }
