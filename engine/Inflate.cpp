@@ -77,6 +77,12 @@ inline void copyWord(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, &v, 8);
 }
 
+inline void copy16(uint8_t* dst, const uint8_t* src) {
+  uint8_t v[16];
+  std::memcpy(v, src, 16);
+  std::memcpy(dst, v, 16);
+}
+
 inline void copy4(uint8_t* dst, const uint8_t* src) {
   uint32_t v;
   std::memcpy(&v, src, 4);
@@ -91,7 +97,14 @@ inline void copy4(uint8_t* dst, const uint8_t* src) {
 inline void copyBytes(uint8_t* dst, const uint8_t* src, unsigned n) {
   uint8_t* const end = dst + n;
   const size_t apart = dst > src ? size_t(dst - src) : size_t(src - dst);
-  if (apart >= 8) {
+  if (apart >= 16 && n > 16) {
+    while (dst < end - 16) {
+      copy16(dst, src);
+      dst += 16;
+      src += 16;
+    }
+    copy16(end - 16, src + (end - 16 - dst));
+  } else if (apart >= 8) {
     if (n >= 8) {
       while (dst < end - 8) {
         copyWord(dst, src);
