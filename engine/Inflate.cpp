@@ -172,6 +172,7 @@ enum class TFastEnd { kRoom, kBlockEnd, kError };
 // bitsleft holds the count in its low byte only: subtracting whole entries leaves garbage
 // above it, which costs nothing and saves taking the byte out each time.
 TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
+  static_assert(4 * kLitLenRootBits <= 56, "three literals and a lookup must fit a refill");
   const uint8_t* in = st.in;
   const uint8_t* const inEnd = st.inEnd;
   uint64_t bitbuf = st.bitbuf;
@@ -587,14 +588,7 @@ TInflater::TStep TInflater::slowSymbol(const TCodes& c) {
   return copyMatch(length, huffValue(e) + extra) ? kContinue : kError;
 }
 
-// The hot loop. While kFastInputMargin input bytes remain in the block and the window has
-// room for a whole match, no step needs a bounds check.
-//
-// Every pass starts with at least 56 bits in the buffer and the entry for them already
-// looked up, and ends with a refill, so table lookups overlap refills and copies. Budget
-// per pass: up to three root-table literals take 3 * 10 bits; otherwise a literal/length
-// code with its extra bits takes at most 10 + 5 + 5 (root, sub-table, extra), and a
-// distance code with its extra bits at most 15 + 13: 48 bits in all.
+// Runs the fast loop on the decoder's state.
 TInflater::TStep TInflater::fastLoop(const TCodes& c) {
   TFastState st{in_, inEnd_, bitbuf_, bitsleft_, win_, win_ + w_, wrapped_};
   TFastEnd end = runFastLoop(st, c);

@@ -76,7 +76,7 @@ Token match(int length, unsigned dist) {
 }
 const Token kEnd{-1, 0};
 
-// Distances given as a symbol directly (to write codes the alphabet leaves unused).
+// The canonical codes of a literal/length and a distance code set.
 struct Codes {
   std::vector<uint8_t> litLengths, distLengths;
   std::vector<uint32_t> lit, dist;
@@ -95,6 +95,7 @@ Codes fixedCodes() {
   return Codes(l, d);
 }
 
+// A distance symbol written directly (to write codes the alphabet leaves unused).
 void putDistSymbol(BitWriter& w, const Codes& c, unsigned sym) {
   w.putCode(c.dist[sym], c.distLengths[sym]);
 }
