@@ -436,6 +436,19 @@ int TInflater::storedBlock() {
   if (len == 0) return kInflateOk;
   // The bit buffer is empty; clear the partial byte above it, which the copy takes from in_.
   bitbuf_ = 0;
+  // Bytes that the rest of this block pushes out of the window anyway need not pass through
+  // it: they go straight to the output, and the block's last 32768 bytes refill the window.
+  if (len > kWindow) {
+    io_.FlushWindow(w_);
+    w_ = 0;
+    while (len > kWindow) {
+      if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
+      size_t n = std::min(size_t(len - kWindow), size_t(inEnd_ - in_));
+      io_.Output(in_, n);
+      in_ += n;
+      len -= uint32_t(n);
+    }
+  }
   while (len > 0) {
     if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
     size_t n = std::min({size_t(len), size_t(inEnd_ - in_), size_t(kWindow - w_)});
