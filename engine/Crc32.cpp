@@ -3,6 +3,11 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QUELT_CRC_FOLDING 1
+#endif
+
 namespace quelt {
 
 namespace {
@@ -28,10 +33,109 @@ inline uint32_t loadLE32(const uint8_t* p) {
   return v;
 }
 
+#ifdef QUELT_CRC_FOLDING
+// Folding with carry-less multiplication: the register is carried along as a 128-bit
+// remainder; multiplying by x^D mod P moves a part D bits ahead, where it meets later data.
+// The constants are those powers, in the bit-reflected form the CRC works in.
+
+constexpr uint64_t kPoly = 0x104C11DB7;  // P with its x^32 term
+
+// x^n mod P.
+constexpr uint64_t xPowMod(int n) {
+  uint64_t r = 1;
+  for (int i = 0; i < n; ++i) {
+    r <<= 1;
+    if (r & (uint64_t(1) << 32)) r ^= kPoly;
+  }
+  return r;
+}
+
+constexpr uint64_t reflect(uint64_t v, int bits) {
+  uint64_t r = 0;
+  for (int i = 0; i < bits; ++i) r |= ((v >> i) & 1) << (bits - 1 - i);
+  return r;
+}
+
+// A fold constant for a distance: x^n mod P reflected, times x to line the product up.
+constexpr uint64_t foldConstant(int n) {
+  return reflect(xPowMod(n), 32) << 1;
+}
+
+// floor(x^64 / P), for the final Barrett reduction: long division, one dividend bit a step.
+constexpr uint64_t xPow64DivP() {
+  uint64_t q = 0, r = 0;
+  for (int i = 64; i >= 0; --i) {
+    r = (r << 1) | (i == 64 ? 1 : 0);
+    if (r & (uint64_t(1) << 32)) {
+      r ^= kPoly;
+      q |= uint64_t(1) << i;
+    }
+  }
+  return q;
+}
+
+constexpr uint64_t kFold512Lo = foldConstant(4 * 128 + 32), kFold512Hi = foldConstant(4 * 128 - 32);
+constexpr uint64_t kFold128Lo = foldConstant(128 + 32), kFold128Hi = foldConstant(128 - 32);
+constexpr uint64_t kFold64 = foldConstant(64);
+constexpr uint64_t kReflectedPoly = reflect(kPoly, 33);
+constexpr uint64_t kBarrettMu = reflect(xPow64DivP(), 33);
+static_assert(kFold512Lo == 0x154442BD4 && kFold512Hi == 0x1C6E41596);
+static_assert(kFold128Lo == 0x1751997D0 && kFold128Hi == 0x0CCAA009E);
+static_assert(kFold64 == 0x163CD6124 && kReflectedPoly == 0x1DB710641);
+static_assert(kBarrettMu == 0x1F7011641);
+
+[[gnu::target("pclmul")]] inline __m128i fold(__m128i x, __m128i k, __m128i data) {
+  __m128i lo = _mm_clmulepi64_si128(x, k, 0x00);
+  __m128i hi = _mm_clmulepi64_si128(x, k, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(lo, hi), data);
+}
+
+// The register after n bytes, n a multiple of 16 and at least 64.
+[[gnu::target("pclmul")]] uint32_t updateFolded(uint32_t crc, const uint8_t* p, size_t n) {
+  auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+  __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(int(crc)));
+  __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);
+  p += 64;
+  n -= 64;
+  const __m128i k512 = _mm_set_epi64x(int64_t(kFold512Hi), int64_t(kFold512Lo));
+  while (n >= 64) {
+    x1 = fold(x1, k512, load(p));
+    x2 = fold(x2, k512, load(p + 16));
+    x3 = fold(x3, k512, load(p + 32));
+    x4 = fold(x4, k512, load(p + 48));
+    p += 64;
+    n -= 64;
+  }
+  const __m128i k128 = _mm_set_epi64x(int64_t(kFold128Hi), int64_t(kFold128Lo));
+  x1 = fold(x1, k128, x2);
+  x1 = fold(x1, k128, x3);
+  x1 = fold(x1, k128, x4);
+  for (; n >= 16; p += 16, n -= 16) x1 = fold(x1, k128, load(p));
+
+  // 128 bits to 64, then to 32 (each step also appends the 32 zero bits a CRC implies).
+  const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k128, 0x10));
+  x1 = _mm_xor_si128(
+      _mm_srli_si128(x1, 4),
+      _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), _mm_set_epi64x(0, int64_t(kFold64)), 0x00));
+  // Barrett reduction: the quotient by P from mu, then the remainder.
+  const __m128i poly = _mm_set_epi64x(int64_t(kBarrettMu), int64_t(kReflectedPoly));
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly, 0x00);
+  return uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(_mm_xor_si128(x1, t), 4)));
+}
+
+bool haveCarrylessMultiply() {
+  static const bool have = __builtin_cpu_supports("pclmul");
+  return have;
+}
+#endif
+
 }  // namespace
 
-uint32_t UpdateCRC(uint32_t crc, const void* data, size_t n) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
+namespace crcdetail {
+
+uint32_t updateSliced(uint32_t crc, const uint8_t* p, size_t n) {
   const auto& t = kSlices;
   while (n >= 16) {
     uint32_t a = loadLE32(p) ^ crc, b = loadLE32(p + 4), c = loadLE32(p + 8), d = loadLE32(p + 12);
@@ -44,6 +148,21 @@ uint32_t UpdateCRC(uint32_t crc, const void* data, size_t n) {
   }
   while (n--) crc = CRCByte(crc, *p++);
   return crc;
+}
+
+}  // namespace crcdetail
+
+uint32_t UpdateCRC(uint32_t crc, const void* data, size_t n) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+#ifdef QUELT_CRC_FOLDING
+  if (n >= 64 && haveCarrylessMultiply()) {
+    size_t whole = n & ~size_t(15);
+    crc = updateFolded(crc, p, whole);
+    p += whole;
+    n -= whole;
+  }
+#endif
+  return crcdetail::updateSliced(crc, p, n);
 }
 
 }  // namespace quelt

@@ -35,6 +35,12 @@ constexpr uint32_t CRCByte(uint32_t crc, uint8_t b) {
 // a step). Pure; safe from any thread.
 [[nodiscard]] uint32_t UpdateCRC(uint32_t crc, const void* data, size_t n);
 
+namespace crcdetail {
+// The table-driven steps alone (UpdateCRC uses carry-less multiplication where the
+// processor has it); for tests and benchmarks.
+[[nodiscard]] uint32_t updateSliced(uint32_t crc, const uint8_t* p, size_t n);
+}  // namespace crcdetail
+
 // The finished CRC-32 of one whole buffer.
 [[nodiscard]] inline uint32_t Crc32Of(const void* data, size_t n) {
   return ~UpdateCRC(kCrcInit, data, n);

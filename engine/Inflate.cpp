@@ -77,6 +77,12 @@ inline void copyWord(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, &v, 8);
 }
 
+inline void copy16(uint8_t* dst, const uint8_t* src) {
+  uint8_t v[16];
+  std::memcpy(v, src, 16);
+  std::memcpy(dst, v, 16);
+}
+
 inline void copy4(uint8_t* dst, const uint8_t* src) {
   uint32_t v;
   std::memcpy(&v, src, 4);
@@ -91,7 +97,14 @@ inline void copy4(uint8_t* dst, const uint8_t* src) {
 inline void copyBytes(uint8_t* dst, const uint8_t* src, unsigned n) {
   uint8_t* const end = dst + n;
   const size_t apart = dst > src ? size_t(dst - src) : size_t(src - dst);
-  if (apart >= 8) {
+  if (apart >= 16 && n > 16) {
+    while (dst < end - 16) {
+      copy16(dst, src);
+      dst += 16;
+      src += 16;
+    }
+    copy16(end - 16, src + (end - 16 - dst));
+  } else if (apart >= 8) {
     if (n >= 8) {
       while (dst < end - 8) {
         copyWord(dst, src);
@@ -159,6 +172,7 @@ enum class TFastEnd { kRoom, kBlockEnd, kError };
 // bitsleft holds the count in its low byte only: subtracting whole entries leaves garbage
 // above it, which costs nothing and saves taking the byte out each time.
 TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
+  static_assert(4 * kLitLenRootBits <= 56, "three literals and a lookup must fit a refill");
   const uint8_t* in = st.in;
   const uint8_t* const inEnd = st.inEnd;
   uint64_t bitbuf = st.bitbuf;
@@ -422,6 +436,19 @@ int TInflater::storedBlock() {
   if (len == 0) return kInflateOk;
   // The bit buffer is empty; clear the partial byte above it, which the copy takes from in_.
   bitbuf_ = 0;
+  // Bytes that the rest of this block pushes out of the window anyway need not pass through
+  // it: they go straight to the output, and the block's last 32768 bytes refill the window.
+  if (len > kWindow) {
+    io_.FlushWindow(w_);
+    w_ = 0;
+    while (len > kWindow) {
+      if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
+      size_t n = std::min(size_t(len - kWindow), size_t(inEnd_ - in_));
+      io_.Output(in_, n);
+      in_ += n;
+      len -= uint32_t(n);
+    }
+  }
   while (len > 0) {
     if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
     size_t n = std::min({size_t(len), size_t(inEnd_ - in_), size_t(kWindow - w_)});
@@ -574,14 +601,7 @@ TInflater::TStep TInflater::slowSymbol(const TCodes& c) {
   return copyMatch(length, huffValue(e) + extra) ? kContinue : kError;
 }
 
-// The hot loop. While kFastInputMargin input bytes remain in the block and the window has
-// room for a whole match, no step needs a bounds check.
-//
-// Every pass starts with at least 56 bits in the buffer and the entry for them already
-// looked up, and ends with a refill, so table lookups overlap refills and copies. Budget
-// per pass: up to three root-table literals take 3 * 10 bits; otherwise a literal/length
-// code with its extra bits takes at most 10 + 5 + 5 (root, sub-table, extra), and a
-// distance code with its extra bits at most 15 + 13: 48 bits in all.
+// Runs the fast loop on the decoder's state.
 TInflater::TStep TInflater::fastLoop(const TCodes& c) {
   TFastState st{in_, inEnd_, bitbuf_, bitsleft_, win_, win_ + w_, wrapped_};
   TFastEnd end = runFastLoop(st, c);

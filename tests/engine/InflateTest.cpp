@@ -76,7 +76,7 @@ Token match(int length, unsigned dist) {
 }
 const Token kEnd{-1, 0};
 
-// Distances given as a symbol directly (to write codes the alphabet leaves unused).
+// The canonical codes of a literal/length and a distance code set.
 struct Codes {
   std::vector<uint8_t> litLengths, distLengths;
   std::vector<uint32_t> lit, dist;
@@ -95,6 +95,7 @@ Codes fixedCodes() {
   return Codes(l, d);
 }
 
+// A distance symbol written directly (to write codes the alphabet leaves unused).
 void putDistSymbol(BitWriter& w, const Codes& c, unsigned sym) {
   w.putCode(c.dist[sym], c.distLengths[sym]);
 }
@@ -514,11 +515,15 @@ TEST(Inflate, AgreesWithZlibOnHandBuiltStreams) {
 // Matches that cross the window's end, whose source wraps around it, or that start right
 // at it, at many window positions.
 TEST(Inflate, MatchesAcrossTheWindowEnd) {
-  for (unsigned lead : {32768u - 300, 32768u - 258, 32768u - 257, 32768u - 100, 32768u - 3,
-                        32768u - 1, 32768u, 32768u + 5, 65536u - 130}) {
+  for (unsigned lead :
+       {32768u - 300, 32768u - 258, 32768u - 257, 32768u - 100, 32768u - 3, 32768u - 1, 32768u,
+        32768u + 5, 40000u, 65536u - 130, 65535u + 3, 100000u}) {
     Bytes start = test::textBytes(lead, lead);
     BitWriter w;
-    for (size_t at = 0; at < start.size(); at += 65535) {
+    // A few bytes in the window before the stored data, which may be long enough to pass
+    // the window by.
+    fixedBlock(w, false, {lit(start[0]), lit(start[1]), lit(start[2]), kEnd});
+    for (size_t at = 3; at < start.size(); at += 65535) {
       Bytes part(start.begin() + at, start.begin() + std::min(start.size(), at + 65535));
       storedBlock(w, false, part);
     }
