@@ -16,7 +16,7 @@
 
 #include "app/CatalogueModel.h"
 #include "app/PropStore.h"
-#include "engine/UnZipEngine.h"
+#include "engine/ZipEngine.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
 
@@ -49,7 +49,7 @@ class TMainform : public QMainWindow {
   Q_ENUM(TWindowState)
 
   // The one engine the window drives.
-  using TEngine = TUnZipEngine;
+  using TEngine = TZipEngine;
 
   // Builds the window and runs its creation (settings read, defaults written on a first
   // start). `arguments` are the command line's, without the program.

@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -72,8 +73,20 @@ std::vector<std::string> VolumeFinder::candidates(int n, int lastVolume) const {
   return names;
 }
 
+bool askDisk(int n) {
+  if (!isatty(STDIN_FILENO)) return false;
+  std::cerr << "Please insert disk " << n << " of the multi-disk set. " << std::flush;
+  std::string line;
+  return std::getline(std::cin, line) && !line.empty();
+}
+
 void VolumeFinder::install(TUnZipEngine& engine) {
   engine.OnGetNextDisk = [this](TUnZipEngine& sender, int n, std::string& fname) {
+    // Disks of a spanned set carry the same file name: the user swaps them in the drive.
+    if (sender.MultiMode() == mmSpan && isatty(STDIN_FILENO)) {
+      if (!askDisk(n)) fname.clear();
+      return;
+    }
     const int last = sender.EndRecord().NumberOfThisDisk + 1;
     std::vector<std::string> names = candidates(n, last);
     std::string found;

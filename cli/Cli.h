@@ -57,6 +57,10 @@ class VolumeFinder {
 // entry was found is refused as not being an archive.
 void loadArchive(TUnZipEngine& engine, const std::string& archive);
 
+// Asks on the terminal for disk n of a spanned set: true when the user went on, false when
+// the answer was empty or there is no terminal.
+bool askDisk(int n);
+
 // Runs an engine operation, turning the engine's exceptions into messages. Returns the
 // operation's exit code, or kUnreadable after printing the error.
 int guarded(const std::function<int()>& body, const VolumeFinder* finder = nullptr);

@@ -32,6 +32,11 @@ const char* kAddHelp =
     "      --root DIR         the folder relative paths start from (default: current)\n"
     "      --volumes          keep the volume (mount point) in stored folders\n"
     "      --move             delete each source once the archive is written\n"
+    "      --split BYTES      write a new archive as block files name.001, name.002, ...\n"
+    "                         of BYTES each (k and m suffixes allowed)\n"
+    "      --first-split BYTES  a different size for the first block\n"
+    "      --span             write a new archive over removable disks, asking for each\n"
+    "                         next disk on the terminal\n"
     "  -h, --help             show this help\n";
 
 const char* kRemoveHelp =
@@ -63,6 +68,18 @@ std::string shown(std::string name) {
   return name;
 }
 
+// "1457600", "64k", "10m".
+int64_t parseBytes(const std::string& text) {
+  char* end = nullptr;
+  long long n = std::strtoll(text.c_str(), &end, 10);
+  if (end == text.c_str()) return -1;
+  std::string unit = end;
+  if (unit == "k" || unit == "K") n *= 1024;
+  else if (unit == "m" || unit == "M") n *= 1024 * 1024;
+  else if (!unit.empty()) return -1;
+  return n;
+}
+
 bool wantsHelp(int argc, char** argv, const char* help) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -92,12 +109,17 @@ int runAdd(int argc, char** argv) {
                                        {"root", required_argument, nullptr, 'o'},
                                        {"volumes", no_argument, nullptr, 'v'},
                                        {"move", no_argument, nullptr, 'm'},
+                                       {"split", required_argument, nullptr, 's'},
+                                       {"first-split", required_argument, nullptr, 'F'},
+                                       {"span", no_argument, nullptr, 'S'},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
   int level = 6;
   bool recurse = false, volumes = false, move = false;
   std::string password, paths = "relative", root;
   TZipAction action = zaUpdate;
+  int64_t split = 0, firstSplit = 0;
+  bool span = false;
   int c;
   while ((c = getopt_long(argc, argv, "l:rP:h", longOptions, nullptr)) != -1) {
     switch (c) {
@@ -118,14 +140,31 @@ int runAdd(int argc, char** argv) {
       case 'o': root = optarg; break;
       case 'v': volumes = true; break;
       case 'm': move = true; break;
+      case 's':
+      case 'F': {
+        int64_t bytes = parseBytes(optarg);
+        if (bytes <= 0) return usageError("add", "a split size is a number of bytes");
+        (c == 's' ? split : firstSplit) = bytes;
+        break;
+      }
+      case 'S': span = true; break;
       case 'h': std::cout << kAddHelp; return kOk;
       default: return usageError("add", "unknown option");
     }
   }
   if (argc - optind < 2) return usageError("add", "add needs an archive and at least one file");
   std::string archive = argv[optind++];
+  if (span && split) return usageError("add", "--span and --split exclude each other");
+  if (firstSplit && !split) return usageError("add", "--first-split needs --split");
 
   TZipEngine engine;
+  if (split) {
+    engine.MultiZipInfo().BlockSize = split;
+    engine.MultiZipInfo().FirstBlockSize = firstSplit ? firstSplit : split;
+    engine.SetMultiMode(mmBlocks);
+  } else if (span) {
+    engine.SetMultiMode(mmSpan);
+  }
   engine.PackLevel = level;
   engine.Password = password;
   engine.ZipAction = action;
@@ -160,6 +199,11 @@ int runAdd(int argc, char** argv) {
   };
   VolumeFinder finder(archive);
   finder.install(engine);
+  if (span) {
+    engine.OnGetNextDisk = [](TUnZipEngine&, int disk, std::string& name) {
+      if (!askDisk(disk)) name.clear();
+    };
+  }
   return guarded(
       [&] {
         engine.SetZipName(archive);

@@ -333,7 +333,7 @@ bool TUnZipEngine::TExtractRun::Refill() {
   remaining_ -= int64_t(len);
   size_t got = e_.stream_->Read(in_.data(), len);
   while (got < len) {
-    if (e_.multiMode_ == mmNone || !e_.OnGetNextDisk) {
+    if (e_.MultiMode() == mmNone || !e_.OnGetNextDisk) {
       truncated_ = true;
       remaining_ = 0;
       break;

@@ -180,7 +180,7 @@ void TUnZipEngine::ClearCatalogue() {
   dropCatalogue();
   volumeCount_ = 1;
   currentVolume_ = 0;
-  multiMode_ = mmNone;
+  SetMultiMode(mmNone);
   zipName_.clear();
 }
 
@@ -204,9 +204,9 @@ void TUnZipEngine::readDirectory() {
   if (ReadEndRecord()) {
     currentVolume_ = endRecord_.NumberOfThisDisk;
     if (endRecord_.NumberOfThisDisk == 0)
-      multiMode_ = mmNone;
+      SetMultiMode(mmNone);
     else
-      multiMode_ = volumes_.IsRemovable(zipName_) ? mmSpan : mmBlocks;
+      SetMultiMode(volumes_.IsRemovable(zipName_) ? mmSpan : mmBlocks);
     if (endRecord_.CentralDirStartDisk != currentVolume_)
       RequestDisk(endRecord_.CentralDirStartDisk + 1);
     uint8_t sig[4] = {0, 0, 0, 0};
@@ -235,7 +235,7 @@ void TUnZipEngine::readDirectory() {
   }
 
   TNextVolumeFn nextVolume;
-  if (!rebuilt_ && multiMode_ != mmNone) {
+  if (!rebuilt_ && MultiMode() != mmNone) {
     nextVolume = [this]() -> TStream* {
       RequestDisk(currentVolume_ + 2);
       return stream_.get();
@@ -360,7 +360,7 @@ void TUnZipEngine::RequestDisk(int n) {
     fname = zipName_;
     OnGetNextDisk(*this, n, fname);
     if (fname.empty()) throw EUserCanceled("User canceled loading new disk.");
-    if (CheckDiskLabels() && multiMode_ == mmSpan) {
+    if (CheckDiskLabels() && MultiMode() == mmSpan) {
       std::string label = volumes_.GetLabel(fname).substr(0, 11);
       if (RightStr(label, 3) != threeDigits(n)) continue;
     }

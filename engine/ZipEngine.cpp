@@ -56,6 +56,14 @@ std::string backslashed(std::string s) {
   return s;
 }
 
+// Deletes a scratch file when it goes out of scope.
+struct TTempPath {
+  std::string path;
+  ~TTempPath() {
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+};
+
 // Copies n bytes from one stream to another; false when the source ends first.
 bool copyBytes(TStream& from, TStream& to, int64_t n) {
   std::vector<uint8_t> buf(size_t(std::min<int64_t>(n, int64_t(kCopyBlock))) + 1);
@@ -147,6 +155,22 @@ class TZipEngine::TZipRun : public TEncodeIO {
   void writeCentralDirectory();
   void finish();
   void refuse(const std::string& name, const std::string& why);
+  std::string tempFolder() const {
+    const std::string& t = e_.TempPath;
+    return !t.empty() && files::IsFolder(t) ? t : files::SystemTempFolder();
+  }
+
+  // Volumes (spanned disks or block files) of a new archive.
+  void startVolumes();
+  std::string blockName(int number) const;
+  int64_t roomLeft() const { return room_ - out_->Position(); }
+  // Closes the current volume and starts the next one.
+  void nextVolume();
+  // Moves to the next volume when fewer than `need` bytes are left; refuses a volume that
+  // cannot hold them at all, since the record must not be split.
+  void makeRoom(int64_t need, const std::string& what);
+  void labelDisk();
+  void copySpill(TStream& spill, int64_t size);
 
   TZipEngine& e_;
   bool updating_ = false;
@@ -164,6 +188,11 @@ class TZipEngine::TZipRun : public TEncodeIO {
   // count from: 0 when the old archive's offsets counted the stub, else its length.
   int64_t prefix_ = 0;
   uint32_t offsetBase_ = 0;
+
+  TMultiMode mode_ = mmNone;  // mmNone, or how the new archive is spread over volumes
+  int disk_ = 0;
+  int64_t room_ = 0;          // capacity of the current volume
+  TStream* sink_ = nullptr;   // where an entry's data goes: the output or its spill file
 
   // The source being compressed.
   std::unique_ptr<TFileStream> source_;
@@ -187,9 +216,18 @@ void TZipEngine::TZipRun::refuse(const std::string& name, const std::string& why
 }
 
 int TZipEngine::TZipRun::Run() {
-  if (e_.multi_.MultiMode != mmNone)
-    throw EZipRefused("Writing multi-volume sets is not supported by this operation");
   updating_ = files::IsRegularFile(e_.zipName_);
+  // Spanning onto a fixed volume has all its free space for one volume: a single file.
+  const TMultiMode mode = e_.MultiMode();
+  const bool volumes = mode == mmBlocks || (mode == mmSpan && e_.volumes_.IsRemovable(e_.zipName_));
+  if (volumes && updating_)
+    throw EZipRefused("\"" + e_.zipName_ + "\" exists; an archive can only be written as a "
+                      "multi-volume set when it is created");
+  if (volumes) {
+    mode_ = mode;
+    if (mode == mmSpan && !e_.OnGetNextDisk)
+      throw EZipRefused("Spanning an archive over disks needs someone to ask for the next disk");
+  }
   if (updating_) {
     e_.OpenArchive();
     if (e_.endRecord_.NumberOfThisDisk > 0)
@@ -201,12 +239,11 @@ int TZipEngine::TZipRun::Run() {
 
   encoder_ = std::make_unique<TDeflateEncoder>();
   if (updating_) {
-    std::string folder = e_.TempPath;
-    if (folder.empty() || !files::IsFolder(folder)) folder = files::SystemTempFolder();
-    outName_ = files::TempFileName(folder, "QLZ");
+    outName_ = files::TempFileName(tempFolder(), "QLZ");
   } else {
-    outName_ = e_.zipName_;
+    outName_ = mode_ == mmBlocks ? blockName(1) : e_.zipName_;
   }
+  startVolumes();
   createOutput();
   if (updating_) {
     copyPrefix();
@@ -512,6 +549,17 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   }
   markHost(*entry, st.st_mode);
 
+  // A local header is never split between volumes; the data after it may be.
+  makeRoom(int64_t(entry->LocalSize()) + 1, "a local header and a byte of data");
+  entry->DiskNumberStart = uint16_t(disk_);
+  std::unique_ptr<TLFNFileStream> spill;
+  TTempPath spillPath;
+  if (mode_ != mmNone) {
+    spillPath.path = files::TempFileName(tempFolder(), "QLZ");
+    spill = std::make_unique<TLFNFileStream>(spillPath.path, TOpenMode::ReadWrite);
+  }
+  sink_ = spill ? static_cast<TStream*>(spill.get()) : out_.get();
+
   const int64_t headerAt = out_->Position();
   entry->WriteLocalHeader(*out_);
   encrypting_ = !e_.Password.empty();
@@ -524,7 +572,7 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
     entry->CRC32 = ~crc;
     source_->Seek(0, soFromBeginning);
     TEncryptionHeader header = crypt_.MakeEncryptionHeader(e_.Password, entry->CRC32);
-    out_->Write(header.data(), header.size());
+    sink_->Write(header.data(), header.size());
   }
   const uint32_t passCrc = entry->CRC32;
   crc_ = kCrcInit;
@@ -543,17 +591,19 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   entry->InternalAttributes = result.InternalAttributes;
   entry->CompressedSize =
       uint32_t(result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0));
-  const int64_t after = out_->Position();
-  if (after - headerAt - int64_t(entry->LocalSize()) != int64_t(entry->CompressedSize))
+  const int64_t written = spill ? spill->Position() : out_->Position() - headerAt - int64_t(entry->LocalSize());
+  if (written != int64_t(entry->CompressedSize))
     throw EFatalUnzipError("The compressed size of \"" + path + "\" disagrees with the bytes written");
+  const int64_t after = out_->Position();
   out_->Seek(headerAt, soFromBeginning);
   entry->WriteLocalHeader(*out_);
   out_->Seek(after, soFromBeginning);
   encrypting_ = false;
+  if (spill) copySpill(*spill, written);
 
   const int64_t csize = entry->CompressedSize, usize = entry->UncompressedSize;
   record(std::move(entry), path);
-  if (e_.OnEndZip) e_.OnEndZip(e_, path, usize, csize, after);
+  if (e_.OnEndZip) e_.OnEndZip(e_, path, usize, csize, out_->Position());
   return true;
 }
 
@@ -575,26 +625,126 @@ void TZipEngine::TZipRun::Write(const uint8_t* data, size_t n) {
     crypt_.EncryptBuffer(data, cipherBuf_.data(), n);
     data = cipherBuf_.data();
   }
-  out_->Write(data, n);
+  sink_->Write(data, n);
   e_.CheckCancel();
 }
 
+// ---- Volumes
+
+void TZipEngine::TZipRun::startVolumes() {
+  if (mode_ == mmNone) return;
+  if (mode_ == mmBlocks) {
+    room_ = e_.multi_.FirstBlockSize;
+  } else {
+    auto free = e_.volumes_.FreeSpace(FolderOf(e_.zipName_));
+    if (!free) throw EZipRefused("The free space on the disk of \"" + e_.zipName_ + "\" cannot be told");
+    room_ = int64_t(std::min<uint64_t>(*free, uint64_t(INT64_MAX)));
+  }
+  if (room_ <= int64_t(kLocalHeaderSize) || (mode_ == mmBlocks && e_.multi_.BlockSize <= int64_t(kLocalHeaderSize)))
+    throw EZipRefused("Volumes of " + std::to_string(mode_ == mmBlocks ? std::min(room_, e_.multi_.BlockSize) : room_) +
+                      " bytes cannot hold a local header and any data");
+}
+
+std::string TZipEngine::TZipRun::blockName(int number) const {
+  const std::string& name = e_.zipName_;
+  size_t slash = name.rfind('/'), dot = name.rfind('.');
+  std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                         ? name.substr(0, dot) : name;
+  char ext[16];
+  std::snprintf(ext, sizeof ext, ".%03d", number);
+  return base + ext;
+}
+
+void TZipEngine::TZipRun::labelDisk() {
+  if (mode_ != mmSpan || !e_.multi_.WriteDiskLabels || !e_.volumes_.IsRemovable(outName_)) return;
+  char label[32];
+  std::snprintf(label, sizeof label, "PKBACK# %03d", disk_ + 1);
+  (void)e_.volumes_.SetLabel(outName_, label);  // a disk that refuses a label is still usable
+}
+
+void TZipEngine::TZipRun::nextVolume() {
+  if (mode_ == mmNone) throw EZipRefused("The archive does not fit on its disk");
+  out_->Sync();
+  out_->Close();
+  out_.reset();
+  if (mode_ == mmBlocks) {
+    ++disk_;
+    outName_ = blockName(disk_ + 1);
+    room_ = e_.multi_.BlockSize;
+  } else {
+    labelDisk();
+    std::string name = outName_;
+    // The finished volume stays as it is, whatever happens next.
+    std::string finished = outName_;
+    outName_.clear();
+    e_.OnGetNextDisk(e_, disk_ + 2, name);
+    if (name.empty()) throw EUserCanceled("User canceled Zip operation.");
+    ++disk_;
+    outName_ = name;
+    auto free = e_.volumes_.FreeSpace(FolderOf(outName_));
+    if (!free) throw EZipRefused("The free space on disk " + std::to_string(disk_ + 1) + " cannot be told");
+    room_ = int64_t(std::min<uint64_t>(*free, uint64_t(INT64_MAX)));
+  }
+  out_ = std::make_unique<TLFNFileStream>(outName_, TOpenMode::Create);
+  outId_ = fileIdOf(outName_);
+}
+
+void TZipEngine::TZipRun::makeRoom(int64_t need, const std::string& what) {
+  if (mode_ == mmNone || roomLeft() >= need) return;
+  nextVolume();
+  if (roomLeft() < need)
+    throw EZipRefused("Volume " + std::to_string(disk_ + 1) + " has room for " + std::to_string(roomLeft()) +
+                      " bytes; " + what + " needs " + std::to_string(need));
+}
+
+void TZipEngine::TZipRun::copySpill(TStream& spill, int64_t size) {
+  spill.Seek(0, soFromBeginning);
+  if (roomLeft() <= 0) nextVolume();
+  int64_t chunk = std::min(roomLeft(), size);
+  while (size > 0) {
+    // A new volume with no room at all would leave the rest of the entry unwritten.
+    if (chunk <= 0) throw EZipRefused("Volume " + std::to_string(disk_ + 1) + " has no room left");
+    if (!copyBytes(spill, *out_, chunk)) throw EFatalUnzipError("Premature end of file reached");
+    size -= chunk;
+    if (size > 0 || roomLeft() == 0) nextVolume();
+    chunk = std::min(roomLeft(), size);
+  }
+}
+
 void TZipEngine::TZipRun::writeCentralDirectory() {
-  const int64_t start = out_->Position();
-  end_.CentralDirOffset = uint32_t(start - offsetBase_);
-  end_.CentralDirStartDisk = 0;
+  if (entries_.Count() > 0xFFFF) throw EZipRefused("An archive holds at most 65535 entries");
+  int64_t size = 0;
+  end_.CentralDirOffset = uint32_t(out_->Position() - offsetBase_);
+  end_.CentralDirStartDisk = uint16_t(disk_);
+  int onThisDisk = 0;
   for (int i = 0; i < entries_.Count(); ++i) {
     TZipHeaderInfo& entry = entries_[i];
+    const int startDisk = disk_;
+    makeRoom(entry.CentralSize(), "a central directory record");
+    if (disk_ != startDisk) {
+      onThisDisk = 0;
+      if (i == 0) {
+        end_.CentralDirOffset = 0;
+        end_.CentralDirStartDisk = uint16_t(disk_);
+      }
+    }
+    int64_t before = out_->Position();
     uint32_t offset = entry.RelativeOffset;
     entry.RelativeOffset = offset - offsetBase_;
     entry.WriteCentralHeader(*out_);
     entry.RelativeOffset = offset;
+    size += out_->Position() - before;
+    ++onThisDisk;
   }
-  end_.CentralDirSize = uint32_t(out_->Position() - start);
-  end_.NumberOfThisDisk = 0;
-  end_.EntriesThisDisk = end_.TotalEntries = uint16_t(entries_.Count());
-  if (entries_.Count() > 0xFFFF) throw EZipRefused("An archive holds at most 65535 entries");
+  end_.CentralDirSize = uint32_t(size);
+  const int startDisk = disk_;
+  makeRoom(kEndRecordSize + end_.StoredComment().size(), "the end record");
+  if (disk_ != startDisk) onThisDisk = 0;
+  end_.NumberOfThisDisk = uint16_t(disk_);
+  end_.EntriesThisDisk = uint16_t(onThisDisk);
+  end_.TotalEntries = uint16_t(entries_.Count());
   end_.WriteEndRecord(*out_);
+  labelDisk();
 }
 
 void TZipEngine::TZipRun::finish() {
@@ -607,6 +757,14 @@ void TZipEngine::TZipRun::finish() {
     e_.stream_.reset();
     const std::string target = e_.repairTarget_.empty() ? name : e_.repairTarget_;
     ReplaceFileAtomically(outName_, target);
+  }
+  if (mode_ == mmBlocks) {
+    // One block is an ordinary archive under its own name; otherwise the set is named by
+    // its last block, which holds the directory.
+    if (disk_ == 0)
+      RenameOver(outName_, name);
+    else
+      e_.zipName_ = outName_;
   }
   succeeded_ = true;
 
@@ -627,9 +785,9 @@ void TZipEngine::TZipRun::finish() {
   e_.main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
   for (auto& entry : entries_.TakeAll()) e_.main_->Add(std::move(entry));
   e_.rebuilt_ = offsetBase_ != 0;
-  e_.volumeCount_ = 1;
-  e_.currentVolume_ = 0;
-  TLFNFileStream reopened(repaired ? e_.repairTarget_ : name, TOpenMode::Read);
+  e_.volumeCount_ = disk_ + 1;
+  e_.currentVolume_ = disk_;
+  TLFNFileStream reopened(repaired ? e_.repairTarget_ : e_.zipName_, TOpenMode::Read);
   e_.zipDateTime_ = stampOf(reopened);
   if (repaired) e_.zipName_ = e_.repairTarget_;
 }
@@ -701,7 +859,7 @@ int TZipEngine::RepairArchive(const std::string& InputName, const std::string& O
     zipDateTime_ = TFileStamp();
     LoadCatalogue();
   }
-  if (multiMode_ != mmNone)
+  if (MultiMode() != mmNone)
     throw EZipRefused("\"" + zipName_ + "\" is one volume of a multi-volume set; such sets cannot be rewritten");
   std::string target = OutputName;
   if (target.empty()) {
