@@ -163,3 +163,25 @@ TEST_F(WriteInterop, MissingAndUnsuitableSources) {
   EXPECT_NE(f.out.find("not a regular file"), std::string::npos) << f.out;
   EXPECT_EQ(run("zipinfo -1 " + shq(archive)).out, "hello.txt\n");
 }
+
+TEST_F(WriteInterop, HugeSourcesAreRefusedAndDescriptorsSurviveARewrite) {
+  std::string archive = path("h.zip");
+  ASSERT_EQ(run("truncate -s 2G " + shq(path("huge.bin"))).status, 0);  // sparse: no disk used
+  RunResult r = quelt("add --paths none " + shq(archive) + " " + shq(path("huge.bin")) + " hello.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("2 GiB or larger"), std::string::npos) << r.out;
+  EXPECT_EQ(run("zipinfo -1 " + shq(archive)).out, "hello.txt\n");
+
+  if (!haveTool("bsdtar")) return;
+  // Streamed entries carry data descriptors; copied unchanged they keep them.
+  std::string piped = path("piped.zip");
+  ASSERT_EQ(run("bsdtar --format zip -cf - hello.txt big.txt > " + shq(piped), src()).status, 0);
+  writeFile(path("new.txt"), std::string("new\n"));
+  ASSERT_EQ(quelt("add --paths none " + shq(piped) + " " + shq(path("new.txt"))).status, 0);
+  RunResult t = run("unzip -tq " + shq(piped));
+  EXPECT_EQ(t.status, 0) << t.out;
+  RunResult flags = run("python3 -c 'import sys,zipfile; print([i.flag_bits & 8 for i in "
+                        "zipfile.ZipFile(sys.argv[1]).infolist()])' " + shq(piped));
+  EXPECT_EQ(flags.out, "[8, 8, 0]\n");
+  EXPECT_EQ(quelt("test " + shq(piped)).status, 0);
+}
