@@ -11,18 +11,8 @@ namespace {
 
 std::string cli() { return shq(binPath("quelt-cli")); }
 
-class ExtractInterop : public ::testing::Test {
+class ExtractInterop : public SampleTreeTest {
  protected:
-  static void SetUpTestSuite() {
-    tree_ = new TempDir();
-    writeSampleTree(*tree_ / "src");
-  }
-  static void TearDownTestSuite() {
-    delete tree_;
-    tree_ = nullptr;
-  }
-  static std::string src() { return *tree_ / "src"; }
-  std::string path(const std::string& name) const { return dir_ / name; }
 
   std::string make(const std::string& name, const std::string& command) {
     std::string archive = path(name);
@@ -42,11 +32,8 @@ class ExtractInterop : public ::testing::Test {
     EXPECT_EQ(t.status, 0) << t.out << t.err;
   }
 
-  static TempDir* tree_;
-  TempDir dir_;
   int outs_ = 0;
 };
-TempDir* ExtractInterop::tree_ = nullptr;
 
 }  // namespace
 

@@ -29,18 +29,9 @@ std::string hex(const std::string& s) {
 }
 
 // One tree of files, made once, that every tool archives.
-class ListInterop : public ::testing::Test {
+class ListInterop : public SampleTreeTest {
  protected:
-  static void SetUpTestSuite() {
-    tree_ = new TempDir();
-    writeSampleTree(*tree_ / "src");
-  }
-  static void TearDownTestSuite() {
-    delete tree_;
-    tree_ = nullptr;
-  }
-  std::string src() const { return *tree_ / "src"; }
-  std::string out(const std::string& name) const { return dir_ / name; }
+  std::string out(const std::string& name) const { return path(name); }
 
   // Makes an archive with a shell command run inside the source folder.
   std::string make(const std::string& name, const std::string& command) {
@@ -79,10 +70,7 @@ class ListInterop : public ::testing::Test {
     return cut;
   }
 
-  static TempDir* tree_;
-  TempDir dir_;
 };
-TempDir* ListInterop::tree_ = nullptr;
 
 const char* kPythonWriter = R"(python3 -c '
 import sys, zipfile, os

@@ -11,19 +11,8 @@ namespace {
 
 std::string cli() { return shq(binPath("quelt-cli")); }
 
-class WriteInterop : public ::testing::Test {
+class WriteInterop : public SampleTreeTest {
  protected:
-  static void SetUpTestSuite() {
-    tree_ = new TempDir();
-    writeSampleTree(*tree_ / "src");
-  }
-  static void TearDownTestSuite() {
-    delete tree_;
-    tree_ = nullptr;
-  }
-  static std::string src() { return *tree_ / "src"; }
-  std::string path(const std::string& name) const { return dir_ / name; }
-
   RunResult quelt(const std::string& args, const std::string& cwd = "") {
     return run("TMPDIR=" + shq(tmp_.path()) + " " + cli() + " " + args, cwd.empty() ? src() : cwd);
   }
@@ -57,11 +46,9 @@ class WriteInterop : public ::testing::Test {
     EXPECT_EQ(run("ls -A " + shq(tmp_.path())).out, "") << "temporary files left behind";
   }
 
-  static TempDir* tree_;
-  TempDir dir_, tmp_;
+  TempDir tmp_;
   int outs_ = 0;
 };
-TempDir* WriteInterop::tree_ = nullptr;
 
 }  // namespace
 

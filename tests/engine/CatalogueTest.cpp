@@ -11,13 +11,6 @@ using namespace quelt;
 using namespace quelt::test;
 
 namespace {
-ZipEntrySpec stored(const std::string& name, const std::string& text) {
-  ZipEntrySpec e;
-  e.name = name;
-  e.data.assign(text.begin(), text.end());
-  return e;
-}
-
 std::vector<std::string> listNames(TUnZipEngine& engine) {
   std::vector<std::string> names;
   for (int i = 0; i < engine.Count(); ++i) names.push_back(engine.EntryPath(i) + engine.Filename(i));

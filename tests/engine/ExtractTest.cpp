@@ -11,13 +11,6 @@ using namespace quelt::test;
 
 namespace {
 
-ZipEntrySpec stored(const std::string& name, const std::string& text) {
-  ZipEntrySpec e;
-  e.name = name;
-  e.data.assign(text.begin(), text.end());
-  return e;
-}
-
 // Raw deflate data made by Python's zlib at test time.
 std::vector<uint8_t> deflated(const std::vector<uint8_t>& data, int level = 6) {
   TempDir t;

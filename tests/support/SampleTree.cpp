@@ -26,6 +26,20 @@ void writeSampleTree(const std::string& t) {
   setLocalMTime(t + "/one.bin", 2010, 10, 10, 10, 10, 11);  // odd seconds round in DOS time
 }
 
+TempDir* SampleTreeTest::tree_ = nullptr;
+
+void SampleTreeTest::SetUpTestSuite() {
+  tree_ = new TempDir();
+  writeSampleTree(*tree_ / "src");
+}
+
+void SampleTreeTest::TearDownTestSuite() {
+  delete tree_;
+  tree_ = nullptr;
+}
+
+std::string SampleTreeTest::src() { return *tree_ / "src"; }
+
 std::vector<std::string> compareTrees(const std::string& expected, const std::string& actual,
                                       bool times) {
   auto listing = [](const std::string& root) {

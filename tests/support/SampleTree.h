@@ -1,8 +1,12 @@
 // A folder of files of every kind the interoperability tests archive with other tools.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "support/TestUtil.h"
 
 namespace quelt::test {
 
@@ -14,5 +18,20 @@ void writeSampleTree(const std::string& root);
 // asked, modification times that differ by more than DOS's two-second step.
 std::vector<std::string> compareTrees(const std::string& expected, const std::string& actual,
                                       bool times);
+
+// A fixture whose suite shares one sample tree (made once) and whose tests each get a
+// scratch folder.
+class SampleTreeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  static std::string src();
+  std::string path(const std::string& name) const { return dir_ / name; }
+
+  TempDir dir_;
+
+ private:
+  static TempDir* tree_;
+};
 
 }  // namespace quelt::test

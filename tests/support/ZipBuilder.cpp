@@ -23,6 +23,13 @@ uint32_t crc32Of(const std::vector<uint8_t>& data) {
   return ~c;
 }
 
+ZipEntrySpec stored(const std::string& name, const std::string& text) {
+  ZipEntrySpec e;
+  e.name = name;
+  e.data.assign(text.begin(), text.end());
+  return e;
+}
+
 std::vector<uint8_t> buildZip(const ZipSpec& spec) {
   std::vector<uint8_t> body;
   std::vector<uint32_t> offsets;

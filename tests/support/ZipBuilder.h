@@ -41,5 +41,7 @@ struct ZipSpec {
 };
 
 std::vector<uint8_t> buildZip(const ZipSpec& spec);
+// A stored entry holding the text.
+ZipEntrySpec stored(const std::string& name, const std::string& text);
 
 }  // namespace quelt::test
