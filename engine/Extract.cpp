@@ -7,10 +7,14 @@
 
 #include "engine/Crc32.h"
 #include "engine/Errors.h"
+#include "engine/Explode.h"
 #include "engine/ExtractPath.h"
 #include "engine/FileOps.h"
 #include "engine/Inflate.h"
+#include "engine/LegacyBits.h"
 #include "engine/UnZipEngine.h"
+#include "engine/Unreduce.h"
+#include "engine/Unshrink.h"
 #include "engine/WildMatch.h"
 #include "engine/ZipCrypt.h"
 #include "engine/ZipFormat.h"
@@ -27,7 +31,8 @@ constexpr size_t kBlock = 16000;
 struct TOutputOverflow {};
 
 bool isSupportedMethod(uint16_t method) {
-  return method == kMethodStored || method == kMethodDeflated;
+  return method == kMethodStored || method == kMethodDeflated ||
+         (method >= kMethodShrunk && method <= kMethodImploded);
 }
 
 // Deletes a temporary output unless it was put in place.
@@ -310,6 +315,18 @@ void TUnZipEngine::TExtractRun::decompress() {
       break;
     case kMethodDeflated:
       if (Inflate(*this) != 0) damaged_ = true;
+      break;
+    case kMethodShrunk:
+      if (Unshrink(*this) != kLegacyOk) damaged_ = true;
+      break;
+    case kMethodImploded:
+      if (Explode(*this) != kLegacyOk) damaged_ = true;
+      break;
+    case kMethodReduced1:
+    case kMethodReduced1 + 1:
+    case kMethodReduced1 + 2:
+    case kMethodReduced4:
+      if (Unreduce(*this, cur_.CompressionMethod - 1) != kLegacyOk) damaged_ = true;
       break;
   }
 }
