@@ -157,6 +157,13 @@ void TUnZipEngine::LoadCatalogue() {
 }
 
 void TUnZipEngine::OpenArchive() {
+  // A file kept open may have been replaced under its name (a rename over it): ask the name.
+  if (stream_ && main_) {
+    struct stat st;
+    if (::stat(zipName_.c_str(), &st) != 0 || st.st_dev != zipDateTime_.dev ||
+        st.st_ino != zipDateTime_.ino)
+      stream_.reset();
+  }
   if (!stream_) stream_ = std::make_unique<TLFNFileStream>(zipName_, TOpenMode::Read);
   if (main_ && stampOf(*stream_) == zipDateTime_) return;
   ReadDirectory();

@@ -230,6 +230,20 @@ TEST_F(Catalogue, ReReadsOnlyWhenTheFileChanged) {
   EXPECT_EQ(engine.Count(), 2);
 }
 
+TEST_F(Catalogue, AnArchiveKeptOpenIsReadAgainWhenReplacedByRename) {
+  ZipSpec spec;
+  spec.entries = {stored("a.txt", "alpha")};
+  std::string path = write("a.zip", spec);
+  engine.KeepZipOpen = true;
+  load(path);
+  ASSERT_EQ(engine.Count(), 1);
+  spec.entries.push_back(stored("b.txt", "beta"));
+  write("new.zip", spec);
+  ASSERT_EQ(::rename((dir / "new.zip").c_str(), path.c_str()), 0);
+  engine.LoadCatalogue();
+  EXPECT_EQ(engine.Count(), 2);
+}
+
 TEST_F(Catalogue, SortedViewsAnswerTheQueries) {
   ZipSpec spec;
   spec.entries = {stored("z.txt", "1"), stored("b/a.txt", "22"), stored("m.txt", "333")};
