@@ -8,6 +8,7 @@
 #include <map>
 
 #include "engine/Errors.h"
+#include "engine/ZipLib.h"
 
 namespace quelt::cli {
 
@@ -128,11 +129,6 @@ int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
   return kUnreadable;
 }
 
-std::string patternFromArg(const std::string& arg) {
-  std::string p = arg;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return p;
-}
+std::string patternFromArg(const std::string& arg) { return Backslashed(arg); }
 
 }  // namespace quelt::cli

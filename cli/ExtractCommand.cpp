@@ -110,11 +110,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
 
   int selected = 0, failed = 0;
   std::set<int> askedPassword;
-  auto nameOf = [&engine](int index) {
-    std::string name = engine.Entry(index).FullName();
-    ToForwardSlashes(name);
-    return name;
-  };
+  auto nameOf = [&engine](int index) { return Slashed(engine.Entry(index).FullName()); };
   engine.Host.ShowMessage = [](const std::string& text, const std::string& caption, TMsgButtons) {
     error(caption + ": " + text);
     return TMsgResult::OK;
@@ -160,9 +156,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
     overwriteIt = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
   };
   engine.OnUnsafePath = [&](TUnZipEngine&, int, const std::string& stored, const std::string& fname) {
-    std::string shown = stored;
-    ToForwardSlashes(shown);
-    std::cout << "warning  " << shown << ": unsafe parts of the stored path dropped; writing "
+    std::cout << "warning  " << Slashed(stored) << ": unsafe parts of the stored path dropped; writing "
               << fname << "\n";
   };
 

@@ -22,17 +22,12 @@ const char* kListHelp =
     "                       method, CRC-32, date-time, encrypted (1 or 0)\n"
     "  -h, --help           show this help\n";
 
-std::string slashed(std::string path) {
-  ToForwardSlashes(path);
-  return path;
-}
-
 void printTsv(const TUnZipEngine& engine) {
   std::string out;
   char fields[128];
   for (int i = 0; i < engine.Count(); ++i) {
     const TZipHeaderInfo& e = engine.Entry(i);
-    out += slashed(e.FullName());
+    out += Slashed(e.FullName());
     std::snprintf(fields, sizeof fields, "\t%u\t%u\t%u\t%08x\t%s\t%d\n", e.UncompressedSize,
                   e.CompressedSize, e.CompressionMethod, e.CRC32,
                   FormatIso(engine.EntryDateTime(i)).c_str(), e.Encrypted() ? 1 : 0);

@@ -63,11 +63,6 @@ std::string absolute(const std::string& path) {
   return p;
 }
 
-std::string shown(std::string name) {
-  ToForwardSlashes(name);
-  return name;
-}
-
 // "1457600", "64k", "10m".
 int64_t parseBytes(const std::string& text) {
   char* end = nullptr;
@@ -94,7 +89,7 @@ bool wantsHelp(int argc, char** argv, const char* help) {
 void reportRefusals(TZipEngine& engine, int& problems) {
   engine.OnFileRefused = [&problems](TZipEngine&, const std::string& name, const std::string& why) {
     ++problems;
-    std::cout << "skipped  " << shown(name) << ": " << why << "\n";
+    std::cout << "skipped  " << Slashed(name) << ": " << why << "\n";
   };
 }
 
@@ -189,7 +184,7 @@ int runAdd(int argc, char** argv) {
   };
   engine.OnSkippingFile = [&problems](TUnZipEngine& sender, TSkipReason, int index) {
     ++problems;
-    std::cout << "skipped  " << shown(sender.Entry(index).FullName())
+    std::cout << "skipped  " << Slashed(sender.Entry(index).FullName())
               << ": named twice; the first is kept\n";
   };
   engine.OnEndZip = [](TZipEngine&, const std::string& name, int64_t usize, int64_t csize, int64_t) {
@@ -223,7 +218,7 @@ int runRemove(int argc, char** argv) {
   int removed = 0;
   engine.OnDeleteEntry = [&removed](TZipEngine&, const std::string& name, bool&) {
     ++removed;
-    std::cout << "removed  " << shown(name) << "\n";
+    std::cout << "removed  " << Slashed(name) << "\n";
   };
   return guarded([&] {
     loadArchive(engine, archive);
@@ -232,7 +227,7 @@ int runRemove(int argc, char** argv) {
     for (const std::string& left : engine.FilesList) {
       if (HasWildcards(left)) continue;  // a wildcard stays in the list whatever it matched
       ++unmatched;
-      std::cout << "no entry matches " << shown(left) << "\n";
+      std::cout << "no entry matches " << Slashed(left) << "\n";
     }
     std::cout << removed << (removed == 1 ? " entry" : " entries") << " removed\n";
     return unmatched == 0 ? int(kOk) : int(kSomeFailed);
@@ -277,7 +272,7 @@ int runComment(int argc, char** argv) {
     if (haveEntry) {
       for (int i = 0; i < engine.Count(); ++i)
         if (SameTextAZ(engine.Entry(i).FullName(), entryName)) index = i;
-      if (index < 0) throw std::runtime_error("no entry " + shown(entryName) + " in " + archive);
+      if (index < 0) throw std::runtime_error("no entry " + Slashed(entryName) + " in " + archive);
     }
     if (!text) {
       std::cout << (haveEntry ? engine.EntryComment(index) : engine.ArchiveComment());

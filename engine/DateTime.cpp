@@ -46,20 +46,6 @@ TDateTime LocalDateTime(time_t tt) {
 
 TDateTime Now() { return LocalDateTime(std::time(nullptr)); }
 
-std::optional<time_t> ToTimeT(const TDateTime& t) {
-  std::tm tm{};
-  tm.tm_year = t.year - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  tm.tm_isdst = -1;
-  time_t r = mktime(&tm);
-  if (r == time_t(-1) && !(t.year == 1969 || t.year == 1970)) return std::nullopt;
-  return r;
-}
-
 std::string FormatIso(const TDateTime& t) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,

@@ -23,9 +23,8 @@ uint32_t DateTimeToDosDateTime(const TDateTime& t);
 TDateTime DosDateTimeOr(uint32_t dos, const TDateTime& fallback);
 
 TDateTime Now();
-// Local calendar value of a POSIX time, and back (mktime's daylight-saving guess).
+// Local calendar value of a POSIX time.
 TDateTime LocalDateTime(time_t t);
-std::optional<time_t> ToTimeT(const TDateTime& t);
 
 // "YYYY-MM-DD HH:MM:SS".
 std::string FormatIso(const TDateTime& t);

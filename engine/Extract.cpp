@@ -33,15 +33,6 @@ bool isSupportedMethod(uint16_t method) {
   return method <= kMethodImploded || method == kMethodDeflated;
 }
 
-// Deletes a temporary output unless it was put in place.
-class TTempFile {
- public:
-  ~TTempFile() {
-    if (!path.empty()) ::unlink(path.c_str());
-  }
-  std::string path;
-};
-
 }  // namespace
 
 class TUnZipEngine::TExtractRun : public TDecodeIO {
@@ -201,7 +192,7 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
     giveUp(skNoOverwrite, index, "the file exists");
     return;
   }
-  TTempFile temp;
+  TScratchFile temp;  // the output, until it is put in place
   if (!e_.TestOnly) {
     files::MakeFolders(where.folder);
     temp.path = MakeTempFile(FolderOf(path), "QLZ");

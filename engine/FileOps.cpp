@@ -13,6 +13,10 @@
 
 namespace quelt {
 
+TScratchFile::~TScratchFile() {
+  if (!path.empty()) ::unlink(path.c_str());
+}
+
 std::string MakeTempFile(const std::string& folder, const std::string& prefix) {
   std::string path = files::TempFileName(folder.empty() ? "." : folder, prefix);
   static const mode_t mask = [] {

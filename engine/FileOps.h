@@ -6,6 +6,15 @@
 
 namespace quelt {
 
+// Deletes a scratch file when it goes out of scope, unless `path` was cleared first.
+struct TScratchFile {
+  std::string path;
+  TScratchFile() = default;
+  TScratchFile(const TScratchFile&) = delete;
+  TScratchFile& operator=(const TScratchFile&) = delete;
+  ~TScratchFile();
+};
+
 // A new, empty, unique file in `folder` whose name starts with `prefix`, with the
 // permissions any new file gets (0666 less the umask); returns its path.
 std::string MakeTempFile(const std::string& folder, const std::string& prefix);

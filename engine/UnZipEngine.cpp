@@ -9,6 +9,7 @@
 #include "engine/Errors.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipLib.h"
+#include "platform/FileSystem.h"
 
 namespace quelt {
 
@@ -16,16 +17,6 @@ namespace {
 
 constexpr int64_t kExeStubSkip = 14000;  // where the walk starts in a ".EXE"
 constexpr int64_t kWalkPumpEvery = 10240;
-
-bool fileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool folderExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 std::string folderOf(const std::string& path) {
   size_t cut = path.rfind('/');
@@ -111,7 +102,7 @@ void TUnZipEngine::SetZipName(const std::string& name) {
   std::string chosen = name;
   if (!name.empty() && name.back() == '?') {
     std::string folder = folderOf(name.substr(0, name.size() - 1));
-    if (folder.empty() || !folderExists(folder)) folder = "/";
+    if (folder.empty() || !files::IsFolder(folder)) folder = "/";
     std::optional<std::string> picked;
     if (Host.SelectOpenFile)
       picked = Host.SelectOpenFile(
@@ -129,7 +120,7 @@ void TUnZipEngine::SetZipName(const std::string& name) {
 void TUnZipEngine::SetDestDir(const std::string& dir) {
   std::string chosen = dir;
   if (dir == "?") {
-    std::string start = folderExists(destDir_) ? destDir_ : "";
+    std::string start = files::IsFolder(destDir_) ? destDir_ : "";
     if (start.empty()) {
       char cwd[4096];
       if (::getcwd(cwd, sizeof cwd)) start = cwd;
@@ -371,7 +362,7 @@ void TUnZipEngine::RequestDisk(int n) {
       std::string label = volumes_.GetLabel(fname).substr(0, 11);
       if (RightStr(label, 3) != threeDigits(n)) continue;
     }
-    if (!fileExists(fname)) continue;
+    if (!files::IsRegularFile(fname)) continue;
     break;
   }
   stream_ = std::make_unique<TLFNFileStream>(fname, TOpenMode::Read);

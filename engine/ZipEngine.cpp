@@ -51,19 +51,6 @@ std::string folderPart(const std::string& path) {
   return cut == std::string::npos ? "" : path.substr(0, cut + 1);
 }
 
-std::string backslashed(std::string s) {
-  ToBackslashes(s);
-  return s;
-}
-
-// Deletes a scratch file when it goes out of scope.
-struct TTempPath {
-  std::string path;
-  ~TTempPath() {
-    if (!path.empty()) ::unlink(path.c_str());
-  }
-};
-
 // Copies n bytes from one stream to another; false when the source ends first.
 bool copyBytes(TStream& from, TStream& to, int64_t n) {
   std::vector<uint8_t> buf(size_t(std::min<int64_t>(n, int64_t(kCopyBlock))) + 1);
@@ -277,7 +264,7 @@ void TZipEngine::TZipRun::checkComments(const TEndCentral& end) const {
 // ---- Gathering the sources
 
 bool TZipEngine::TZipRun::freshenHasEntry(const std::string& path) const {
-  std::string full = LowerAZ(backslashed(simplifiedDirectory(path)) + namePart(path));
+  std::string full = LowerAZ(Backslashed(simplifiedDirectory(path)) + namePart(path));
   for (int i = 0; e_.main_ && i < e_.main_->Count(); ++i)
     if (LowerAZ((*e_.main_)[i].FullName()) == full) return true;
   return false;
@@ -353,11 +340,11 @@ std::string TZipEngine::TZipRun::storedDirectory(const std::string& path) const 
     if (!mount.empty() && d.compare(0, mount.size(), mount) == 0) d.erase(0, mount.size());
     if (!d.empty() && d[0] == '/') d.erase(0, 1);
   }
-  return backslashed(d);
+  return Backslashed(d);
 }
 
 bool TZipEngine::TZipRun::matchesForZip(const std::string& s, const TZipHeaderInfo& entry) const {
-  std::string stored = backslashed(simplifiedDirectory(s)) + namePart(s);
+  std::string stored = Backslashed(simplifiedDirectory(s)) + namePart(s);
   return LowerAZ(stored) == LowerAZ(entry.FullName());
 }
 
@@ -553,7 +540,7 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   makeRoom(int64_t(entry->LocalSize()) + 1, "a local header and a byte of data");
   entry->DiskNumberStart = uint16_t(disk_);
   std::unique_ptr<TLFNFileStream> spill;
-  TTempPath spillPath;
+  TScratchFile spillPath;
   if (mode_ != mmNone) {
     spillPath.path = files::TempFileName(tempFolder(), "QLZ");
     spill = std::make_unique<TLFNFileStream>(spillPath.path, TOpenMode::ReadWrite);

@@ -24,6 +24,14 @@ int TotalPercentOf(int64_t done, int64_t total) {
 
 void ToForwardSlashes(std::string& text) { std::replace(text.begin(), text.end(), '\\', '/'); }
 void ToBackslashes(std::string& text) { std::replace(text.begin(), text.end(), '/', '\\'); }
+std::string Slashed(std::string text) {
+  ToForwardSlashes(text);
+  return text;
+}
+std::string Backslashed(std::string text) {
+  ToBackslashes(text);
+  return text;
+}
 
 std::string LeftStr(const std::string& text, size_t n) { return text.substr(0, n); }
 std::string RightStr(const std::string& text, size_t n) {

@@ -13,6 +13,9 @@ int TotalPercentOf(int64_t done, int64_t total);
 
 void ToForwardSlashes(std::string& text);
 void ToBackslashes(std::string& text);
+// The same on a copy.
+std::string Slashed(std::string text);
+std::string Backslashed(std::string text);
 std::string LeftStr(const std::string& text, size_t n);
 std::string RightStr(const std::string& text, size_t n);
 bool HasWildcards(const std::string& text);

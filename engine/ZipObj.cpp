@@ -6,6 +6,7 @@
 #include "engine/CodePage.h"
 #include "engine/Errors.h"
 #include "engine/ZipFormat.h"
+#include "engine/ZipLib.h"
 
 namespace quelt {
 
@@ -33,18 +34,6 @@ bool skipAcross(TStream*& stream, const TNextVolumeFn& nextVolume, size_t n) {
     n -= take;
   }
   return true;
-}
-
-std::string toBackslashes(std::string s) {
-  for (char& c : s)
-    if (c == '/') c = '\\';
-  return s;
-}
-
-std::string toSlashes(std::string s) {
-  for (char& c : s)
-    if (c == '\\') c = '/';
-  return s;
 }
 
 uint16_t length16(const std::string& s) { return uint16_t(s.size() > 0xFFFF ? 0xFFFF : s.size()); }
@@ -116,7 +105,7 @@ void TZipHeaderInfo::settleEncoding() {
     return !raw && !isAscii(text);
   };
   bool utf8 = (wasUtf8 && (rawNonAscii(rawName_) || rawNonAscii(rawComment_))) ||
-              needsUtf8(rawName_, toSlashes(FullName())) || needsUtf8(rawComment_, comment_);
+              needsUtf8(rawName_, Slashed(FullName())) || needsUtf8(rawComment_, comment_);
   if (utf8 && !wasUtf8) {
     if (rawNonAscii(rawName_)) rawName_.reset();
     if (rawNonAscii(rawComment_)) rawComment_.reset();
@@ -128,7 +117,7 @@ void TZipHeaderInfo::settleEncoding() {
 
 std::string TZipHeaderInfo::StoredName() const {
   if (rawName_) return *rawName_;
-  std::string name = toSlashes(FullName());
+  std::string name = Slashed(FullName());
   if (BitFlag & kFlagUtf8) return name;
   return utf8ToCp437(name).value_or(name);
 }
@@ -177,7 +166,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolumeFn& nex
     comment.clear();
     e.FileCommentLength = 0;
   }
-  e.splitName(toBackslashes(decodeStoredText(name, e.BitFlag, e.VersionMadeBy, true)));
+  e.splitName(Backslashed(decodeStoredText(name, e.BitFlag, e.VersionMadeBy, true)));
   e.rawName_ = name;
   e.comment_ = decodeStoredText(comment, e.BitFlag, e.VersionMadeBy, true);
   e.rawComment_ = comment;
@@ -212,7 +201,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
     stream.Seek(start, soFromBeginning);
     return false;
   }
-  e.splitName(toBackslashes(decodeStoredText(name, e.BitFlag, 0, false)));
+  e.splitName(Backslashed(decodeStoredText(name, e.BitFlag, 0, false)));
   e.rawName_ = name;
   e.rawComment_ = std::string();
   e.FilenameLength = uint16_t(name.size());
