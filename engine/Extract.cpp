@@ -146,14 +146,12 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
   if (!folderEntry) {
     if (e_.endRecord_.NumberOfThisDisk > 0 && cur_.DiskNumberStart != e_.currentVolume_)
       e_.RequestDisk(cur_.DiskNumberStart + 1);
-    uint8_t h[kLocalHeaderSize];
-    e_.stream_->Seek(cur_.RelativeOffset, soFromBeginning);
-    if (!e_.stream_->ReadExact(h, sizeof h) || load32(h) != kLocalHeaderSig) {
+    auto span = ReadLocalSpan(*e_.stream_, cur_.RelativeOffset);
+    if (!span) {
       giveUp(skDamaged, index, "its local header cannot be read");
       return;
     }
-    e_.stream_->Seek(load16(h + local::kNameLength) + load16(h + local::kExtraLength),
-                     soFromCurrent);
+    e_.stream_->Seek(span->nameLength + span->extraLength, soFromCurrent);
   }
 
   TExtractPath where = BuildExtractPath(e_.destDir_, e_.rootDir_, e_.RecreateDirs,

@@ -40,13 +40,6 @@ class TCloseGuard {
   std::function<void()> close_;
 };
 
-// Bytes of the data descriptor at `pos`: 16 when it starts with its signature, else 12.
-int64_t descriptorLength(TStream& in, int64_t pos) {
-  uint8_t sig[4];
-  in.Seek(pos, soFromBeginning);
-  return in.ReadExact(sig, 4) && load32(sig) == kDataDescriptorSig ? 16 : 12;
-}
-
 }  // namespace
 
 // Finds the descriptor that closes an entry whose local header left the sizes out: the
@@ -325,7 +318,7 @@ void TUnZipEngine::WalkLocalHeaders() {
           }
           next = dataStart + int64_t(entry->CompressedSize);
         }
-        next += descriptorLength(in, next);
+        next += DataDescriptorLength(in, next);
       }
       main_->Add(std::move(entry));
       if (next > in.Size()) break;

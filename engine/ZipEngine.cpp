@@ -437,19 +437,15 @@ void TZipEngine::TZipRun::record(std::unique_ptr<TZipHeaderInfo> entry, const st
 bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
   TStream& in = *e_.stream_;
   const int64_t archiveSize = in.Size();
-  in.Seek(entry.RelativeOffset, soFromBeginning);
-  uint8_t h[kLocalHeaderSize];
-  bool readable = in.ReadExact(h, sizeof h) && load32(h) == kLocalHeaderSig;
+  const auto span = ReadLocalSpan(in, entry.RelativeOffset);
+  const bool readable = span.has_value();
   const int64_t dataStart = int64_t(entry.RelativeOffset) + int64_t(kLocalHeaderSize) +
-                            (readable ? load16(h + local::kNameLength) : 0);
-  const uint16_t extra = readable ? load16(h + local::kExtraLength) : 0;
+                            (readable ? span->nameLength : 0);
+  const uint16_t extra = readable ? span->extraLength : 0;
   int64_t end = dataStart + extra + int64_t(entry.CompressedSize);
   int64_t descriptor = 0;
-  if (readable && entry.HasDataDescriptor() && end + 4 <= archiveSize) {
-    uint8_t sig[4];
-    in.Seek(end, soFromBeginning);
-    descriptor = in.ReadExact(sig, 4) && load32(sig) == kDataDescriptorSig ? 16 : 12;
-  }
+  if (readable && entry.HasDataDescriptor() && end + 4 <= archiveSize)
+    descriptor = DataDescriptorLength(in, end);
   if (!readable || end + descriptor > archiveSize) {
     std::string why = readable ? "its data runs past the end of the archive"
                                : "its local header cannot be read";

@@ -40,6 +40,19 @@ uint16_t length16(const std::string& s) { return uint16_t(s.size() > 0xFFFF ? 0x
 
 }  // namespace
 
+std::optional<TLocalSpan> ReadLocalSpan(TStream& stream, int64_t offset) {
+  uint8_t h[kLocalHeaderSize];
+  stream.Seek(offset, soFromBeginning);
+  if (!stream.ReadExact(h, sizeof h) || load32(h) != kLocalHeaderSig) return std::nullopt;
+  return TLocalSpan{load16(h + local::kNameLength), load16(h + local::kExtraLength)};
+}
+
+int64_t DataDescriptorLength(TStream& stream, int64_t pos) {
+  uint8_t sig[4];
+  stream.Seek(pos, soFromBeginning);
+  return stream.ReadExact(sig, 4) && load32(sig) == kDataDescriptorSig ? 16 : 12;
+}
+
 // ---- TZipHeaderInfo
 
 void TZipHeaderInfo::SetFilename(const std::string& name) {

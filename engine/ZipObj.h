@@ -14,6 +14,15 @@ namespace quelt {
 // positioned at its start, or throws.
 using TNextVolumeFn = std::function<TStream*()>;
 
+// The name and extra-field lengths of the local header at `offset`, or nothing when no local
+// header is there. The stream is left just after the header's fixed 30 bytes.
+struct TLocalSpan {
+  uint16_t nameLength = 0, extraLength = 0;
+};
+std::optional<TLocalSpan> ReadLocalSpan(TStream& stream, int64_t offset);
+// Bytes of the data descriptor at `pos`: 16 when it starts with its signature, else 12.
+int64_t DataDescriptorLength(TStream& stream, int64_t pos);
+
 class TZipHeaderInfo {
  public:
   TZipHeaderInfo() = default;
