@@ -8,23 +8,11 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/FileDescriptor.h"
+
 namespace quelt::files {
 
 namespace {
-
-class TFd {
- public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool statPath(const std::string& path, bool followSymlink, struct stat& st) {
   return (followSymlink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
@@ -206,6 +194,48 @@ bool SyncFile(const std::string& path) {
 bool SyncFolder(const std::string& path) {
   TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
+int WriteAll(int fd, const void* data, size_t size) {
+  auto p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += n;
+    size -= size_t(n);
+  }
+  return 0;
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view text, mode_t mode) {
+  std::string temp = path + ".XXXXXX";
+  TFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd.valid()) throw std::system_error(errno, std::generic_category(), "Cannot write " + path);
+  int error = WriteAll(fd.get(), text.data(), text.size());
+  if (!error && ::fchmod(fd.get(), mode) != 0) error = errno;
+  if (!error && ::fsync(fd.get()) != 0) error = errno;
+  if (int closed = fd.close(); !error) error = closed;
+  if (!error && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error) {
+    ::unlink(temp.c_str());
+    throw std::system_error(error, std::generic_category(), "Cannot write " + path);
+  }
+  // The rename itself is durable only once the folder is flushed.
+  (void)SyncFolder(FolderOf(path));
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t cut = path.rfind('/');
+  if (cut == std::string::npos) return ".";
+  return cut == 0 ? "/" : path.substr(0, cut);
+}
+
+std::string NameOf(const std::string& path) {
+  size_t cut = path.rfind('/');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 std::string ShortPathName(const std::string& path) {

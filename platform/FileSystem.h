@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quelt::files {
 
@@ -65,6 +66,19 @@ std::optional<uint64_t> FileSize(const std::string& path);
 // Forces a file's data, or a folder's entries, to the disk; together they make a rename durable.
 [[nodiscard]] bool SyncFile(const std::string& path);
 [[nodiscard]] bool SyncFolder(const std::string& path);
+
+// Writes every byte, retrying short and interrupted writes; 0, or the errno that stopped it.
+[[nodiscard]] int WriteAll(int fd, const void* data, size_t size);
+// Replaces the file at `path` (a final symlink itself) with `text` so that a crash leaves the
+// old file or the new one whole: a temporary file beside it with `mode`, flushed to the disk,
+// renamed over it, the folder flushed. Throws std::system_error naming the path; the old file
+// is then untouched and no temporary is left.
+void WriteFileAtomically(const std::string& path, std::string_view text, mode_t mode = 0600);
+
+// The folder part of a path ("." for a bare name, "/" for a name at the root).
+std::string FolderOf(const std::string& path);
+// The last part of a path.
+std::string NameOf(const std::string& path);
 
 // There are no separate short names on our file systems: the path itself.
 std::string ShortPathName(const std::string& path);
