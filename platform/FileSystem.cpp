@@ -138,7 +138,7 @@ std::string SystemTempFolder() {
   return "/tmp";
 }
 
-void MakeFolders(const std::string& path) {
+void MakeFolders(const std::string& path, mode_t mode) {
   if (path.empty())
     throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                             "Unable to create directory");
@@ -148,7 +148,7 @@ void MakeFolders(const std::string& path) {
   while (pos != std::string::npos) {
     pos = target.find('/', pos + 1);
     std::string part = target.substr(0, pos);
-    if (::mkdir(part.c_str(), 0777) == 0) continue;
+    if (::mkdir(part.c_str(), mode) == 0) continue;
     int error = errno;
     // Another process may make the same folder meanwhile; that counts as success.
     if (IsFolder(part)) continue;
@@ -194,6 +194,22 @@ bool SyncFile(const std::string& path) {
 bool SyncFolder(const std::string& path) {
   TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
+std::optional<std::string> ReadFileText(const std::string& path) {
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  std::string text;
+  char buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) return text;
+    text.append(buf, size_t(n));
+  }
 }
 
 int WriteAll(int fd, const void* data, size_t size) {

@@ -8,24 +8,15 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 
+#include "platform/FileSystem.h"
 #include "platform/LinuxProcesses.h"
 
 namespace quelt {
 
 namespace {
-
-std::optional<std::string> readSmallFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return text;
-}
 
 std::optional<std::string> resolvedPath(const std::string& path) {
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -190,7 +181,7 @@ TLinuxVolumes::TLinuxVolumes(TLinuxVolumesConfig config) : config_(std::move(con
 }
 
 std::optional<TMountEntry> TLinuxVolumes::MountOf(const std::string& path) const {
-  auto text = readSmallFile(config_.mountInfo);
+  auto text = files::ReadFileText(config_.mountInfo);
   if (!text) return std::nullopt;
   std::string where = NearestExistingPath(path);
   std::optional<TMountEntry> best;
@@ -214,12 +205,12 @@ bool TLinuxVolumes::IsRemovable(const std::string& path) {
   dev_t dev = deviceOf(*mount);
   std::string node = config_.sysRoot + "/dev/block/" + std::to_string(major(dev)) + ":" +
                      std::to_string(minor(dev));
-  auto flag = readSmallFile(node + "/removable");
+  auto flag = files::ReadFileText(node + "/removable");
   if (!flag) {
     // A partition has no flag of its own; its disk, the folder above it, carries it.
     auto real = resolvedPath(node);
     if (!real) return false;
-    flag = readSmallFile(real->substr(0, real->rfind('/')) + "/removable");
+    flag = files::ReadFileText(real->substr(0, real->rfind('/')) + "/removable");
   }
   return flag && !flag->empty() && (*flag)[0] == '1';
 }
