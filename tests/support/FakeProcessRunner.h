@@ -30,6 +30,18 @@ struct TScriptedRun {
     for (auto& line : outLines) run.lines.emplace_back(TOutputChannel::StdOut, std::move(line));
     return run;
   }
+  // Ends with `code` after writing `errLine` to standard error.
+  static TScriptedRun Fail(int code, std::string errLine) {
+    TScriptedRun run = Exit(code);
+    run.lines.emplace_back(TOutputChannel::StdErr, std::move(errLine));
+    return run;
+  }
+  // Cannot be started at all.
+  static TScriptedRun Unstartable(std::string message) {
+    TScriptedRun run;
+    run.startError = std::move(message);
+    return run;
+  }
 };
 
 struct TRecordedRun {
