@@ -46,12 +46,14 @@ std::string DesktopExecArgument(const std::string& arg) {
 }
 
 std::string DesktopEntryText(const std::string& program) {
-  return "[Desktop Entry]\n"
-         "Type=Application\n"
-         "Name=Quelt\n"
-         "GenericName=Archive Manager\n"
-         "Comment=Open, create and change ZIP archives\n"
-         "Exec=" + DesktopExecArgument(program) + " %f\n"
+  const std::string exec = "Exec=" + DesktopExecArgument(program) + " %f\n";
+  return std::string(
+             "[Desktop Entry]\n"
+             "Type=Application\n"
+             "Name=Quelt\n"
+             "GenericName=Archive Manager\n"
+             "Comment=Open, create and change ZIP archives\n") +
+         exec +
          "Icon=quelt\n"
          "Terminal=false\n"
          "MimeType=application/zip;application/x-zip-compressed;\n"

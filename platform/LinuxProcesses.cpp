@@ -263,7 +263,8 @@ TProcessResult TLinuxProcessRunner::Run(const std::vector<std::string>& argv,
   ports.writeOut.reset();
   ports.writeErr.reset();
 
-  TLineSplitter outLines(TOutputChannel::StdOut, options), errLines(TOutputChannel::StdErr, options);
+  TLineSplitter outLines(TOutputChannel::StdOut, options),
+      errLines(TOutputChannel::StdErr, options);
   TProcessResult result;
   const int pollMs = std::max(1, options.pollMs);
   const auto start = TClock::now();
@@ -349,8 +350,7 @@ std::vector<std::string> SplitArguments(const std::string& text) {
       i = close;
     } else if (c == '"') {
       for (++i; i < text.size() && text[i] != '"'; ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() &&
-            std::strchr("\"\\$`", text[i + 1]) != nullptr)
+        if (text[i] == '\\' && i + 1 < text.size() && std::strchr("\"\\$`", text[i + 1]) != nullptr)
           ++i;
         current.push_back(text[i]);
       }

@@ -20,8 +20,7 @@ class TLinuxProcessRunner : public IProcessRunner {
   TLinuxProcessRunner(const TLinuxProcessRunner&) = delete;
   TLinuxProcessRunner& operator=(const TLinuxProcessRunner&) = delete;
 
-  TProcessResult Run(const std::vector<std::string>& argv,
-                     const TProcessOptions& options) override;
+  TProcessResult Run(const std::vector<std::string>& argv, const TProcessOptions& options) override;
   std::optional<std::string> FindProgram(const std::string& name) override;
 
  private:

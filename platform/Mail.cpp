@@ -39,8 +39,8 @@ std::string MailErrorText(int code) {
 }
 
 EMapiError::EMapiError(int code, const std::string& detail)
-    : std::runtime_error("MAPI: " + MailErrorText(code) + ". ErrorCode = " +
-                         std::to_string(code) + (detail.empty() ? "" : "\n" + detail)),
+    : std::runtime_error("MAPI: " + MailErrorText(code) + ". ErrorCode = " + std::to_string(code) +
+                         (detail.empty() ? "" : "\n" + detail)),
       code_(code) {}
 
 void CheckMailStatus(const TMailStatus& status) {

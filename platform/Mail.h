@@ -80,8 +80,8 @@ class IMailSystem {
  public:
   virtual ~IMailSystem() = default;
 
-  virtual TMailStatus Logon(const std::string& profile, const std::string& password,
-                            uint32_t flags, TMailSession& session) = 0;
+  virtual TMailStatus Logon(const std::string& profile, const std::string& password, uint32_t flags,
+                            TMailSession& session) = 0;
   virtual TMailStatus ResolveName(TMailSession session, const std::string& name, uint32_t flags,
                                   TMailRecipient& resolved) = 0;
   virtual TMailStatus SendMail(TMailSession session, const TMailNote& note, uint32_t flags) = 0;

@@ -184,8 +184,8 @@ std::string RecentStamp(int64_t seconds, int micros) {
   return buf;
 }
 
-std::string AddToRecentList(std::string_view text, const std::string& path,
-                            const TRecentApp& app, const std::string& stamp) {
+std::string AddToRecentList(std::string_view text, const std::string& path, const TRecentApp& app,
+                            const std::string& stamp) {
   bool blank = text.find_first_not_of(" \t\r\n") == std::string_view::npos;
   xml::TDocument doc = xml::Parse(blank ? std::string_view(kEmptyList) : text);
   if (doc.root.name != "xbel")

@@ -35,8 +35,8 @@ class TXbelRecentDocuments : public IRecentDocuments {
 // The list's text with `path` (absolute) added as used now, or its entry refreshed: its
 // modified and visited times and this program's use count. An empty `text` starts a new list.
 // `stamp` is the time in the list's form. Throws xml::EXmlError for text that is no XBEL.
-std::string AddToRecentList(std::string_view text, const std::string& path,
-                            const TRecentApp& app, const std::string& stamp);
+std::string AddToRecentList(std::string_view text, const std::string& path, const TRecentApp& app,
+                            const std::string& stamp);
 
 // "file://" and the path with the bytes a URI may not hold percent-encoded.
 std::string FileUri(const std::string& absolutePath);

@@ -121,8 +121,8 @@ class TParser {
         bool hex = ref[1] == 'x';
         std::string_view digits = ref.substr(hex ? 2 : 1);
         uint32_t cp = 0;
-        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp,
-                                         hex ? 16 : 10);
+        auto [end, ec] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
         if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty() ||
             cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
           fail("a bad character reference");

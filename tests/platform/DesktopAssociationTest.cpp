@@ -138,9 +138,9 @@ TEST_F(XdgTree, RefusalsAreReportedWithTheirReasons) {
     std::string error = errorOf(assoc, program);
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
   }
-  EXPECT_EQ(runner.runs[0].argv, (std::vector<std::string>{"xdg-mime", "default", "quelt.desktop",
-                                                          "application/zip",
-                                                          "application/x-zip-compressed"}));
+  EXPECT_EQ(runner.runs[0].argv,
+            (std::vector<std::string>{"xdg-mime", "default", "quelt.desktop", "application/zip",
+                                      "application/x-zip-compressed"}));
   EXPECT_EQ(runner.runs.back().argv,
             (std::vector<std::string>{"xdg-mime", "query", "default", "application/zip"}));
 }
@@ -170,8 +170,8 @@ TEST(DesktopEntry, InstallPutsTheEntryAndIconWhereDesktopsLook) {
   if (!haveTool("cmake")) GTEST_SKIP() << "cmake is not on PATH";
   TempDir prefix;
   std::string build = std::string(QUELT_BIN_DIR) + "/..";
-  auto result = run("cmake --install " + shq(build) + " --component desktop --prefix " +
-                    shq(prefix.path()));
+  auto result =
+      run("cmake --install " + shq(build) + " --component desktop --prefix " + shq(prefix.path()));
   ASSERT_EQ(result.status, 0) << result.out << result.err;
   EXPECT_EQ(readText(prefix / "share/applications/quelt.desktop"), DesktopEntryText("quelt"));
   EXPECT_EQ(readText(prefix / "share/icons/hicolor/scalable/apps/quelt.svg"),

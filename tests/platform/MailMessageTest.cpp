@@ -96,7 +96,8 @@ TEST(MailMessage, FailuresRaiseTheMailErrorsWithTheirTexts) {
       {26, "", "MAPI: Feature Not Supported. ErrorCode = 26"},
       {7, "", "MAPI: . ErrorCode = 7"},
       {27, "", "MAPI: . ErrorCode = 27"},
-      {2, "No mail program is set up.", "MAPI: General Failure. ErrorCode = 2\nNo mail program is set up."},
+      {2, "No mail program is set up.",
+       "MAPI: General Failure. ErrorCode = 2\nNo mail program is set up."},
   };
   for (const auto& c : cases) {
     TFakeMailSystem mail;

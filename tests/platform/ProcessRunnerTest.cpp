@@ -88,7 +88,8 @@ TEST(ProcessRunner, DeliversLinesWhileTheProgramRuns) {
   c.options.keepRunning = [&] { return ++polls, true; };
   auto result = runShell("echo first; i=0; while [ ! -e " + shq(flag) +
                              " ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done; "
-                             "[ -e " + shq(flag) + " ] && echo second || echo late",
+                             "[ -e " +
+                             shq(flag) + " ] && echo second || echo late",
                          c);
   EXPECT_TRUE(result.Succeeded());
   EXPECT_EQ(c.out, (std::vector<std::string>{"first", "second"}));

@@ -174,19 +174,20 @@ TEST(RecentDocuments, StartsAListTheDesktopReads) {
 TEST(RecentDocuments, RefreshesTheEntryAndLeavesEveryOtherByteAlone) {
   const std::string archive = "/home/u/my archive.zip";
   TRecentApp app;
-  std::string once = AddToRecentList(kOtherProgramsList, archive, app, "2024-05-06T07:08:09.000010Z");
+  std::string once =
+      AddToRecentList(kOtherProgramsList, archive, app, "2024-05-06T07:08:09.000010Z");
   std::string twice = AddToRecentList(once, archive, app, "2024-06-01T00:00:00.000000Z");
 
   // The other program's entry and the comment come out exactly as they went in.
-  std::string notes = between(kOtherProgramsList, "  <bookmark href=\"file:///home/u/notes.txt",
-                              "</bookmark>\n");
+  std::string notes =
+      between(kOtherProgramsList, "  <bookmark href=\"file:///home/u/notes.txt", "</bookmark>\n");
   ASSERT_FALSE(notes.empty());
   EXPECT_NE(twice.find(notes), std::string::npos) << twice;
   EXPECT_NE(twice.find("<!-- kept by the desktop -->"), std::string::npos);
   EXPECT_EQ(twice.find("/home/u/my archive.zip"), std::string::npos) << "no second entry";
 
-  std::string entry = between(twice, "<bookmark href=\"file:///home/u/my%20archive.zip\"",
-                              "</bookmark>");
+  std::string entry =
+      between(twice, "<bookmark href=\"file:///home/u/my%20archive.zip\"", "</bookmark>");
   EXPECT_NE(entry.find("added=\"2023-02-01T00:00:00Z\""), std::string::npos) << entry;
   EXPECT_NE(entry.find("modified=\"2024-06-01T00:00:00.000000Z\""), std::string::npos) << entry;
   EXPECT_NE(entry.find("visited=\"2024-06-01T00:00:00.000000Z\""), std::string::npos) << entry;
@@ -214,11 +215,16 @@ TEST(RecentDocuments, FileUrisRoundTripAndForeignOnesAreRefused) {
     const char* uri;
     std::optional<std::string> path;
   } cases[] = {
-      {"file:///a%20b", "/a b"},         {"FILE://localhost/x", "/x"},
-      {"file:/x", "/x"},                 {"file://host/x", std::nullopt},
-      {"http://x/y", std::nullopt},      {"file:///a%2", std::nullopt},
-      {"file:///a%zz", std::nullopt},    {"file:///a%00b", std::nullopt},
-      {"file://localhost", std::nullopt}, {"file:///a?b", std::nullopt},
+      {"file:///a%20b", "/a b"},
+      {"FILE://localhost/x", "/x"},
+      {"file:/x", "/x"},
+      {"file://host/x", std::nullopt},
+      {"http://x/y", std::nullopt},
+      {"file:///a%2", std::nullopt},
+      {"file:///a%zz", std::nullopt},
+      {"file:///a%00b", std::nullopt},
+      {"file://localhost", std::nullopt},
+      {"file:///a?b", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(PathFromFileUri(c.uri), c.path) << c.uri;
 }
@@ -249,8 +255,7 @@ TEST(RecentDocuments, ABrokenListIsReportedAndNeverReplaced) {
     recent.AddDocument("/a.zip");
     ADD_FAILURE() << "a broken list was accepted";
   } catch (const EPlatformError& e) {
-    EXPECT_NE(std::string(e.what()).find("Malformed XML at line 1"), std::string::npos)
-        << e.what();
+    EXPECT_NE(std::string(e.what()).find("Malformed XML at line 1"), std::string::npos) << e.what();
   }
   EXPECT_EQ(readText(list), broken[0]);
 }

@@ -48,7 +48,7 @@ struct TAsker {
 };
 
 using TOp = TFileOpOutcome (IShellFileOps::*)(const std::string&, const std::string&,
-                                               const TConfirmReplace&);
+                                              const TConfirmReplace&);
 struct TNamedOp {
   const char* name;
   TOp op;
@@ -123,8 +123,8 @@ TEST(ShellFileOps, RefusesAFileOntoItselfHoweverItIsNamed) {
     ::link((dir / "a.zip").c_str(), (dir / "hard.zip").c_str());
     ::symlink((dir / "a.zip").c_str(), (dir / "soft.zip").c_str());
     makeDirs(dir / "sub");
-    for (std::string target : {dir / "a.zip", dir / "sub/../a.zip", dir / "hard.zip",
-                               dir / "soft.zip"}) {
+    for (std::string target :
+         {dir / "a.zip", dir / "sub/../a.zip", dir / "hard.zip", dir / "soft.zip"}) {
       TLinuxShellFileOps ops;
       TAsker asker;
       auto error = errorOf([&] { (void)(ops.*k.op)(dir / "a.zip", target, asker.confirm()); });
@@ -172,9 +172,8 @@ TEST(ShellFileOps, AFailedWriteKeepsTheOldTargetWhole) {
     rlimit limit{50000, 50000};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     TLinuxShellFileOps ops;
-    auto error = errorOf([&] { (void)ops.CopyFile(dir / "a.zip", dir / "b.zip", [](auto&) {
-      return true;
-    }); });
+    auto error = errorOf(
+        [&] { (void)ops.CopyFile(dir / "a.zip", dir / "b.zip", [](auto&) { return true; }); });
     ::_exit(error.find("File too large") != std::string::npos ? 0 : 1);
   }
   int status = 0;
@@ -236,8 +235,7 @@ TEST(ShellFileOps, MoveKeepsTheSourceWhenItCouldNotBeRemoved) {
   TempDir dir;
   std::string other = "/dev/shm";
   struct stat a, b;
-  if (::stat(other.c_str(), &b) != 0 || ::stat(dir.path().c_str(), &a) != 0 ||
-      a.st_dev == b.st_dev)
+  if (::stat(other.c_str(), &b) != 0 || ::stat(dir.path().c_str(), &a) != 0 || a.st_dev == b.st_dev)
     GTEST_SKIP() << "needs two file systems";
   makeDirs(dir / "locked");
   writeFile(dir / "locked/a.zip", "archive");

@@ -37,8 +37,10 @@ struct StubMail : ::testing::Test {
   }
   void stub(const std::string& tail) {
     std::string path = dir / "bin/xdg-email";
-    writeFile(path, "#!/bin/sh\necho $$ > \"$0.pid\"\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; "
-                    "done > \"$0.log\"\n" + tail + "\n");
+    writeFile(path,
+              "#!/bin/sh\necho $$ > \"$0.pid\"\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; "
+              "done > \"$0.log\"\n" +
+                  tail + "\n");
     ::chmod(path.c_str(), 0755);
   }
   std::vector<std::string> arguments() { return linesOf(readText(log)); }
