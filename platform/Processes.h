@@ -52,6 +52,11 @@ class IProcessRunner {
   virtual std::optional<std::string> FindProgram(const std::string& name) = 0;
 };
 
+// Runs as runner.Run does, and keeps the last line the program wrote to standard error, which
+// is where tools say why they failed. `options.onLine` still gets every line.
+TProcessResult RunKeepingLastError(IProcessRunner& runner, const std::vector<std::string>& argv,
+                                   TProcessOptions options, std::string& lastError);
+
 // Splits a parameter text into arguments as a shell would split words, without expanding
 // anything: blanks separate, 'single' and "double" quotes group, a backslash takes the next
 // character as it is (inside double quotes only before " \ $ `). Throws EPlatformError for an

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/FileSystem.h"
+#include "platform/PercentEncoding.h"
 #include "platform/XdgDirs.h"
 #include "platform/XmlTree.h"
 
@@ -31,11 +32,6 @@ constexpr const char* kEmptyList =
     "</xbel>\n";
 // The metadata block that desktop programs read the MIME type and applications from.
 constexpr const char* kOwner = "http://freedesktop.org";
-
-bool keptInUri(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         std::strchr("!$&'()*+,-./:=@_~", c) != nullptr;
-}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -131,18 +127,8 @@ std::string nowStamp() {
 }  // namespace
 
 std::string FileUri(const std::string& absolutePath) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file://";
-  for (unsigned char c : absolutePath) {
-    if (keptInUri(c)) {
-      uri.push_back(char(c));
-    } else {
-      uri.push_back('%');
-      uri.push_back(kHex[c >> 4]);
-      uri.push_back(kHex[c & 15]);
-    }
-  }
-  return uri;
+  // What the desktop's own URIs leave as it is, so that theirs and ours match.
+  return "file://" + PercentEncode(absolutePath, "!$&'()*+,/:=@");
 }
 
 std::optional<std::string> PathFromFileUri(std::string_view uri) {

@@ -65,13 +65,9 @@ void TXdgAssociation::MakeZipHandler(const std::string& programPath) {
   std::vector<std::string> argv = {xdgMime_, "default", kDesktopEntryName};
   argv.insert(argv.end(), kZipTypes.begin(), kZipTypes.end());
   std::string lastError;
-  TProcessOptions options;
-  options.onLine = [&](TOutputChannel channel, const std::string& line) {
-    if (channel == TOutputChannel::StdErr && !line.empty()) lastError = line;
-  };
   TProcessResult result;
   try {
-    result = runner_.Run(argv, options);
+    result = RunKeepingLastError(runner_, argv, {}, lastError);
   } catch (const EPlatformError& e) {
     refuse(std::string(e.what()) + ". xdg-mime comes with the xdg-utils package.");
   }

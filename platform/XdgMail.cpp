@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/PercentEncoding.h"
+
 namespace quelt {
 
 namespace {
@@ -15,25 +17,6 @@ constexpr const char* kNoXdgEmail =
     "package.";
 constexpr const char* kNoMailProgram =
     "No mail program is set up on this desktop to send the message with.";
-
-// Percent-encodes all but the unreserved characters (and "@" in addresses), byte by byte, so
-// that the URI holds UTF-8 text and line ends intact.
-std::string encode(const std::string& text, bool address) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                c == '-' || c == '.' || c == '_' || c == '~' || (address && c == '@');
-    if (kept) {
-      out.push_back(char(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    }
-  }
-  return out;
-}
 
 // The note without the blanks that only mark where attachments go, and without the empty
 // lines that leaves at its end.
@@ -61,12 +44,12 @@ std::string MailtoUri(const TMailNote& note) {
   };
   for (const auto& r : note.recipients) {
     if (r.recipClass == TRecipClass::To)
-      to += (to.empty() ? "" : ",") + encode(r.address, true);
+      to += (to.empty() ? "" : ",") + PercentEncode(r.address, "@");
     else
-      addParam("cc", encode(r.address, true));
+      addParam("cc", PercentEncode(r.address, "@"));
   }
-  if (!note.subject.empty()) addParam("subject", encode(note.subject, false));
-  if (std::string body = bodyOf(note); !body.empty()) addParam("body", encode(body, false));
+  if (!note.subject.empty()) addParam("subject", PercentEncode(note.subject));
+  if (std::string body = bodyOf(note); !body.empty()) addParam("body", PercentEncode(body));
   return "mailto:" + to + (params.empty() ? "" : "?" + params);
 }
 
@@ -105,12 +88,9 @@ TMailStatus TXdgMail::SendMail(TMailSession, const TMailNote& note, uint32_t) {
   TProcessOptions options;
   options.detachAfterMs = config_.handOverMs;
   options.keepRunning = config_.keepWaiting;
-  options.onLine = [&](TOutputChannel channel, const std::string& line) {
-    if (channel == TOutputChannel::StdErr && !line.empty()) lastError = line;
-  };
   TProcessResult result;
   try {
-    result = runner_.Run(argv, options);
+    result = RunKeepingLastError(runner_, argv, options, lastError);
   } catch (const EPlatformError& e) {
     return {kMailFailure, e.what()};
   }
