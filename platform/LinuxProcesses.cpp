@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -28,6 +29,10 @@ using files::TFd;
 using TClock = std::chrono::steady_clock;
 
 constexpr size_t kMaxLine = 64 * 1024;
+// Output read between two calls of keepRunning, and read after the program ended (a child it
+// left behind may still be writing).
+constexpr size_t kBatch = 64 * 1024;
+constexpr size_t kLeftover = 4 * 1024 * 1024;
 // How long a program asked to stop may tidy up before it is killed.
 constexpr auto kStopGrace = std::chrono::seconds(2);
 
@@ -152,13 +157,15 @@ int makeFiles(TOutputPorts& ports) {
   return rc ? rc : makeOutputFile(ports.readErr, ports.writeErr);
 }
 
-// Reads what is there now; false once the stream has ended (or failed).
-bool drain(TFd& fd, TLineSplitter& lines) {
+// Reads what is there now, at most `limit` bytes, so that a program that writes without pause
+// cannot keep the caller from its keepRunning; false once the stream has ended (or failed).
+bool drain(TFd& fd, TLineSplitter& lines, size_t limit) {
   char buf[16384];
-  while (true) {
+  for (size_t got = 0; got < limit;) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n > 0) {
       lines.feed(buf, size_t(n));
+      got += size_t(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -166,11 +173,12 @@ bool drain(TFd& fd, TLineSplitter& lines) {
     fd.reset();
     return false;
   }
+  return true;
 }
 
 void deliverFile(TFd& fd, TLineSplitter& lines) {
   if (!fd.valid() || ::lseek(fd.get(), 0, SEEK_SET) != 0) return;
-  drain(fd, lines);
+  drain(fd, lines, SIZE_MAX);
   lines.finish();
 }
 
@@ -281,8 +289,8 @@ TProcessResult TLinuxProcessRunner::Run(const std::vector<std::string>& argv,
     wait = std::min(wait, msUntil(killAt));
     if (::poll(count ? fds : nullptr, count, wait) < 0 && errno != EINTR) break;
     if (!detachable) {
-      if (ports.readOut.valid()) drain(ports.readOut, outLines);
-      if (ports.readErr.valid()) drain(ports.readErr, errLines);
+      if (ports.readOut.valid()) drain(ports.readOut, outLines, kBatch);
+      if (ports.readErr.valid()) drain(ports.readErr, errLines, kBatch);
     }
 
     int status;
@@ -320,8 +328,8 @@ TProcessResult TLinuxProcessRunner::Run(const std::vector<std::string>& argv,
   } else {
     // What the program wrote before it ended; a child it left behind may keep the pipes open,
     // so nothing more is waited for.
-    if (ports.readOut.valid()) drain(ports.readOut, outLines);
-    if (ports.readErr.valid()) drain(ports.readErr, errLines);
+    if (ports.readOut.valid()) drain(ports.readOut, outLines, kLeftover);
+    if (ports.readErr.valid()) drain(ports.readErr, errLines, kLeftover);
     outLines.finish();
     errLines.finish();
   }

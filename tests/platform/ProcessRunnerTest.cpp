@@ -125,6 +125,19 @@ TEST(ProcessRunner, CancelStopsTheProgramAndWhatItStarted) {
   }
 }
 
+TEST(ProcessRunner, CanBeStoppedWhileTheOutputNeverPauses) {
+  TCaptured c;
+  size_t seen = 0;
+  // A reader slower than the writer: the pipe is never empty.
+  c.options.onLine = [&](TOutputChannel, const std::string&) {
+    if (++seen % 1000 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  c.options.keepRunning = [&] { return seen < 100000; };
+  auto result = TLinuxProcessRunner().Run({"yes"}, c.options);
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.signal, SIGTERM);
+}
+
 TEST(ProcessRunner, DoesNotWaitForChildrenThatKeepTheOutputOpen) {
   TCaptured c;
   auto start = std::chrono::steady_clock::now();
