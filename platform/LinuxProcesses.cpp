@@ -255,6 +255,8 @@ TProcessResult TLinuxProcessRunner::Run(const std::vector<std::string>& argv,
   auto program = FindProgram(name);
   if (!program) throw EPlatformError("Unable to start " + name + ": program not found");
 
+  if (!options.workingDir.empty() && !files::IsFolder(options.workingDir))
+    throw EPlatformError("Unable to start " + name + ": there is no folder " + options.workingDir);
   const bool detachable = options.detachAfterMs.has_value();
   TOutputPorts ports;
   if (int rc = detachable ? makeFiles(ports) : makePipes(ports)) cannotStart(name, rc);

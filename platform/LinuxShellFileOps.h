@@ -1,5 +1,6 @@
 // Whole-file copy and move on POSIX: the bytes go to a hidden temporary file beside the target,
-// are flushed to the disk and renamed into place; a move on one file system is a rename.
+// are flushed to the disk and renamed into place; a move on one file system is a rename. A
+// target that is a symbolic link is replaced by the file, never written through.
 #pragma once
 
 #include "platform/ShellFileOps.h"

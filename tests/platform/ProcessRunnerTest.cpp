@@ -192,12 +192,14 @@ TEST(ProcessRunner, ProgramsThatCannotStartAreErrorsNamingThem) {
   struct Case {
     std::vector<std::string> argv;
     std::string workingDir;
-    const char* message;
+    std::string message;
   } cases[] = {
       {{"quelt-no-such-program"}, "", "Unable to start quelt-no-such-program: program not found"},
       {{dir / "missing"}, "", "program not found"},
       {{dir / "notes.txt"}, "", "Exec format error"},
-      {{"true"}, dir / "no-folder", "No such file or directory"},
+      {{"true"},
+       dir / "no-folder",
+       "Unable to start true: there is no folder " + dir / "no-folder"},
       {{}, "", "No program"},
   };
   for (const auto& k : cases) {

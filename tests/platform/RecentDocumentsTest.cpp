@@ -8,6 +8,7 @@
 
 #include "platform/XbelRecentDocuments.h"
 #include "platform/XmlTree.h"
+#include "support/FakeRecentDocuments.h"
 #include "support/ScopedEnv.h"
 #include "support/TestUtil.h"
 
@@ -287,7 +288,14 @@ TEST(RecentDocuments, KeepsTheUsersLinksAndPermissions) {
   EXPECT_NE(readText(dir / "elsewhere/list.xbel").find("file:///a.zip"), std::string::npos);
   EXPECT_EQ(modeOf(dir / "elsewhere/list.xbel"), 0644u);
 
-  // A folder where the list should be is an error, not something to replace.
+  // A folder where the list should be is an error, not something to replace; the fake fails
+  // the same way.
   makeDirs(dir / "folder.xbel");
-  EXPECT_THROW(TXbelRecentDocuments(dir / "folder.xbel").AddDocument("/a.zip"), EPlatformError);
+  TXbelRecentDocuments real(dir / "folder.xbel");
+  TFakeRecentDocuments fake;
+  fake.failure = "Unable to update the list of recent documents";
+  for (IRecentDocuments* recent :
+       {static_cast<IRecentDocuments*>(&real), static_cast<IRecentDocuments*>(&fake)})
+    EXPECT_THROW(recent->AddDocument("/a.zip"), EPlatformError);
+  EXPECT_TRUE(fake.added.empty());
 }

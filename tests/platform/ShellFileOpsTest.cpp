@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/LinuxShellFileOps.h"
+#include "support/FakeShellFileOps.h"
 #include "support/TestUtil.h"
 
 using namespace quelt;
@@ -91,29 +92,36 @@ TEST(ShellFileOps, CopyKeepsBytesPermissionsAndTimeAndLeavesNoScratch) {
 }
 
 TEST(ShellFileOps, AsksBeforeReplacingAndKeepsWhatTheUserKeeps) {
-  for (const auto& k : kOps) {
-    for (bool answer : {false, true}) {
+  // The fake the window's tests use must keep the same promise as the real layer.
+  TLinuxShellFileOps real;
+  TFakeShellFileOps fake;
+  for (IShellFileOps* ops :
+       {static_cast<IShellFileOps*>(&real), static_cast<IShellFileOps*>(&fake)}) {
+    for (const auto& k : kOps) {
+      for (bool answer : {false, true}) {
+        TempDir dir;
+        writeFile(dir / "a.zip", "new archive");
+        writeFile(dir / "b.zip", "old archive");
+        TAsker asker;
+        asker.answer = answer;
+        auto outcome = (ops->*k.op)(dir / "a.zip", dir / "b.zip", asker.confirm());
+        SCOPED_TRACE(std::string(ops == &real ? "real " : "fake ") + k.name +
+                     (answer ? " yes" : " no"));
+        EXPECT_EQ(asker.asked, std::vector<std::string>{dir / "b.zip"});
+        EXPECT_EQ(outcome, answer ? TFileOpOutcome::Done : TFileOpOutcome::Declined);
+        EXPECT_EQ(readText(dir / "b.zip"), answer ? "new archive" : "old archive");
+        EXPECT_EQ(fileExists(dir / "a.zip"), !(answer && k.removesSource));
+      }
+      // With no one to ask, nothing is replaced.
       TempDir dir;
-      writeFile(dir / "a.zip", "new archive");
-      writeFile(dir / "b.zip", "old archive");
-      TLinuxShellFileOps ops;
-      TAsker asker;
-      asker.answer = answer;
-      auto outcome = (ops.*k.op)(dir / "a.zip", dir / "b.zip", asker.confirm());
-      SCOPED_TRACE(std::string(k.name) + (answer ? " yes" : " no"));
-      EXPECT_EQ(asker.asked, std::vector<std::string>{dir / "b.zip"});
-      EXPECT_EQ(outcome, answer ? TFileOpOutcome::Done : TFileOpOutcome::Declined);
-      EXPECT_EQ(readText(dir / "b.zip"), answer ? "new archive" : "old archive");
-      EXPECT_EQ(fileExists(dir / "a.zip"), !(answer && k.removesSource));
+      writeFile(dir / "a.zip", "new");
+      writeFile(dir / "b.zip", "old");
+      EXPECT_EQ((ops->*k.op)(dir / "a.zip", dir / "b.zip", nullptr), TFileOpOutcome::Declined);
+      EXPECT_EQ(readText(dir / "b.zip"), "old");
     }
-    // With no one to ask, nothing is replaced.
-    TempDir dir;
-    writeFile(dir / "a.zip", "new");
-    writeFile(dir / "b.zip", "old");
-    TLinuxShellFileOps ops;
-    EXPECT_EQ((ops.*k.op)(dir / "a.zip", dir / "b.zip", nullptr), TFileOpOutcome::Declined);
-    EXPECT_EQ(readText(dir / "b.zip"), "old");
   }
+  EXPECT_EQ(fake.calls.size(), 6u);
+  EXPECT_TRUE(fake.calls[0].asked);
 }
 
 TEST(ShellFileOps, RefusesAFileOntoItselfHoweverItIsNamed) {
