@@ -202,7 +202,7 @@ TEST(ShellFileOps, MoveOnOneFileSystemIsARename) {
   EXPECT_EQ(statOf(dir / "out/a.zip").ino, before.ino);
 }
 
-TEST(ShellFileOps, MoveAcrossFileSystemsCopiesThenRemoves) {
+TEST(ShellFileOps, CopyAndMoveAcrossFileSystems) {
   TempDir dir;
   std::string other = "/dev/shm";
   struct stat a, b;
@@ -216,12 +216,18 @@ TEST(ShellFileOps, MoveAcrossFileSystemsCopiesThenRemoves) {
   setLocalMTime(dir / "a.zip", 1999, 12, 31, 23, 59, 58);
   auto before = statOf(dir / "a.zip");
   TLinuxShellFileOps ops;
-  auto outcome = ops.MoveFile(dir / "a.zip", target, nullptr);
-  EXPECT_EQ(outcome, TFileOpOutcome::Done);
+  TAsker asker;
+  EXPECT_EQ(ops.CopyFile(dir / "a.zip", target, asker.confirm()), TFileOpOutcome::Done);
+  EXPECT_EQ(readFile(target), bytes);
+  EXPECT_EQ(readFile(dir / "a.zip"), bytes);
+  // Moving onto that copy asks first, then leaves one archive, on the other file system.
+  EXPECT_EQ(ops.MoveFile(dir / "a.zip", target, asker.confirm()), TFileOpOutcome::Done);
+  EXPECT_EQ(asker.asked, std::vector<std::string>{target});
   EXPECT_FALSE(fileExists(dir / "a.zip"));
   EXPECT_EQ(readFile(target), bytes);
   EXPECT_EQ(statOf(target).mode, 0604u);
   EXPECT_EQ(statOf(target).mtime, before.mtime);
+  EXPECT_TRUE(fs::is_empty(dir.path()));
   ::unlink(target.c_str());
 }
 
