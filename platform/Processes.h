@@ -19,7 +19,8 @@ struct TProcessOptions {
   // Each line of output as it arrives, without its line end. A line longer than 64 KiB is
   // delivered in pieces; the last line counts even without a line end.
   std::function<void(TOutputChannel, const std::string& line)> onLine;
-  // Called at least every `pollMs` while the program runs: the window handles its events here.
+  // Called between batches of output and at least every `pollMs` while the program runs: the
+  // window handles its events here.
   // Returning false stops the program (and what it started): SIGTERM, SIGKILL after a grace.
   std::function<bool()> keepRunning;
   int pollMs = 50;
