@@ -8,23 +8,11 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/FileDescriptor.h"
+
 namespace quelt::files {
 
 namespace {
-
-class TFd {
- public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool statPath(const std::string& path, bool followSymlink, struct stat& st) {
   return (followSymlink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
@@ -150,7 +138,7 @@ std::string SystemTempFolder() {
   return "/tmp";
 }
 
-void MakeFolders(const std::string& path) {
+void MakeFolders(const std::string& path, mode_t mode) {
   if (path.empty())
     throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                             "Unable to create directory");
@@ -160,7 +148,7 @@ void MakeFolders(const std::string& path) {
   while (pos != std::string::npos) {
     pos = target.find('/', pos + 1);
     std::string part = target.substr(0, pos);
-    if (::mkdir(part.c_str(), 0777) == 0) continue;
+    if (::mkdir(part.c_str(), mode) == 0) continue;
     int error = errno;
     // Another process may make the same folder meanwhile; that counts as success.
     if (IsFolder(part)) continue;
@@ -206,6 +194,64 @@ bool SyncFile(const std::string& path) {
 bool SyncFolder(const std::string& path) {
   TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
+std::optional<std::string> ReadFileText(const std::string& path) {
+  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  std::string text;
+  char buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) return text;
+    text.append(buf, size_t(n));
+  }
+}
+
+int WriteAll(int fd, const void* data, size_t size) {
+  auto p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += n;
+    size -= size_t(n);
+  }
+  return 0;
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view text, mode_t mode) {
+  std::string temp = path + ".XXXXXX";
+  TFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd.valid()) throw std::system_error(errno, std::generic_category(), "Cannot write " + path);
+  int error = WriteAll(fd.get(), text.data(), text.size());
+  if (!error && ::fchmod(fd.get(), mode) != 0) error = errno;
+  if (!error && ::fsync(fd.get()) != 0) error = errno;
+  if (int closed = fd.close(); !error) error = closed;
+  if (!error && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error) {
+    ::unlink(temp.c_str());
+    throw std::system_error(error, std::generic_category(), "Cannot write " + path);
+  }
+  // The rename itself is durable only once the folder is flushed.
+  (void)SyncFolder(FolderOf(path));
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t cut = path.rfind('/');
+  if (cut == std::string::npos) return ".";
+  return cut == 0 ? "/" : path.substr(0, cut);
+}
+
+std::string NameOf(const std::string& path) {
+  size_t cut = path.rfind('/');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 std::string ShortPathName(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quelt::files {
 
@@ -47,9 +48,10 @@ std::string TempFileName(const std::string& folder, const std::string& prefix = 
 // The folder for temporary files: $TMPDIR when it names a folder, else "/tmp".
 std::string SystemTempFolder();
 
-// Creates the folder and every missing parent; a trailing "/" is ignored. Throws
-// std::system_error: "Unable to create directory" for an empty path, else naming the path.
-void MakeFolders(const std::string& path);
+// Creates the folder and every missing parent (with `mode`, less the umask); a trailing "/" is
+// ignored. Throws std::system_error: "Unable to create directory" for an empty path, else
+// naming the path.
+void MakeFolders(const std::string& path, mode_t mode = 0777);
 
 // Type tests; with `followSymlink` false a final symlink is judged as itself.
 bool PathExists(const std::string& path, bool followSymlink = true);
@@ -65,6 +67,21 @@ std::optional<uint64_t> FileSize(const std::string& path);
 // Forces a file's data, or a folder's entries, to the disk; together they make a rename durable.
 [[nodiscard]] bool SyncFile(const std::string& path);
 [[nodiscard]] bool SyncFolder(const std::string& path);
+
+// The whole content of a file; nothing (errno saying why) when it cannot be read.
+std::optional<std::string> ReadFileText(const std::string& path);
+// Writes every byte, retrying short and interrupted writes; 0, or the errno that stopped it.
+[[nodiscard]] int WriteAll(int fd, const void* data, size_t size);
+// Replaces the file at `path` (a final symlink itself) with `text` so that a crash leaves the
+// old file or the new one whole: a temporary file beside it with `mode`, flushed to the disk,
+// renamed over it, the folder flushed. Throws std::system_error naming the path; the old file
+// is then untouched and no temporary is left.
+void WriteFileAtomically(const std::string& path, std::string_view text, mode_t mode = 0600);
+
+// The folder part of a path ("." for a bare name, "/" for a name at the root).
+std::string FolderOf(const std::string& path);
+// The last part of a path.
+std::string NameOf(const std::string& path);
 
 // There are no separate short names on our file systems: the path itself.
 std::string ShortPathName(const std::string& path);

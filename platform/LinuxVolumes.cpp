@@ -1,35 +1,22 @@
 #include "platform/LinuxVolumes.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 
-extern char** environ;
+#include "platform/FileSystem.h"
+#include "platform/LinuxProcesses.h"
 
 namespace quelt {
 
 namespace {
-
-std::optional<std::string> readSmallFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return text;
-}
 
 std::optional<std::string> resolvedPath(const std::string& path) {
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
@@ -103,42 +90,14 @@ const char* labelToolFor(const std::string& fsType) {
   return nullptr;
 }
 
-class TSpawnActions {
- public:
-  TSpawnActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-  ~TSpawnActions() {
-    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
-  }
-  TSpawnActions(const TSpawnActions&) = delete;
-  TSpawnActions& operator=(const TSpawnActions&) = delete;
-  bool ok() const { return ok_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  bool ok_ = false;
-};
-
-// Runs a program with the given arguments (no shell) and its output silenced; true when it
+// Runs a program with the given arguments (no shell), its output dropped; true when it
 // exits with status 0.
 bool runQuietly(const std::vector<std::string>& args) {
-  TSpawnActions actions;
-  if (!actions.ok()) return false;
-  if (::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) != 0 ||
-      ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0) != 0 ||
-      ::posix_spawn_file_actions_adddup2(actions.get(), 1, 2) != 0)
+  try {
+    return TLinuxProcessRunner().Run(args, {}).Succeeded();
+  } catch (const EPlatformError&) {
     return false;
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (::posix_spawn(&pid, args[0].c_str(), actions.get(), nullptr, argv.data(), environ) != 0)
-    return false;
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -214,12 +173,7 @@ std::string NearestExistingPath(const std::string& path) {
 
 TLinuxVolumes::TLinuxVolumes(TLinuxVolumesConfig config) : config_(std::move(config)) {
   if (config_.toolDirs.empty()) {
-    if (const char* envPath = std::getenv("PATH")) {
-      std::istringstream in(envPath);
-      std::string dir;
-      while (std::getline(in, dir, ':'))
-        if (!dir.empty() && dir[0] == '/') config_.toolDirs.push_back(dir);
-    }
+    config_.toolDirs = PathFolders();
     // Labelling tools live in sbin, which an ordinary user's PATH often leaves out.
     config_.toolDirs.push_back("/usr/sbin");
     config_.toolDirs.push_back("/sbin");
@@ -227,7 +181,7 @@ TLinuxVolumes::TLinuxVolumes(TLinuxVolumesConfig config) : config_(std::move(con
 }
 
 std::optional<TMountEntry> TLinuxVolumes::MountOf(const std::string& path) const {
-  auto text = readSmallFile(config_.mountInfo);
+  auto text = files::ReadFileText(config_.mountInfo);
   if (!text) return std::nullopt;
   std::string where = NearestExistingPath(path);
   std::optional<TMountEntry> best;
@@ -251,12 +205,12 @@ bool TLinuxVolumes::IsRemovable(const std::string& path) {
   dev_t dev = deviceOf(*mount);
   std::string node = config_.sysRoot + "/dev/block/" + std::to_string(major(dev)) + ":" +
                      std::to_string(minor(dev));
-  auto flag = readSmallFile(node + "/removable");
+  auto flag = files::ReadFileText(node + "/removable");
   if (!flag) {
     // A partition has no flag of its own; its disk, the folder above it, carries it.
     auto real = resolvedPath(node);
     if (!real) return false;
-    flag = readSmallFile(real->substr(0, real->rfind('/')) + "/removable");
+    flag = files::ReadFileText(real->substr(0, real->rfind('/')) + "/removable");
   }
   return flag && !flag->empty() && (*flag)[0] == '1';
 }
@@ -298,14 +252,7 @@ bool TLinuxVolumes::SetLabel(const std::string& path, const std::string& label) 
 }
 
 std::optional<std::string> TLinuxVolumes::findTool(const std::string& name) const {
-  for (const auto& dir : config_.toolDirs) {
-    std::string candidate = dir + "/" + name;
-    struct stat st;
-    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        ::access(candidate.c_str(), X_OK) == 0)
-      return candidate;
-  }
-  return std::nullopt;
+  return FindExecutable(name, config_.toolDirs);
 }
 
 }  // namespace quelt

@@ -1,19 +1,15 @@
 #include "platform/SettingsStore.h"
 
-#include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <system_error>
 
 #include "platform/FileSystem.h"
+#include "platform/XdgDirs.h"
 
 namespace quelt {
 
@@ -170,19 +166,6 @@ bool parseInt32(std::string_view text, int32_t& out) {
   return true;
 }
 
-std::string homeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/tmp";
-}
-
-std::string folderOf(const std::string& path) {
-  size_t cut = path.rfind('/');
-  if (cut == std::string::npos) return ".";
-  return cut == 0 ? "/" : path.substr(0, cut);
-}
-
 }  // namespace
 
 const char* RootName(TRegRoots root) {
@@ -205,13 +188,7 @@ TSettingsStore::TSettingsStore(std::string path) : path_(std::move(path)) {
 std::string TSettingsStore::DefaultPath() {
   if (const char* own = std::getenv("QUELT_CONFIG_HOME"); own && *own)
     return std::string(own) + "/settings.reg";
-  std::string base;
-  // The base-directory rules ignore a relative XDG_CONFIG_HOME.
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
-    base = xdg;
-  else
-    base = homeFolder() + "/.config";
-  return base + "/Dunmarra/Quelt/settings.reg";
+  return xdg::ConfigHome() + "/Dunmarra/Quelt/settings.reg";
 }
 
 const TSettingsStore::TKey* TSettingsStore::findKey(TRegRoots root, const std::string& key) const {
@@ -467,41 +444,15 @@ void TSettingsStore::Flush() {
   auto fail = [this](const std::string& what) {
     throw ERegistryException("Cannot save the settings to " + path_ + ": " + what);
   };
-  std::string folder = folderOf(path_);
   try {
-    files::MakeFolders(folder);
+    files::MakeFolders(files::FolderOf(path_));
   } catch (const std::system_error& e) {
     fail(e.what());
   }
-  std::string temp = path_ + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) fail(std::strerror(errno));
-  std::string text = SaveText();
-  const char* p = text.data();
-  size_t left = text.size();
-  int error = 0;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      break;
-    }
-    p += n;
-    left -= size_t(n);
-  }
-  if (!error && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && !error) error = errno;
-  if (!error && ::rename(temp.c_str(), path_.c_str()) != 0) error = errno;
-  if (error) {
-    ::unlink(temp.c_str());
-    fail(std::strerror(error));
-  }
-  // The rename itself is durable only once the folder is flushed.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  try {
+    files::WriteFileAtomically(path_, SaveText());
+  } catch (const std::system_error& e) {
+    fail(e.code().message());
   }
   dirty_ = false;
   stamp_ = fileStamp();

@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev clang libclang-rt-14-dev
   zip unzip p7zip-full libarchive-tools python3
   xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
+  # the desktop's mail and file-type tools; GLib's own readers of what we write for the desktop
+  xdg-utils libglib2.0-0 libglib2.0-bin
   # benchmarks only: the reference codecs we are measured against
   zlib1g-dev libdeflate-dev
 )
