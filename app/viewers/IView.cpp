@@ -53,8 +53,14 @@ void TPictureArea::paintEvent(QPaintEvent* event) {
   const QRect dirty = event->rect();
   if (zoom_ < 1.0) {
     // Reduced once and smoothly, so a large photograph stays readable and scrolls fast.
-    if (reduced_.isNull())
-      reduced_ = picture_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (reduced_.isNull()) {
+      // Smoothing works on full colour; a huge picture first drops most of its pixels the
+      // quick way, so the full-colour copy stays small.
+      QImage start = picture_;
+      if (start.width() > 2 * width() && start.height() > 2 * height())
+        start = start.scaled(size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+      reduced_ = start.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     painter.drawImage(dirty.topLeft(), reduced_, dirty);
     return;
   }

@@ -8,6 +8,7 @@
 
 #include "app/QtText.h"
 #include "app/viewers/PcxDecoder.h"
+#include "app/viewers/TgaDecoder.h"
 
 namespace quelt {
 
@@ -16,19 +17,24 @@ namespace {
 // Large enough for photographs of any camera, small enough that a hostile header cannot make
 // the program ask for gigabytes.
 constexpr int kAllocationLimitMB = 512;
-constexpr qint64 kLargestPcxFile = qint64(256) << 20;
+constexpr qint64 kLargestRawFile = qint64(256) << 20;  // for the readers of our own
 
 [[noreturn]] void fail(const QString& path, const QString& reason) {
   throw EPictureError(
       TextFromQt("Cannot display " + QDir::toNativeSeparators(path) + ": " + reason + "."));
 }
 
-QImage loadPcx(const QString& path) {
+QByteArray readWhole(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) fail(path, file.errorString());
-  if (file.size() > kLargestPcxFile) fail(path, "the picture is too large");
+  if (file.size() > kLargestRawFile) fail(path, "the picture is too large");
   QByteArray bytes = file.readAll();
   if (file.error() != QFileDevice::NoError) fail(path, file.errorString());
+  return bytes;
+}
+
+QImage loadPcx(const QString& path) {
+  const QByteArray bytes = readWhole(path);
   TPcxPicture pcx;
   try {
     pcx = DecodePcx(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
@@ -43,15 +49,34 @@ QImage loadPcx(const QString& path) {
   return image;
 }
 
+// Qt's own reader takes only the later version of the format, which most files are not.
+QImage loadTga(const QString& path) {
+  const QByteArray bytes = readWhole(path);
+  TTgaPicture tga;
+  try {
+    tga = DecodeTga(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+  } catch (const ETgaError& e) {
+    fail(path, QString::fromUtf8(e.what()));
+  }
+  QImage image(int(tga.width), int(tga.height),
+               tga.hasAlpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+  if (image.isNull()) fail(path, "there is not enough memory for it");
+  const size_t rowBytes = size_t(tga.width) * 4;
+  for (uint32_t y = 0; y < tga.height; ++y)
+    std::memcpy(image.scanLine(int(y)), tga.rgba.data() + y * rowBytes, rowBytes);
+  return image;
+}
+
 // Qt's name of the reader for an extension; empty leaves the choice to the content.
 QByteArray readerFormat(const QString& suffix) {
   static const struct {
     const char* suffix;
     const char* format;
-  } kFormats[] = {{"jpg", "jpeg"},  {"jpeg", "jpeg"}, {"jpe", "jpeg"}, {"tif", "tiff"},
-                  {"tiff", "tiff"}, {"bmp", "bmp"},   {"gif", "gif"},  {"png", "png"},
-                  {"pbm", "pbm"},   {"pgm", "pgm"},   {"ppm", "ppm"},  {"pnm", "ppm"},
-                  {"tga", "tga"}};
+  } kFormats[] = {
+      {"jpg", "jpeg"},  {"jpeg", "jpeg"}, {"jpe", "jpeg"}, {"tif", "tiff"},
+      {"tiff", "tiff"}, {"bmp", "bmp"},   {"gif", "gif"},  {"png", "png"},
+      {"pbm", "pbm"},   {"pgm", "pgm"},   {"ppm", "ppm"},  {"pnm", "ppm"},
+  };
   for (const auto& f : kFormats)
     if (suffix.compare(QLatin1String(f.suffix), Qt::CaseInsensitive) == 0) return f.format;
   return {};
@@ -63,6 +88,7 @@ QImage LoadPicture(const QString& path) {
   QFileInfo info(path);
   if (!info.isFile()) fail(path, "the file does not exist");
   if (info.suffix().compare("pcx", Qt::CaseInsensitive) == 0) return loadPcx(path);
+  if (info.suffix().compare("tga", Qt::CaseInsensitive) == 0) return loadTga(path);
 
   QImageReader::setAllocationLimit(kAllocationLimitMB);
   QImageReader reader(path, readerFormat(info.suffix()));

@@ -1,5 +1,6 @@
-// Reads a picture file for the viewer: PCX by our own reader, everything else by Qt's image
-// readers, chosen by the file's extension (letter case ignored) and, failing that, by content.
+// Reads a picture file for the viewer: PCX and TGA by readers of our own, everything else by
+// Qt's image readers, chosen by the file's extension (letter case ignored) and, failing that, by
+// content.
 #pragma once
 
 #include <QImage>
