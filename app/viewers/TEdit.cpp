@@ -242,6 +242,7 @@ void TTextEdit::Open(const QString& path, bool ownsFile) {
   // Entry names from the archive may be in either case.
   highlighter_->setDocument(
       QFileInfo(path).suffix().toUpper().contains("HTM") ? RichEdit1->document() : nullptr);
+  if (Highlighting()) highlighter_->rehighlight();
   SetCaret(TTextPos{});
 }
 

@@ -1,8 +1,10 @@
 // The editor's printing: the text in the control's font, page after page.
-#include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPrinter>
-#include <QTextDocument>
+#include <QTextLayout>
+#include <memory>
+#include <vector>
 
 #include "app/QtPrinter.h"
 #include "app/WaitCursor.h"
@@ -35,32 +37,42 @@ void TTextEdit::PrintText(const TPrintSpec& spec) {
   if (!painter.begin(&printer))
     throw EEditorError("The printer cannot be used; nothing was printed.");
 
-  // Lines longer than the page wrap rather than run off its edge.
-  QTextDocument doc;
-  doc.setDocumentMargin(0);
-  doc.setDefaultFont(RichEdit1->font());
-  doc.setPlainText(Text());
-  doc.documentLayout()->setPaintDevice(&printer);
+  // Every line of the text is one printed line; one longer than the page goes on in the next
+  // printed line rather than off the paper's edge.
+  const QFont font(RichEdit1->font(), &printer);
   const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
-  doc.setPageSize(page.size());
+  QTextOption wrap;
+  wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  std::vector<std::unique_ptr<QTextLayout>> layouts;
+  std::vector<QTextLine> rows;
+  for (const QString& line : Text().split('\n')) {
+    auto& layout = layouts.emplace_back(std::make_unique<QTextLayout>(line, font, &printer));
+    layout->setTextOption(wrap);
+    layout->beginLayout();
+    for (QTextLine row = layout->createLine(); row.isValid(); row = layout->createLine()) {
+      row.setLineWidth(page.width());
+      row.setPosition(QPointF(0, 0));
+      rows.push_back(row);
+    }
+    layout->endLayout();
+  }
+  // The text ends with a line end more often than not; that makes no line of its own.
+  if (rows.size() > 1 && layouts.back()->text().isEmpty()) rows.pop_back();
 
-  const int pages = doc.pageCount();
-  int first = 1, last = pages;
+  const double height = QFontMetricsF(font, &printer).lineSpacing();
+  const size_t perPage = std::max<size_t>(1, size_t(page.height() / height));
+  const int pages = int((rows.size() + perPage - 1) / perPage);
+  int first = 1, last = std::max(1, pages);
   if (spec.fromPage > 0 && spec.toPage >= spec.fromPage) {
     first = std::max(first, spec.fromPage);
     last = std::min(last, spec.toPage);
   }
-  QAbstractTextDocumentLayout::PaintContext context;
-  context.palette.setColor(QPalette::Text, Qt::black);
+  painter.setPen(Qt::black);
   for (int p = first; p <= last; ++p) {
     if (p > first && !printer.newPage()) break;
-    const QRectF sheet(0, (p - 1) * page.height(), page.width(), page.height());
-    painter.save();
-    painter.translate(0, -sheet.top());
-    painter.setClipRect(sheet);
-    context.clip = sheet;
-    doc.documentLayout()->draw(&painter, context);
-    painter.restore();
+    const size_t begin = size_t(p - 1) * perPage;
+    for (size_t i = begin; i < rows.size() && i < begin + perPage; ++i)
+      rows[i].draw(&painter, QPointF(0, double(i - begin) * height));
   }
   if (!painter.end() || printer.printerState() == QPrinter::Error)
     throw EEditorError("The printer reported an error; the text may not have been printed.");

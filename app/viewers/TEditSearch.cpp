@@ -50,27 +50,39 @@ void TTextEdit::ReplaceText(bool all) {
   const QString find = ReplaceDialog1->FindText();
   if (find.isEmpty()) return;
   const QString replacement = ReplaceDialog1->ReplaceText();
+  // Find Next then goes on from here with the same text and options.
+  FindDialog1->SetFindText(find);
+  FindDialog1->SetOptions(ReplaceDialog1->WholeWord(), ReplaceDialog1->MatchCase(), true);
+  QTextDocument::FindFlags flags;
+  if (ReplaceDialog1->WholeWord()) flags |= QTextDocument::FindWholeWords;
+  if (ReplaceDialog1->MatchCase()) flags |= QTextDocument::FindCaseSensitively;
   const Qt::CaseSensitivity cs =
       ReplaceDialog1->MatchCase() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+
   TWaitCursor wait;
   setEnabled(false);
   RichEdit1->setUpdatesEnabled(false);
-  // Replace All is one step for Undo.
-  QTextCursor batch(RichEdit1->document());
-  batch.beginEditBlock();
+  // One cursor makes every change, so Replace All is one step for Undo.
+  QTextCursor c = RichEdit1->textCursor();
+  c.beginEditBlock();
   for (;;) {
     // A selection that is the text already (say, after Find Next) is replaced as it is.
-    if (RichEdit1->textCursor().selectedText().compare(find, cs) != 0 && !Search(true)) {
-      // Nothing more to replace, so nothing that is merely selected gets replaced.
-      ReplaceDialog1->hide();
-      break;
+    if (c.selectedText().compare(find, cs) != 0) {
+      const QTextCursor hit = RichEdit1->document()->find(find, c, flags);
+      if (hit.isNull()) {
+        // Nothing more to replace; a selection that merely was there stays as it is.
+        FindDialog1->hide();
+        ReplaceDialog1->hide();
+        break;
+      }
+      c.setPosition(hit.selectionStart());
+      c.setPosition(hit.selectionEnd(), QTextCursor::KeepAnchor);
     }
-    QTextCursor c = RichEdit1->textCursor();
     c.insertText(replacement);
-    RichEdit1->setTextCursor(c);
     if (!all) break;
   }
-  batch.endEditBlock();
+  c.endEditBlock();
+  RichEdit1->setTextCursor(c);
   setEnabled(true);
   RichEdit1->setUpdatesEnabled(true);
   RichEdit1->viewport()->update();
