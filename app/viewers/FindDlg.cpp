@@ -38,6 +38,17 @@ QPushButton* addButton(QVBoxLayout* column, const QString& caption, const char* 
   return button;
 }
 
+// The dialog's frame: the fields on the left, the buttons above Cancel on the right.
+void finishLayout(QDialog* dialog, QVBoxLayout* left, QVBoxLayout* buttons) {
+  QPushButton* cancel = addButton(buttons, "Cancel", "CancelButton");
+  buttons->addStretch();
+  auto* top = new QHBoxLayout(dialog);
+  top->addLayout(left, 1);
+  top->addLayout(buttons);
+  top->setSizeConstraint(QLayout::SetFixedSize);
+  QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+}
+
 // Find Next can only run with something to find.
 void enableWhileText(QLineEdit* edit, std::initializer_list<QPushButton*> buttons) {
   auto update = [edit, buttons = std::vector<QPushButton*>(buttons)] {
@@ -78,17 +89,10 @@ TFindDialog::TFindDialog(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QVBoxLayout;
   findButton_ = addButton(buttons, "&Find Next", "FindNextButton");
   findButton_->setDefault(true);
-  QPushButton* cancel = addButton(buttons, "Cancel", "CancelButton");
-  buttons->addStretch();
-
-  auto* top = new QHBoxLayout(this);
-  top->addLayout(left, 1);
-  top->addLayout(buttons);
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  finishLayout(this, left, buttons);
 
   enableWhileText(findEdit_, {findButton_});
   connect(findButton_, &QPushButton::clicked, this, &TFindDialog::FindNext);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TFindDialog::SetOptions(bool wholeWord, bool matchCase, bool down) {
@@ -117,19 +121,12 @@ TReplaceDialog::TReplaceDialog(QWidget* parent) : QDialog(parent) {
   findButton_->setDefault(true);
   replaceButton_ = addButton(buttons, "&Replace", "ReplaceButton");
   replaceAllButton_ = addButton(buttons, "Replace &All", "ReplaceAllButton");
-  QPushButton* cancel = addButton(buttons, "Cancel", "CancelButton");
-  buttons->addStretch();
-
-  auto* top = new QHBoxLayout(this);
-  top->addLayout(left, 1);
-  top->addLayout(buttons);
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  finishLayout(this, left, buttons);
 
   enableWhileText(findEdit_, {findButton_, replaceButton_, replaceAllButton_});
   connect(findButton_, &QPushButton::clicked, this, &TReplaceDialog::FindNext);
   connect(replaceButton_, &QPushButton::clicked, this, [this] { emit Replace(false); });
   connect(replaceAllButton_, &QPushButton::clicked, this, [this] { emit Replace(true); });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TReplaceDialog::SetOptions(bool wholeWord, bool matchCase) {

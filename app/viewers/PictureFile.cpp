@@ -33,38 +33,39 @@ QByteArray readWhole(const QString& path) {
   return bytes;
 }
 
+// The rows of one of our own readers as an image.
+QImage imageOf(const QString& path, uint32_t width, uint32_t height,
+               const std::vector<uint8_t>& pixels, size_t pixelBytes, QImage::Format format) {
+  QImage image(int(width), int(height), format);
+  if (image.isNull()) fail(path, "there is not enough memory for it");
+  const size_t rowBytes = size_t(width) * pixelBytes;
+  for (uint32_t y = 0; y < height; ++y)
+    std::memcpy(image.scanLine(int(y)), pixels.data() + y * rowBytes, rowBytes);
+  return image;
+}
+
 QImage loadPcx(const QString& path) {
   const QByteArray bytes = readWhole(path);
-  TPcxPicture pcx;
   try {
-    pcx = DecodePcx(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    TPcxPicture pcx =
+        DecodePcx(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    return imageOf(path, pcx.width, pcx.height, pcx.rgb, 3, QImage::Format_RGB888);
   } catch (const EPcxError& e) {
     fail(path, QString::fromUtf8(e.what()));
   }
-  QImage image(int(pcx.width), int(pcx.height), QImage::Format_RGB888);
-  if (image.isNull()) fail(path, "there is not enough memory for it");
-  const size_t rowBytes = size_t(pcx.width) * 3;
-  for (uint32_t y = 0; y < pcx.height; ++y)
-    std::memcpy(image.scanLine(int(y)), pcx.rgb.data() + y * rowBytes, rowBytes);
-  return image;
 }
 
 // Qt's own reader takes only the later version of the format, which most files are not.
 QImage loadTga(const QString& path) {
   const QByteArray bytes = readWhole(path);
-  TTgaPicture tga;
   try {
-    tga = DecodeTga(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    TTgaPicture tga =
+        DecodeTga(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    return imageOf(path, tga.width, tga.height, tga.rgba, 4,
+                   tga.hasAlpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
   } catch (const ETgaError& e) {
     fail(path, QString::fromUtf8(e.what()));
   }
-  QImage image(int(tga.width), int(tga.height),
-               tga.hasAlpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
-  if (image.isNull()) fail(path, "there is not enough memory for it");
-  const size_t rowBytes = size_t(tga.width) * 4;
-  for (uint32_t y = 0; y < tga.height; ++y)
-    std::memcpy(image.scanLine(int(y)), tga.rgba.data() + y * rowBytes, rowBytes);
-  return image;
 }
 
 // Qt's name of the reader for an extension; empty leaves the choice to the content.

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "PcxWriter.h"
+#include "PictureTestUtil.h"
 #include "app/QtText.h"
 #include "app/viewers/IView.h"
 #include "app/viewers/PictureFile.h"

@@ -1,9 +1,12 @@
-// Writes PCX files of every layout for the tests, from a picture given as palette indexes or
-// as RGB, with runs that may cross from one scan line into the next.
+// For the picture readers' tests: PCX files of every layout, and the check that damaged files
+// are refused with the right reason.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace quelt::test {
@@ -19,6 +22,28 @@ struct TRgb {
 
 enum class TPcxRuns { None, PerLine, AcrossLines };
 
+struct TRefusal {
+  const char* what;
+  std::vector<uint8_t> file;
+  const char* reason;  // part of the error's text
+};
+
+// `decode(data, size)` refuses every file with a TError that names its reason.
+template <class TError, class TDecode>
+void ExpectRefused(const std::vector<TRefusal>& cases, TDecode decode) {
+  for (const TRefusal& c : cases) {
+    SCOPED_TRACE(c.what);
+    try {
+      decode(c.file.data(), c.file.size());
+      ADD_FAILURE() << "decoded";
+    } catch (const TError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+    }
+  }
+}
+
+// Writes a PCX file from a picture given as palette indexes or as RGB, with runs that may
+// cross from one scan line into the next.
 // `pixel(x, y)` gives a palette index for the indexed layouts and is ignored for 24 bits,
 // where `rgb(x, y)` gives the colour. `palette` holds 16 colours (header) or 256 (appended).
 inline std::vector<uint8_t> MakePcx(TPcxLayout layout, int width, int height,
