@@ -66,9 +66,10 @@ class IDialogs {
   // when the desktop refused.
   virtual bool ShellOpen(const std::string& target) = 0;
   // The printer set-up dialog, starting from `spec`; false when cancelled (spec unchanged).
-  virtual bool PrinterSetup(TPrintSpec& spec) = 0;
+  // A host without printing answers as if the user cancelled.
+  virtual bool PrinterSetup(TPrintSpec& /*spec*/) { return false; }
   // The print dialog before a print run; false when cancelled (spec unchanged).
-  virtual bool PrintDialog(TPrintSpec& spec) = 0;
+  virtual bool PrintDialog(TPrintSpec& /*spec*/) { return false; }
 };
 
 }  // namespace quelt
