@@ -2,12 +2,17 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
 #include <QUrl>
 
+#include "app/QtPrinter.h"
 #include "app/QtText.h"
 
 namespace quelt {
@@ -138,6 +143,33 @@ bool TQtDialogs::ShellOpen(const std::string& target) {
   QString text = QString::fromStdString(target);
   QUrl url = text.contains("://") ? QUrl(text) : QUrl::fromLocalFile(PathToQt(target));
   return QDesktopServices::openUrl(url);
+}
+
+bool TQtDialogs::runPrintDialog(TPrintSpec& spec, bool setup) {
+  QPrinter printer;
+  ApplyPrintSpec(spec, printer);
+  QPrintDialog dialog(&printer, parent());
+  if (setup) {
+    // The same dialog chooses the printer and its paper; here it only remembers them.
+    dialog.setWindowTitle("Print Setup");
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    if (auto* box = dialog.findChild<QDialogButtonBox*>())
+      for (QAbstractButton* button : box->buttons())
+        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole) button->setText("OK");
+  }
+  if (dialog.exec() != QDialog::Accepted) return false;
+  spec = PrintSpecOf(printer);
+  return true;
+}
+
+bool TQtDialogs::PrinterSetup(TPrintSpec& spec) {
+  return runPrintDialog(spec, true);
+}
+
+bool TQtDialogs::PrintDialog(TPrintSpec& spec) {
+  return runPrintDialog(spec, false);
 }
 
 }  // namespace quelt

@@ -23,10 +23,13 @@ class TQtDialogs : public IDialogs {
                                           const std::string& startDir) override;
   void ShowAbout(const TAboutSpec& about) override;
   bool ShellOpen(const std::string& target) override;
+  bool PrinterSetup(TPrintSpec& spec) override;
+  bool PrintDialog(TPrintSpec& spec) override;
 
  private:
   QWidget* parent() const;
   std::optional<std::string> runFileDialog(const TFileDialogSpec& spec, bool save);
+  bool runPrintDialog(TPrintSpec& spec, bool setup);
 
   QPointer<QWidget> owner_;
 };

@@ -29,6 +29,17 @@ struct TFontSpec {
   bool operator==(const TFontSpec&) const = default;
 };
 
+// A print run's set-up: which printer, or a PDF file, and how the pages are laid out.
+struct TPrintSpec {
+  std::string printerName;  // empty: the desktop's default printer
+  std::string outputFile;   // when set, the pages go to this PDF file instead of a printer
+  std::string paper;        // a page size such as "A4" or "Letter"; empty: the printer's own
+  bool landscape = false;
+  int copies = 1;
+  int fromPage = 0, toPage = 0;  // 0 and 0: every page
+  bool operator==(const TPrintSpec&) const = default;
+};
+
 struct TAboutSpec {
   std::string title;        // "About Quelt"
   std::string productName;  // "Quelt"
@@ -54,6 +65,11 @@ class IDialogs {
   // Opens a document (a path) or an address with the desktop's associated program; false
   // when the desktop refused.
   virtual bool ShellOpen(const std::string& target) = 0;
+  // The printer set-up dialog, starting from `spec`; false when cancelled (spec unchanged).
+  // A host without printing answers as if the user cancelled.
+  virtual bool PrinterSetup(TPrintSpec& /*spec*/) { return false; }
+  // The print dialog before a print run; false when cancelled (spec unchanged).
+  virtual bool PrintDialog(TPrintSpec& /*spec*/) { return false; }
 };
 
 }  // namespace quelt

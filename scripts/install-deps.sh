@@ -6,12 +6,16 @@ set -euo pipefail
 packages=(
   build-essential g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libjpeg-dev libpng-dev
+  # the image viewer reads TIFF (and more) through Qt's extra image plugins
+  qt6-image-formats-plugins
   # tests: GoogleTest, the fuzzers' compiler, the other ZIP tools we must agree with, a headless X server
   googletest libgtest-dev clang libclang-rt-14-dev
   zip unzip p7zip-full libarchive-tools python3
   xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
   # the desktop's mail and file-type tools; GLib's own readers of what we write for the desktop
   xdg-utils libglib2.0-0 libglib2.0-bin
+  # the editor's printing is read back from PDF
+  poppler-utils
   # benchmarks only: the reference codecs we are measured against
   zlib1g-dev libdeflate-dev
 )

@@ -15,7 +15,17 @@
 
 namespace quelt::test {
 
-enum class TPromptKind { Message, OpenFile, SaveFile, Font, Folder, About, ShellOpen };
+enum class TPromptKind {
+  Message,
+  OpenFile,
+  SaveFile,
+  Font,
+  Folder,
+  About,
+  ShellOpen,
+  PrinterSetup,
+  Print
+};
 
 inline const char* KindName(TPromptKind k) {
   switch (k) {
@@ -33,6 +43,10 @@ inline const char* KindName(TPromptKind k) {
       return "about box";
     case TPromptKind::ShellOpen:
       return "shell open";
+    case TPromptKind::PrinterSetup:
+      return "printer set-up";
+    case TPromptKind::Print:
+      return "print dialog";
   }
   return "?";
 }
@@ -46,6 +60,7 @@ struct TPrompt {
   TFontSpec font;
   bool withStyle = true;
   TAboutSpec about;
+  TPrintSpec print;  // the set-up the printer dialogs started from
 
   static TPrompt Of(TPromptKind kind, std::string text = "", std::string caption = "") {
     TPrompt p;
@@ -73,6 +88,13 @@ class TFakeDialogs : public IDialogs {
     answers_.push_back({TPromptKind::Folder, std::move(path)});
   }
   void AnswerFont(std::optional<TFontSpec> font) { answers_.push_back({TPromptKind::Font, font}); }
+  // Nothing: the dialog is cancelled.
+  void AnswerPrinterSetup(std::optional<TPrintSpec> spec) {
+    answers_.push_back({TPromptKind::PrinterSetup, spec});
+  }
+  void AnswerPrint(std::optional<TPrintSpec> spec) {
+    answers_.push_back({TPromptKind::Print, spec});
+  }
 
   // Everything asked or shown, in order. The about box and the shell's "open" need no answer.
   std::vector<TPrompt> log;
@@ -126,9 +148,14 @@ class TFakeDialogs : public IDialogs {
     log.push_back(TPrompt::Of(TPromptKind::ShellOpen, target));
     return shellOpenResult;
   }
+  bool PrinterSetup(TPrintSpec& spec) override {
+    return printDialog(TPromptKind::PrinterSetup, spec);
+  }
+  bool PrintDialog(TPrintSpec& spec) override { return printDialog(TPromptKind::Print, spec); }
 
  private:
-  using TValue = std::variant<TMsgBoxResult, std::optional<std::string>, std::optional<TFontSpec>>;
+  using TValue = std::variant<TMsgBoxResult, std::optional<std::string>, std::optional<TFontSpec>,
+                              std::optional<TPrintSpec>>;
   struct TAnswer {
     TPromptKind kind;
     TValue value;
@@ -149,6 +176,18 @@ class TFakeDialogs : public IDialogs {
     log.push_back(p);
     auto a = take(kind, spec.title);
     return a ? std::get<std::optional<std::string>>(*a) : std::nullopt;
+  }
+
+  bool printDialog(TPromptKind kind, TPrintSpec& spec) {
+    TPrompt p = TPrompt::Of(kind);
+    p.print = spec;
+    log.push_back(p);
+    auto a = take(kind, spec.printerName);
+    if (!a) return false;
+    auto chosen = std::get<std::optional<TPrintSpec>>(*a);
+    if (!chosen) return false;
+    spec = *chosen;
+    return true;
   }
 
   std::deque<TAnswer> answers_;
