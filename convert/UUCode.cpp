@@ -178,7 +178,8 @@ std::string EncodeUUText(const uint8_t* data, size_t size, const std::string& na
   const size_t rest = size - at;
   if (kind != TKind::Base64) out += encode6(kind, unsigned(rest));
   for (size_t g = 0; g < rest; g += 3) group(data + at + g, std::min<size_t>(3, rest - g));
-  out += eol;
+  // An empty Base64 line makes GNU uudecode fail: leave it out when no bytes are left.
+  if (kind != TKind::Base64 || rest > 0) out += eol;
   // Decoders stop at a line of length 0, and read the end line as data without one.
   if (kind != TKind::Base64 && rest > 0) out += encode6(kind, 0) + eol;
   if (format.Headers) out += kind == TKind::Base64 ? kBase64End : "end";

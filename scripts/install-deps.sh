@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev libjpeg-dev libpng-dev
   # tests: GoogleTest, the fuzzers' compiler, the other ZIP tools we must agree with, a headless X server
   googletest libgtest-dev clang libclang-rt-14-dev
-  zip unzip p7zip-full libarchive-tools python3
+  zip unzip p7zip-full libarchive-tools python3 sharutils
   xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
   # benchmarks only: the reference codecs we are measured against
   zlib1g-dev libdeflate-dev
