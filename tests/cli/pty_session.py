@@ -1,13 +1,10 @@
-#!/ usr / bin / env python3
-""
-    "Runs a program on a pseudo-terminal and answers its questions.
+#!/usr/bin/env python3
+"""Runs a program on a pseudo-terminal and answers its questions.
 
-    Usage : pty_session.py[--expect TEXT-- send LINE]... --PROGRAM[ARGS...]
+Usage: pty_session.py [--expect TEXT --send LINE]... -- PROGRAM [ARGS...]
 
-            Each-- expect
-            waits(in order) until TEXT appears in the output after the previous match,
-    then types LINE and Enter.The whole transcript goes to standard output;
-the exit status is the
+Each --expect waits (in order) until TEXT appears in the output after the previous match, then
+types LINE and Enter. The whole transcript goes to standard output; the exit status is the
 program's, or 124 when an expected text did not come within 20 seconds.
 """
 import os
