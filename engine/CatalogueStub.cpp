@@ -13,9 +13,14 @@ int64_t TUnZipEngine::ArchiveStartBehindStub() {
   const int64_t directoryAt = recordAt - int64_t(endRecord_.CentralDirSize);
   const int64_t start = directoryAt - int64_t(endRecord_.CentralDirOffset);
   if (directoryAt < 0 || start <= 0) return 0;
-  uint8_t sig[4];
+  uint8_t header[kCentralHeaderSize];
   stream_->Seek(directoryAt, soFromBeginning);
-  if (!stream_->ReadExact(sig, 4) || load32(sig) != kCentralHeaderSig) return 0;
+  if (!stream_->ReadExact(header, sizeof header) || load32(header) != kCentralHeaderSig) return 0;
+  // A damaged directory offset implies a start too; only a real one has the first entry's
+  // local header where the shifted offset points.
+  uint8_t sig[4];
+  stream_->Seek(start + int64_t(load32(header + central::kRelativeOffset)), soFromBeginning);
+  if (!stream_->ReadExact(sig, sizeof sig) || load32(sig) != kLocalHeaderSig) return 0;
   stream_->Seek(directoryAt, soFromBeginning);
   return start;
 }
