@@ -1,11 +1,8 @@
-#!/ usr / bin / env python3
-""
-    "Reference listings of a ZIP archive from Python's zipfile, in quelt-cli's formats.
+#!/usr/bin/env python3
+"""Reference listings of a ZIP archive from Python's zipfile, in quelt-cli's formats.
 
-    Names and comments are decoded as quelt does : UTF -
-                                                   8 with flag bit 11;
-CP437 when made on a DOS - like host;
-otherwise UTF-8 when valid, else CP437."""
+Names and comments are decoded as quelt does: UTF-8 with flag bit 11; CP437 when made on
+a DOS-like host; otherwise UTF-8 when valid, else CP437."""
 import sys
 import zipfile
 
