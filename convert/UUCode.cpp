@@ -205,6 +205,7 @@ TUUDecoded DecodeUUText(std::string_view text, const TUUTextFormat& format,
 
   std::vector<uint8_t>& out = result.Data;
   out.reserve(text.size() / 4 * 3 + 3);
+  if (produced) produced(0);
   uint32_t bits = 0;
   int held = 0;  // Base64 carries groups across lines
   auto emit6 = [&](int v) {

@@ -47,7 +47,7 @@ std::optional<std::string> TTerminal::AskSecret(const std::string& prompt) {
   std::fflush(stderr);
   std::optional<std::string> line = readLine();
   if (quiet) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);  // keeps what was typed ahead
     std::fputs("\n", stderr);
   }
   return line;

@@ -19,6 +19,7 @@ class SelfExtractor : public SampleTreeTest {
     const std::string archive = path(tool + ".zip");
     const std::string enc = path("enc");
     writeFile(enc + "/secret.txt", std::string("for the password holder\n"));
+    setLocalMTime(enc + "/secret.txt", 2021, 3, 4, 5, 6, 8);
     std::string all, secret;
     if (tool == "zip") {
       all = "zip -q -r " + shq(archive) + " .";
@@ -39,6 +40,7 @@ class SelfExtractor : public SampleTreeTest {
     const std::string tree = path("expected");
     EXPECT_EQ(run("cp -a " + shq(src()) + " " + shq(tree)).status, 0);
     writeFile(tree + "/secret.txt", std::string("for the password holder\n"));
+    setLocalMTime(tree + "/secret.txt", 2021, 3, 4, 5, 6, 8);
     return tree;
   }
 };
