@@ -192,6 +192,7 @@ void TUnZipEngine::readDirectory() {
   main_.reset();
   rebuilt_ = false;
 
+  int64_t stubLength = 0;  // offsets count from the end of a stub this long
   if (ReadEndRecord()) {
     currentVolume_ = endRecord_.NumberOfThisDisk;
     if (endRecord_.NumberOfThisDisk == 0)
@@ -204,6 +205,8 @@ void TUnZipEngine::readDirectory() {
     stream_->Seek(endRecord_.CentralDirOffset, soFromBeginning);
     if (stream_->ReadExact(sig, 4) && load32(sig) == kCentralHeaderSig) {
       stream_->Seek(-4, soFromCurrent);
+      main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
+    } else if ((stubLength = ArchiveStartBehindStub()) > 0) {
       main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
     } else {
       // The offsets do not fit the file: a stub in front, or damage.
@@ -245,6 +248,8 @@ void TUnZipEngine::readDirectory() {
         walked.RelativeOffset = offset;
       }
     } else {
+      entry->RelativeOffset =
+          uint32_t(std::min<int64_t>(entry->RelativeOffset + stubLength, UINT32_MAX));
       main_->Add(std::move(entry));
     }
   }

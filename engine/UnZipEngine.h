@@ -163,6 +163,10 @@ class TUnZipEngine {
   void ReadDirectory();
   void readDirectory();
   bool ReadEndRecord();
+  // Where the archive starts when a program in front of it (a self-extractor's stub) was not
+  // counted in its offsets: the start its end record implies, when the central directory is
+  // found there; 0 otherwise. Leaves the stream at the directory.
+  int64_t ArchiveStartBehindStub();
   void WalkLocalHeaders();
   bool findDataDescriptor(TLFNFileStream& in, int64_t dataStart, TZipHeaderInfo& entry);
   // Obtains volume n (1-based) through OnGetNextDisk and makes it the archive stream.

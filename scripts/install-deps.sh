@@ -10,7 +10,7 @@ packages=(
   qt6-image-formats-plugins
   # tests: GoogleTest, the fuzzers' compiler, the other ZIP tools we must agree with, a headless X server
   googletest libgtest-dev clang libclang-rt-14-dev
-  zip unzip p7zip-full libarchive-tools python3
+  zip unzip p7zip-full libarchive-tools python3 sharutils
   xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
   # the desktop's mail and file-type tools; GLib's own readers of what we write for the desktop
   xdg-utils libglib2.0-0 libglib2.0-bin

@@ -4,6 +4,7 @@
 
 #include "engine/Errors.h"
 #include "engine/UnZipEngine.h"
+#include "engine/ZipFormat.h"
 #include "support/TestUtil.h"
 #include "support/ZipBuilder.h"
 
@@ -117,9 +118,13 @@ TEST_F(Catalogue, StubInFrontIsWalkedFromWhereTheNameSays) {
   spec.entries[0].comment = "kept only when offsets agree";
   spec.prefix.assign(14000, 'M');
   spec.prefix[100] = 'P';  // a stray "P" in the stub
-  // The central directory's offsets ignore the stub, so they match no walked entry.
+  // The central directory's offsets ignore the stub, so they match no walked entry; its size
+  // is damaged, so the end record no longer tells where the archive starts.
+  std::vector<uint8_t> bytes = buildZip(spec);
+  bytes[bytes.size() - kEndRecordSize + endrec::kCentralDirSize] ^= 0x04;
   for (const char* name : {"sfx.EXE", "sfx.exe"}) {
-    load(write(name, spec));
+    writeFile(dir / name, bytes);
+    load(dir / name);
     ASSERT_EQ(listNames(engine), (std::vector<std::string>{"a.txt", "b.txt"})) << name;
     EXPECT_TRUE(engine.Rebuilt());
     EXPECT_EQ(engine.Entry(0).RelativeOffset, 14000u);
@@ -130,6 +135,31 @@ TEST_F(Catalogue, StubInFrontIsWalkedFromWhereTheNameSays) {
   load(write("adjusted.exe", spec));
   EXPECT_FALSE(engine.Rebuilt());
   EXPECT_EQ(engine.EntryComment(0), "kept only when offsets agree");
+}
+
+TEST_F(Catalogue, ArchiveBehindAStubIsFoundThroughItsEndRecord) {
+  // A self-extractor: a program (with a local header signature of its own), then an archive
+  // whose offsets count from its own start.
+  ZipSpec spec;
+  spec.entries = {stored("a.txt", "alpha"), stored("dir/b.txt", "beta")};
+  spec.entries[1].comment = "kept";
+  spec.entries[1].externalAttributes = 0x21;
+  spec.prefix.assign(3000, 'M');
+  const uint8_t fake[] = {'P', 'K', 3, 4, 10, 0, 0, 0, 0, 0};
+  std::copy(std::begin(fake), std::end(fake), spec.prefix.begin() + 700);
+  for (const char* name : {"sfx.exe", "sfx.zip"}) {
+    load(write(name, spec));
+    ASSERT_EQ(listNames(engine), (std::vector<std::string>{"a.txt", "dir\\b.txt"})) << name;
+    EXPECT_FALSE(engine.Rebuilt());
+    EXPECT_EQ(engine.Entry(0).RelativeOffset, 3000u);
+    EXPECT_EQ(engine.EntryComment(1), "kept");
+    EXPECT_EQ(engine.Entry(1).ExternalAttributes, 0x21u);
+  }
+  engine.SetDestDir(dir / "out");
+  engine.DoAll = true;
+  engine.RecreateDirs = true;
+  EXPECT_EQ(engine.ExtractEntries(), 2);
+  EXPECT_EQ(readText(dir / "out/dir/b.txt"), "beta");
 }
 
 TEST_F(Catalogue, ExeStubSkipIsCaseSensitive) {
