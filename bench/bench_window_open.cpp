@@ -37,6 +37,10 @@ class TNoDialogs : public quelt::IDialogs {
   std::optional<std::string> BrowseFolder(const std::string&, const std::string&) override {
     return {};
   }
+  std::optional<std::string> InputQuery(const std::string&, const std::string&,
+                                        const std::string&) override {
+    return {};
+  }
   void ShowAbout(const quelt::TAboutSpec&) override {}
   bool ShellOpen(const std::string&) override { return false; }
 };

@@ -15,7 +15,7 @@
 
 namespace quelt::test {
 
-enum class TPromptKind { Message, OpenFile, SaveFile, Font, Folder, About, ShellOpen };
+enum class TPromptKind { Message, OpenFile, SaveFile, Font, Folder, Input, About, ShellOpen };
 
 inline const char* KindName(TPromptKind k) {
   switch (k) {
@@ -29,6 +29,8 @@ inline const char* KindName(TPromptKind k) {
       return "font dialog";
     case TPromptKind::Folder:
       return "folder browser";
+    case TPromptKind::Input:
+      return "input box";
     case TPromptKind::About:
       return "about box";
     case TPromptKind::ShellOpen:
@@ -40,6 +42,7 @@ inline const char* KindName(TPromptKind k) {
 struct TPrompt {
   TPromptKind kind = TPromptKind::Message;
   std::string text, caption;  // message box; title for dialogs; target for ShellOpen
+  std::string initial;        // input box: the text it starts with
   TMsgBoxIcon icon = TMsgBoxIcon::None;
   TMsgBoxButtons buttons = TMsgBoxButtons::OK;
   TFileDialogSpec file;
@@ -73,6 +76,10 @@ class TFakeDialogs : public IDialogs {
     answers_.push_back({TPromptKind::Folder, std::move(path)});
   }
   void AnswerFont(std::optional<TFontSpec> font) { answers_.push_back({TPromptKind::Font, font}); }
+  void AnswerInput(std::optional<std::string> text) {
+    answers_.push_back({TPromptKind::Input, std::move(text)});
+  }
+  bool AllAnswered() const { return answers_.empty(); }
 
   // Everything asked or shown, in order. The about box and the shell's "open" need no answer.
   std::vector<TPrompt> log;
@@ -115,6 +122,14 @@ class TFakeDialogs : public IDialogs {
     TPrompt p = TPrompt::Of(TPromptKind::Folder, startDir, title);
     log.push_back(p);
     auto a = take(TPromptKind::Folder, title);
+    return a ? std::get<std::optional<std::string>>(*a) : std::nullopt;
+  }
+  std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
+                                        const std::string& initial) override {
+    TPrompt p = TPrompt::Of(TPromptKind::Input, prompt, caption);
+    p.initial = initial;
+    log.push_back(p);
+    auto a = take(TPromptKind::Input, caption);
     return a ? std::get<std::optional<std::string>>(*a) : std::nullopt;
   }
   void ShowAbout(const TAboutSpec& about) override {
