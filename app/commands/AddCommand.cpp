@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <optional>
 
 #include "app/QtText.h"
@@ -86,11 +87,14 @@ void AddFilesCommand(TMainform& form) {
     wait.reset();
     dialog.ClearEntries();
     // What the archive now is shows, whatever happened; the run's own error is the one
-    // the user reads.
-    try {
-      form.DoSort();
-      form.OpenIT();
-    } catch (const std::exception&) {
+    // the user reads. A new archive that was never written stays the empty new one:
+    // reading it would only offer to create it once more.
+    if (QFileInfo::exists(form.CurrentArchive())) {
+      try {
+        form.DoSort();
+        form.OpenIT();
+      } catch (const std::exception&) {
+      }
     }
     throw;
   }

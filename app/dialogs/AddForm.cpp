@@ -257,6 +257,13 @@ void TAddForm::chooseStartFolder() {
   if (start.isEmpty() || !DirTree->SetFolder(start)) DirTree->SetFolder(QDir::homePath());
 }
 
+bool TAddForm::SetFolder(const QString& path) {
+  bool shown = DirTree->SetFolder(path);
+  // The same folder again is read again: its files may have changed.
+  fillFileList();
+  return shown;
+}
+
 QStringList TAddForm::Entries() const {
   QStringList out;
   for (int i = 0; i < SelectedList->count(); ++i) out << SelectedList->item(i)->text();
@@ -305,7 +312,9 @@ void TAddForm::AddFolderClick() {
 void TAddForm::AddFilesClick() {
   QString folder = DirTree->Folder();
   if (folder.isEmpty()) return;
-  for (QTreeWidgetItem* item : FileList->selectedItems()) {
+  for (int i = 0; i < FileList->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = FileList->topLevelItem(i);
+    if (!item->isSelected()) continue;
     QString path = withSlash(folder) + item->text(0);
     if (QFileInfo(path).isFile())
       AddEntry(path, true);

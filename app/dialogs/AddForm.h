@@ -46,9 +46,9 @@ class TAddForm : public QDialog {
   bool StorePaths() const { return DirNameCheck->isChecked(); }
   bool Recurse() const { return RecurseCheck->isChecked(); }
 
-  // The tree's folder; false when it is no folder.
   QString Folder() const { return DirTree->Folder(); }
-  bool SetFolder(const QString& path) { return DirTree->SetFolder(path); }
+  // Shows the folder in the tree and its files in the list; false when it is no folder.
+  bool SetFolder(const QString& path);
 
   // ---- The buttons and other actions
   void AddFolderClick();
