@@ -511,6 +511,7 @@ void TMainform::createDialogs() {
   Msgform->OnCancel = [this] { ZipEngine1.RequestCancel(); };
   events_ = std::make_unique<TEngineEvents>(ZipEngine1, *Msgform, dialogs_, modal_,
                                             *InvalidPwdDlg, this);
+  events_->ArchivePath = [this] { return PathFromQt(currentArchive_); };
   events_->Bind();
 }
 

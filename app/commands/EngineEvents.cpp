@@ -17,6 +17,11 @@ QString totalText(int64_t bytes) {
   return QString::number(double(bytes), 'G', 15);
 }
 
+// A stored name as the archive holds it, with "/" between its folders.
+QString storedName(const std::string& name) {
+  return TextToQt(name).replace('\\', '/');
+}
+
 }  // namespace
 
 TEngineEvents::TEngineEvents(TZipEngine& engine, TMsgform& output, IDialogs& dialogs,
@@ -117,13 +122,12 @@ void TEngineEvents::ZipEngine1FilePercentDone(int percent) {
 
 void TEngineEvents::ZipEngine1BadCRC(TUnZipEngine& sender, int fileIndex) {
   QString why = sender.LastError().empty() ? "CRC error" : TextToQt(sender.LastError());
-  output_.AddLine("Could not unzip file " + TextToQt(sender.Entry(fileIndex).FullName()) + ": " +
-                  why);
+  output_.AddLine("Could not unzip file " + storedName(sender.Entry(fileIndex).FullName()) + ": " + why);
 }
 
 void TEngineEvents::ZipEngine1SkippingFile(TUnZipEngine& sender, TSkipReason reason,
                                            int fileIndex) {
-  QString name = TextToQt(sender.Entry(fileIndex).FullName());
+  QString name = storedName(sender.Entry(fileIndex).FullName());
   if (zipping_) {
     // The writer met a second source for a stored name it has already written.
     output_.AddLine("Skipped file " + name + ": another file of that name is already added");
@@ -138,8 +142,8 @@ void TEngineEvents::ZipEngine1FileRefused(const std::string& fname, const std::s
   output_.AddLine("Could not add " + PathToQt(fname) + ": " + TextToQt(why));
 }
 
-void TEngineEvents::ZipEngine1UnsafePath(const std::string& storedName, const std::string& fname) {
-  output_.AddLine("Unsafe path " + TextToQt(storedName) + " unzipped as " + PathToQt(fname));
+void TEngineEvents::ZipEngine1UnsafePath(const std::string& stored, const std::string& fname) {
+  output_.AddLine("Unsafe path " + storedName(stored) + " unzipped as " + PathToQt(fname));
 }
 
 void TEngineEvents::ZipEngine1NoSuchFile(const std::string& fname) {
@@ -210,10 +214,12 @@ void TEngineEvents::ZipEngine1GetNextDisk(TUnZipEngine& sender, int nextDisk, st
   const std::string number = std::to_string(nextDisk);
   if (sender.MultiMode() == mmBlocks) {
     // Block files lie side by side: the one of the asked number needs no question.
-    std::string proposed = blockFile(fname, nextDisk);
-    if (files::IsRegularFile(proposed)) {
-      fname = proposed;
-      return;
+    for (const std::string& name : {fname, ArchivePath ? ArchivePath() : std::string()}) {
+      std::string proposed = blockFile(name, nextDisk);
+      if (!name.empty() && files::IsRegularFile(proposed)) {
+        fname = proposed;
+        return;
+      }
     }
   } else if (dialogs_.MessageBox("Please insert disk " + number + " of the multi-disk set.",
                                  "Spanning", TMsgBoxIcon::Information,

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 #include "app/dialogs/Modal.h"
 #include "app/dialogs/MsgForm.h"
@@ -25,6 +26,9 @@ class TEngineEvents {
 
   // The Extract dialog's "Overwrite Existing:" choice, which the overwrite question follows.
   TUZOverwriteMode OverwriteChoice = Always;
+  // The window's current archive: the name a set's block files are found by, even after
+  // the user showed one of them under another name.
+  std::function<std::string()> ArchivePath;
 
   // A command starts a run: adding (writing) or extracting.
   void BeginRun(bool zipping);
@@ -50,7 +54,7 @@ class TEngineEvents {
   void ZipEngine1BadCRC(TUnZipEngine& sender, int fileIndex);
   void ZipEngine1SkippingFile(TUnZipEngine& sender, TSkipReason reason, int fileIndex);
   void ZipEngine1FileRefused(const std::string& fname, const std::string& why);
-  void ZipEngine1UnsafePath(const std::string& storedName, const std::string& fname);
+  void ZipEngine1UnsafePath(const std::string& stored, const std::string& fname);
   void ZipEngine1NoSuchFile(const std::string& fname);
 
  private:

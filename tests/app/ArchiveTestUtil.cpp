@@ -50,7 +50,8 @@ void TArchiveTest::selectRows(const QStringList& names) {
   const TCatalogueModel& m = form->Listing();
   int found = 0;
   for (int r = 0; r < m.rowCount(); ++r) {
-    if (!names.contains(m.CellText(r, TCatalogueModel::colFilename))) continue;
+    QString full = m.CellText(r, TCatalogueModel::colPath) + m.CellText(r, TCatalogueModel::colFilename);
+    if (!names.contains(full)) continue;
     selection->select(m.index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ++found;
   }

@@ -18,7 +18,7 @@ class TArchiveTest : public TWindowTest {
   void extract(const std::function<void(TExtract&)>& fill);
   // Selects the file list's items of these names and presses "Add File(s)".
   static void addFiles(TAddForm& f, const std::string& folder, const QStringList& names);
-  // Selects the listing's rows of these names (first column).
+  // Selects the listing's rows of these names: folder and name as shown ("docs\\a.txt").
   void selectRows(const QStringList& names);
 
   TMsgform& output() { return form->Output(); }
