@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -144,9 +145,11 @@ std::optional<std::string> TQtDialogs::InputQuery(const std::string& caption,
   dialog.setTextValue(QString::fromStdString(initial));
   dialog.setInputMode(QInputDialog::TextInput);
   // Prompts here are paths, often longer than the box's own width.
-  dialog.resize(std::max(dialog.sizeHint().width(),
-                         dialog.fontMetrics().horizontalAdvance(dialog.labelText()) + 60),
-                dialog.sizeHint().height());
+  const QFontMetrics metrics = dialog.fontMetrics();
+  if (auto* edit = dialog.findChild<QLineEdit*>())
+    edit->setMinimumWidth(std::min(std::max(metrics.averageCharWidth() * 48,
+                                            metrics.horizontalAdvance(dialog.labelText())),
+                                   metrics.averageCharWidth() * 120));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return TextFromQt(dialog.textValue());
 }

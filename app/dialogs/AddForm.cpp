@@ -77,7 +77,7 @@ TAddForm::TAddForm(QWidget* parent, TSettingsStore& settings, IDialogs& dialogs)
   layout->addWidget(PageControl1, 1);
   layout->addLayout(bottom);
   const QFontMetrics m = fontMetrics();
-  resize(m.averageCharWidth() * 120, m.height() * 30);
+  resize(m.averageCharWidth() * 136, m.height() * 32);
 
   PropStore2 = new TPropStore(this, settings_);
   PropStore2->RegistryRoot = LOCAL_MACHINE;
@@ -122,7 +122,8 @@ QWidget* TAddForm::buildStandardTab() {
   FileList->setRootIsDecorated(false);
   FileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FileList->setUniformRowHeights(true);
-  FileList->setColumnWidth(0, fontMetrics().averageCharWidth() * 28);
+  FileList->setColumnWidth(0, fontMetrics().averageCharWidth() * 30);
+  FileList->setColumnWidth(1, fontMetrics().averageCharWidth() * 10);
   connect(DirTree, &TFolderTree::FolderChanged, this, [this] { fillFileList(); });
   connect(FilterEdit, &QLineEdit::returnPressed, this, &TAddForm::ApplyFilter);
   connect(SelectAllBut, &QPushButton::clicked, this, &TAddForm::SelectAllClick);

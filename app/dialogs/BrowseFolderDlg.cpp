@@ -27,7 +27,7 @@ TBrowseFolderDlg::TBrowseFolderDlg(QWidget* parent) : QDialog(parent) {
   layout->addWidget(label_);
   layout->addWidget(tree_, 1);
   layout->addWidget(box);
-  resize(fontMetrics().averageCharWidth() * 50, fontMetrics().height() * 24);
+  resize(fontMetrics().averageCharWidth() * 64, fontMetrics().height() * 26);
 }
 
 void TBrowseFolderDlg::SetStartFolder(const QString& path) {

@@ -17,6 +17,12 @@ TFolderTree::TFolderTree(const QString& name, QWidget* parent) : QTreeView(paren
   header()->hide();
   setEditTriggers(QAbstractItemView::EditKeyPressed);
   setSelectionMode(QAbstractItemView::SingleSelection);
+  // Folders are read in the background; the current one may only now have its place.
+  connect(&model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+    const QString current = Folder();
+    if (current == loaded || current.startsWith(loaded.endsWith('/') ? loaded : loaded + '/'))
+      showCurrent();
+  });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
             if (current.isValid()) emit FolderChanged(model_.filePath(current));
@@ -35,8 +41,17 @@ bool TFolderTree::SetFolder(const QString& path) {
   if (!index.isValid()) return false;
   for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
   setCurrentIndex(index);
-  scrollTo(index, QAbstractItemView::PositionAtCenter);
+  showCurrent();
   return true;
+}
+
+void TFolderTree::showCurrent() {
+  if (currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
+}
+
+void TFolderTree::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  showCurrent();
 }
 
 QString TFolderTree::NewFolder() {

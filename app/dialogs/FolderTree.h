@@ -24,7 +24,13 @@ class TFolderTree : public QTreeView {
  signals:
   void FolderChanged(const QString& path);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  // Brings the current folder into view, once its branch is read and the tree has a size.
+  void showCurrent();
+
   QFileSystemModel model_;
 };
 

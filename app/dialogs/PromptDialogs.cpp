@@ -56,7 +56,9 @@ TEnterPwd::TEnterPwd(QWidget* parent) : QDialog(parent) {
   layout->addSpacing(6);
   layout->addWidget(note);
   layout->addWidget(okCancel(this, "&OK", "&Cancel"));
-  setMinimumWidth(textWidth(this, 52));
+  // As high as the wrapped note needs at the dialog's width, no more.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  note->setMinimumWidth(textWidth(this, 52));
 }
 
 void TEnterPwd::showEvent(QShowEvent* event) {

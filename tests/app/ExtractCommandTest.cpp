@@ -1,6 +1,7 @@
 // Extracting through the Extract dialog: all or selected rows, folders, overwriting, the
 // questions about passwords, incomplete archives and the next disk, failures and Cancel.
 #include <QApplication>
+#include <QDir>
 #include <QProgressBar>
 #include <filesystem>
 
@@ -421,6 +422,70 @@ TEST_F(Extracting, MissingArchivesAndEmptySelectionsAreRefused) {
   form.reset();
   start();
   EXPECT_EQ(form->ExtractDialog().OverwriteGroup->ItemIndex(), 2);
+}
+
+}  // namespace
+}  // namespace quelt::test
+
+namespace quelt::test {
+namespace {
+
+class DialogSettings : public TArchiveTest {};
+
+TEST_F(DialogSettings, BothDialogsRememberTheirChoicesAcrossARestart) {
+  makeDirs(dir / "adds");
+  makeDirs(dir / "to");
+  start();
+  TAddForm& a = form->AddDialog();
+  a.RecurseCheck->setChecked(true);
+  a.DirNameCheck->setChecked(true);
+  a.ZipLevel->setValue(3);
+  a.ZipActionGroup->SetItemIndex(2);
+  a.ShortNamesCheck->setChecked(true);
+  a.VolumeCheck->setChecked(true);
+  a.SetFolder(PathToQt(dir / "adds"));
+  TExtract& x = form->ExtractDialog();
+  // The Extract dialog remembers what its buttons leave, even Cancel.
+  expectDialog("Extract", [&](QDialog& d) {
+    x.ExpandDirsGroup->SetItemIndex(0);
+    x.OverwriteGroup->SetItemIndex(2);
+    x.FilesGroup->SetItemIndex(1);
+    x.RetainAttribCheck->setChecked(false);
+    x.ExtractToEdit->setText(PathToQt(dir / "to"));
+    press(d, "CancelBut");
+  });
+  openThroughMenu(zip("s.zip", {{"a", "1"}}));
+  form->Command("ExtractFiles1")->trigger();
+
+  restart();
+  TAddForm& a2 = form->AddDialog();
+  EXPECT_TRUE(a2.RecurseCheck->isChecked());
+  EXPECT_TRUE(a2.DirNameCheck->isChecked());
+  EXPECT_EQ(a2.ZipLevel->value(), 3);
+  EXPECT_EQ(a2.Action(), zaFreshen);
+  EXPECT_TRUE(a2.ShortNamesCheck->isChecked());
+  EXPECT_TRUE(a2.VolumeCheck->isChecked());
+  EXPECT_EQ(a2.Folder(), PathToQt(dir / "adds"));  // "Last Folder" is the first choice
+  EXPECT_EQ(storedText("LastAddDir"), dir / "adds");
+  TExtract& x2 = form->ExtractDialog();
+  EXPECT_FALSE(x2.ExpandDirs());
+  EXPECT_EQ(x2.OverwriteChoice(), Prompt);
+  EXPECT_FALSE(x2.AllFiles());
+  EXPECT_FALSE(x2.RetainAttributes());
+  EXPECT_EQ(x2.ExtractToEdit->text(), PathToQt(dir / "to"));
+  EXPECT_EQ(x2.Folder(), PathToQt(dir / "to"));
+  TSettingsStore fresh(TSettingsStore::DefaultPath());
+  EXPECT_EQ(fresh.ReadString(CURRENT_USER, "SOFTWARE\\Dunmarra\\Quelt", "OverwriteExisting"), "2");
+
+  // With "Folder:" chosen in the preferences, the folders named there are used instead.
+  form.reset();
+  putSetting("AddUseLast", "False");
+  putSetting("AddDir", " " + dir / "to" + " ");
+  putSetting("ExtractUseLast", "False");
+  putSetting("ExtDir", "");
+  start();
+  EXPECT_EQ(form->AddDialog().Folder(), PathToQt(dir / "to"));
+  EXPECT_EQ(form->ExtractDialog().ExtractToEdit->text(), QDir::homePath());
 }
 
 }  // namespace
