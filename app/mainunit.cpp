@@ -388,8 +388,9 @@ void TMainform::wireEngine() {
     return dialogs_.BrowseFolder("Select Folder", start);
   };
   host.ProcessMessages = [this] {
-    // Fifty times a second keeps the window live and Cancel prompt, at no cost to the work.
-    if (pumpClock_.isValid() && pumpClock_.elapsed() < 20) return;
+    // Twenty times a second keeps the window live and Cancel prompt at little cost to the
+    // work: every round paints what changed.
+    if (pumpClock_.isValid() && pumpClock_.elapsed() < 50) return;
     pumpClock_.start();
     QCoreApplication::processEvents();
   };

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/mainunit.h"
-#include "platform/Dialogs.h"
+#include "bench/NoDialogs.h"
 #include "platform/SettingsStore.h"
 
 namespace {
@@ -22,28 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kEntries = 65000;
 constexpr int kRuns = 5;
-
-// Nothing in this run should ask anything; if it does, the figures are void.
-class TNoDialogs : public quelt::IDialogs {
- public:
-  quelt::TMsgBoxResult MessageBox(const std::string& text, const std::string&, quelt::TMsgBoxIcon,
-                                  quelt::TMsgBoxButtons) override {
-    std::fprintf(stderr, "unexpected message: %s\n", text.c_str());
-    std::exit(1);
-  }
-  std::optional<std::string> OpenFile(const quelt::TFileDialogSpec&) override { return {}; }
-  std::optional<std::string> SaveFile(const quelt::TFileDialogSpec&) override { return {}; }
-  std::optional<quelt::TFontSpec> ChooseFont(const quelt::TFontSpec&, bool) override { return {}; }
-  std::optional<std::string> BrowseFolder(const std::string&, const std::string&) override {
-    return {};
-  }
-  std::optional<std::string> InputQuery(const std::string&, const std::string&,
-                                        const std::string&) override {
-    return {};
-  }
-  void ShowAbout(const quelt::TAboutSpec&) override {}
-  bool ShellOpen(const std::string&) override { return false; }
-};
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -77,7 +55,7 @@ int main(int argc, char** argv) {
   if (std::system(make.c_str()) != 0) return 1;
 
   quelt::TSettingsStore settings(quelt::TSettingsStore::DefaultPath());
-  TNoDialogs dialogs;
+  quelt::bench::TNoDialogs dialogs;
   quelt::TMainform form(settings, dialogs);
   form.resize(800, 600);
   form.show();

@@ -11,6 +11,9 @@ TFolderTree::TFolderTree(const QString& name, QWidget* parent) : QTreeView(paren
   model_.setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
   // Writable, so a new folder's name can be edited in place.
   model_.setReadOnly(false);
+  // Watched only while shown: a hidden tree that follows every write into a folder it shows
+  // (an archive being built, say) slows that work for nothing.
+  model_.setOption(QFileSystemModel::DontWatchForChanges, true);
   model_.setRootPath("/");
   setModel(&model_);
   for (int c = 1; c < model_.columnCount(); ++c) hideColumn(c);
@@ -51,7 +54,13 @@ void TFolderTree::showCurrent() {
 
 void TFolderTree::showEvent(QShowEvent* event) {
   QTreeView::showEvent(event);
+  model_.setOption(QFileSystemModel::DontWatchForChanges, false);
   showCurrent();
+}
+
+void TFolderTree::hideEvent(QHideEvent* event) {
+  model_.setOption(QFileSystemModel::DontWatchForChanges, true);
+  QTreeView::hideEvent(event);
 }
 
 QString TFolderTree::NewFolder() {

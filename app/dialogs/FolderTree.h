@@ -26,6 +26,7 @@ class TFolderTree : public QTreeView {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   // Brings the current folder into view, once its branch is read and the tree has a size.

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace quelt {
@@ -75,14 +76,23 @@ void TMsgform::ShowOutput() {
 }
 
 void TMsgform::ClearText() {
+  pending_.clear();
   memo_->clear();
 }
 
 void TMsgform::AddLine(const QString& line) {
-  memo_->appendPlainText(line);
+  if (pending_.isEmpty()) QTimer::singleShot(0, this, [this] { flushLines(); });
+  pending_ << line;
+}
+
+void TMsgform::flushLines() const {
+  if (pending_.isEmpty()) return;
+  memo_->appendPlainText(pending_.join('\n'));
+  pending_.clear();
 }
 
 void TMsgform::AppendFinal(const QString& text) {
+  flushLines();
   // The break comes first even in an empty text, which then starts with an empty line.
   if (memo_->document()->isEmpty()) memo_->appendPlainText("");
   memo_->appendPlainText(text);
@@ -93,6 +103,7 @@ void TMsgform::DisableCancel() {
 }
 
 void TMsgform::ScrollToEnd() {
+  flushLines();
   QTextCursor cursor = memo_->textCursor();
   cursor.movePosition(QTextCursor::End);
   memo_->setTextCursor(cursor);
@@ -110,10 +121,16 @@ void TMsgform::showStatus() {
 }
 
 void TMsgform::SetProgress(int percent) {
+  // The bar draws itself at once on every visible change, which costs a run of many small
+  // reads dearly; twenty pictures a second move it smoothly. The ends always show.
+  if (percent != 0 && percent != 100 && progressClock_.isValid() && progressClock_.elapsed() < 50)
+    return;
+  progressClock_.start();
   progress_->setValue(percent);
 }
 
 QStringList TMsgform::Lines() const {
+  flushLines();
   QString text = memo_->toPlainText();
   return text.isEmpty() ? QStringList() : text.split('\n');
 }

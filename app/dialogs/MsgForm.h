@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -38,7 +39,6 @@ class TMsgform : public QDialog {
   QString Status() const { return status_; }
   int Progress() const;
   QPushButton* CancelButton() const { return cancel_; }
-  QPlainTextEdit* Memo() const { return memo_; }
 
   // "&OK": hides the window.
   void DismissButClick();
@@ -53,6 +53,8 @@ class TMsgform : public QDialog {
 
  private:
   void showStatus();
+  // Puts the lines written since the last time into the text, in one step.
+  void flushLines() const;
 
   QLabel* statusLabel_;
   QProgressBar* progress_;
@@ -61,6 +63,10 @@ class TMsgform : public QDialog {
   QPushButton* cancel_;
   QString status_ = "(none)";
   bool placed_ = false;
+  QElapsedTimer progressClock_;  // when the bar was last drawn
+  // Lines not yet in the text: appended together when events are next handled (or the text
+  // is read), since appending them one by one costs a long run more than its own work.
+  mutable QStringList pending_;
 };
 
 }  // namespace quelt

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QProgressBar>
+#include <QTimer>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -304,14 +304,12 @@ TEST_F(Adding, CancelInTheOutputWindowLeavesTheArchiveAsItWas) {
       openThroughMenu(path);
     }
     const std::vector<uint8_t> before = fresh ? std::vector<uint8_t>() : readFile(path);
-    // The user presses Cancel while the progress bar moves.
-    QProgressBar* bar = output().findChild<QProgressBar*>("ProgressBar1");
+    // The click waits in the event queue until the engine, at work, lets the window in.
     bool pressed = false;
-    QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int v) {
-      if (pressed || v <= 0 || v >= 100) return;
+    QTimer::singleShot(0, form.get(), [&] {
       pressed = true;
       EXPECT_TRUE(form->Busy());
-      EXPECT_TRUE(output().CancelButton()->isEnabled());
+      EXPECT_TRUE(output().isVisible());
       output().CancelButton()->click();
     });
     dialogs->ClearLog();
