@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -253,6 +255,55 @@ TEST_F(Adding, TheListTakesChosenPathsLiterallyAndMasksOnlyFromAddWildcard) {
   // is one file although the folder holds it under a mask-like name.
   EXPECT_EQ(sorted(storedNames(dir / "lit.zip")),
             (std::vector<std::string>{"far?.txt", "file1.txt", "file[1].txt"}));
+}
+
+TEST_F(Adding, TheFileListFiltersDropsArriveWholeAndTheListOpensEntries) {
+  start();
+  startNew(dir / "f.zip");
+  expectDialog("AddForm", [&](QDialog& d) {
+    auto& f = static_cast<TAddForm&>(d);
+    f.SetFolder(PathToQt(src()));
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    // Enter in the filter box filters, even through the default button, and the dialog stays.
+    f.FilterEdit->setFocus();
+    f.FilterEdit->setText("*.TXT");
+    QTest::keyClick(f.FilterEdit, Qt::Key_Return);
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_TRUE(d.isVisible());
+    QStringList shown;
+    for (int i = 0; i < f.FileList->topLevelItemCount(); ++i) shown << f.FileList->topLevelItem(i)->text(0);
+    EXPECT_EQ(shown, (QStringList{"sub", "a.txt"}));  // folders stay, whatever the mask
+    press(d, "SelectAllBut");
+    press(d, "AddFilesBut");
+    EXPECT_EQ(f.Entries(), QStringList{PathToQt(src() + "/a.txt")});
+
+    // Dropped from the desktop: each path whole; a folder brings its files.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(PathToQt(src() + "/b.bin")), QUrl::fromLocalFile(PathToQt(src() + "/sub"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&d, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&d, &drop);
+    EXPECT_EQ(f.Entries(), (QStringList{PathToQt(src() + "/a.txt"), PathToQt(src() + "/b.bin"),
+                                        PathToQt(src() + "/sub") + "/*.*"}));
+
+    // The list's Execute opens the selected entries with their programs.
+    f.SelectedList->item(1)->setSelected(true);
+    f.SelectedList->findChild<QAction*>("Execute1")->trigger();
+    ASSERT_FALSE(dialogs->log.empty());
+    EXPECT_EQ(dialogs->log.back().kind, TPromptKind::ShellOpen);
+    EXPECT_EQ(dialogs->log.back().text, src() + "/b.bin");
+    f.FileList->setFocus();
+    press(d, "OKBut");
+  });
+  form->Command("AddFiles1")->trigger();
+  EXPECT_EQ(sorted(storedNames(dir / "f.zip")), (std::vector<std::string>{"a.txt", "b.bin", "c.txt"}));
+  // The engine works in the window's temporary folder, and writes sets in 1.44 MB volumes.
+  EXPECT_EQ(form->Engine().TempPath, dir / "tmp/");
+  EXPECT_EQ(form->Engine().MultiZipInfo().BlockSize, 1447600);
+  EXPECT_EQ(form->Engine().MultiZipInfo().FirstBlockSize, 1447600);
 }
 
 TEST_F(Adding, RefusalsAndMissingSourcesAreReported) {

@@ -89,3 +89,8 @@ class TWindowTest : public ::testing::Test {
 };
 
 }  // namespace quelt::test
+
+// Qt's strings in test failures as text.
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
