@@ -1,7 +1,6 @@
 #include "app/QtDialogs.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
@@ -10,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/QtText.h"
 
@@ -147,9 +147,9 @@ std::optional<std::string> TQtDialogs::InputQuery(const std::string& caption,
   // Prompts here are paths, often longer than the box's own width.
   const QFontMetrics metrics = dialog.fontMetrics();
   if (auto* edit = dialog.findChild<QLineEdit*>())
-    edit->setMinimumWidth(std::min(std::max(metrics.averageCharWidth() * 48,
-                                            metrics.horizontalAdvance(dialog.labelText())),
-                                   metrics.averageCharWidth() * 120));
+    edit->setMinimumWidth(std::min(
+        std::max(metrics.averageCharWidth() * 48, metrics.horizontalAdvance(dialog.labelText())),
+        metrics.averageCharWidth() * 120));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return TextFromQt(dialog.textValue());
 }

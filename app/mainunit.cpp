@@ -73,10 +73,10 @@ const char* const kEntryCommands[] = {
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
 const char* const kUnbuiltCommands[] = {
-    "New1",       "SaveAs1",      "CopyZIP1",   "MoveZIP1",   "DeleteZIP1", "Information1",
-    "FixZIP1",    "MailZIP1",     "RemoveFiles1", "MakeEXEFile1", "Execute1", "EditText1",
-    "ViewImage1", "VirusScan1",   "UUEncode1",  "ZipComment1", "Options1",  "NewZipBut",
-    "EditTextBut", "ExecuteBut",  "RemoveFiles2", "Execute2",  "EditText2", "ViewImage2"};
+    "New1",        "SaveAs1",    "CopyZIP1",     "MoveZIP1",     "DeleteZIP1", "Information1",
+    "FixZIP1",     "MailZIP1",   "RemoveFiles1", "MakeEXEFile1", "Execute1",   "EditText1",
+    "ViewImage1",  "VirusScan1", "UUEncode1",    "ZipComment1",  "Options1",   "NewZipBut",
+    "EditTextBut", "ExecuteBut", "RemoveFiles2", "Execute2",     "EditText2",  "ViewImage2"};
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
@@ -163,8 +163,8 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
 
 TMainform::~TMainform() {
   // The dialogs save what they remember as they go, before the window's own items.
-  for (QDialog* dialog : std::initializer_list<QDialog*>{EnterPwd, InvalidPwdDlg, Msgform,
-                                                          AddForm, ExtractForm})
+  for (QDialog* dialog :
+       std::initializer_list<QDialog*>{EnterPwd, InvalidPwdDlg, Msgform, AddForm, ExtractForm})
     delete dialog;
   // A failed save has no one left to tell; the next start uses what the file holds.
   (void)PropStore1->SaveItems();
@@ -496,8 +496,7 @@ void TMainform::FormCreate() {
   }
   // The writer builds new archives in the temporary folder.
   ZipEngine1.TempPath = PathFromQt(tempFolder_);
-  if (!ZipEngine1.TempPath.empty() && ZipEngine1.TempPath.back() != '/')
-    ZipEngine1.TempPath += '/';
+  if (!ZipEngine1.TempPath.empty() && ZipEngine1.TempPath.back() != '/') ZipEngine1.TempPath += '/';
 }
 
 void TMainform::createDialogs() {
@@ -510,8 +509,8 @@ void TMainform::createDialogs() {
   AddForm->OnPassword = [this] { EnterPasswordClick(); };
   // Straight to the engine, never through the command path that waits while it works.
   Msgform->OnCancel = [this] { ZipEngine1.RequestCancel(); };
-  events_ = std::make_unique<TEngineEvents>(ZipEngine1, *Msgform, dialogs_, modal_,
-                                            *InvalidPwdDlg, this);
+  events_ =
+      std::make_unique<TEngineEvents>(ZipEngine1, *Msgform, dialogs_, modal_, *InvalidPwdDlg, this);
   events_->ArchivePath = [this] { return PathFromQt(currentArchive_); };
   events_->Bind();
 }
@@ -537,7 +536,8 @@ void TMainform::ViewOutput1Click() {
 }
 
 void TMainform::EnterPasswordClick() {
-  if (modal_.Run(*EnterPwd) == QDialog::Accepted) ZipEngine1.Password = TextFromQt(EnterPwd->Text());
+  if (modal_.Run(*EnterPwd) == QDialog::Accepted)
+    ZipEngine1.Password = TextFromQt(EnterPwd->Text());
 }
 
 int TMainform::RunEngine(const std::function<int()>& operation) {

@@ -37,9 +37,10 @@ struct TRandom {
 // Writes about `total` bytes as files of mixed kinds and sizes in nested folders: prose-like
 // text, random (incompressible) data, and repetitive records.
 uint64_t makeTree(const fs::path& root, uint64_t total) {
-  static const char* const kWords[] = {"archive", "window", "the", "of", "compressed", "entry",
-                                       "folder", "and", "data", "a", "to", "file", "progress",
-                                       "cancel", "is", "with", "stored", "header", "in", "for"};
+  static const char* const kWords[] = {"archive", "window", "the",      "of",     "compressed",
+                                       "entry",   "folder", "and",      "data",   "a",
+                                       "to",      "file",   "progress", "cancel", "is",
+                                       "with",    "stored", "header",   "in",     "for"};
   TRandom rnd{42};
   uint64_t written = 0;
   for (int n = 0; written < total; ++n) {
@@ -80,7 +81,9 @@ struct TStopwatch {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
   }
-  double wallMs() const { return std::chrono::duration<double, std::milli>(Clock::now() - wall).count(); }
+  double wallMs() const {
+    return std::chrono::duration<double, std::milli>(Clock::now() - wall).count();
+  }
   double cpuMsSince() const { return cpuMs() - cpu; }
 };
 

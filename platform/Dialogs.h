@@ -1,6 +1,6 @@
 // What the windows ask of the desktop: message boxes, file, font and folder dialogs, an input
-// box, the about box and the shell's "open". The window layer implements it with its widget kit; tests give
-// a scripted fake.
+// box, the about box and the shell's "open". The window layer implements it with its widget kit;
+// tests give a scripted fake.
 #pragma once
 
 #include <optional>

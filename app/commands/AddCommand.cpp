@@ -105,8 +105,9 @@ void AddFilesCommand(TMainform& form) {
   if (form.ShowOutput()) {
     output.ScrollToEnd();
   } else {
-    dialogs.MessageBox(std::to_string(count) + (count == 1 ? " file was added" : " files were added"),
-                       kTitle, TMsgBoxIcon::Information, TMsgBoxButtons::OK);
+    dialogs.MessageBox(
+        std::to_string(count) + (count == 1 ? " file was added" : " files were added"), kTitle,
+        TMsgBoxIcon::Information, TMsgBoxButtons::OK);
   }
   form.OpenIT();
   form.CalcTotSize();

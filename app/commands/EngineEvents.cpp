@@ -24,8 +24,8 @@ QString storedName(const std::string& name) {
 
 }  // namespace
 
-TEngineEvents::TEngineEvents(TZipEngine& engine, TMsgform& output, IDialogs& dialogs,
-                             TModal& modal, TInvalidPwdDlg& badPassword, QWidget* owner)
+TEngineEvents::TEngineEvents(TZipEngine& engine, TMsgform& output, IDialogs& dialogs, TModal& modal,
+                             TInvalidPwdDlg& badPassword, QWidget* owner)
     : engine_(engine),
       output_(output),
       dialogs_(dialogs),
@@ -56,11 +56,19 @@ void TEngineEvents::Bind() {
   e.OnPromptForOverwrite = [this](TUnZipEngine& s, bool& overwrite, int i, std::string&) {
     ZipEngine1PromptForOverwrite(s, overwrite, i);
   };
-  e.OnBadPassword = [this](TUnZipEngine& s, int i, std::string& p) { ZipEngine1BadPassword(s, i, p); };
-  e.OnInCompleteZip = [this](TUnZipEngine& s, TIncompleteZipMode& m) { ZipEngine1InCompleteZip(s, m); };
-  e.OnGetNextDisk = [this](TUnZipEngine& s, int n, std::string& f) { ZipEngine1GetNextDisk(s, n, f); };
+  e.OnBadPassword = [this](TUnZipEngine& s, int i, std::string& p) {
+    ZipEngine1BadPassword(s, i, p);
+  };
+  e.OnInCompleteZip = [this](TUnZipEngine& s, TIncompleteZipMode& m) {
+    ZipEngine1InCompleteZip(s, m);
+  };
+  e.OnGetNextDisk = [this](TUnZipEngine& s, int n, std::string& f) {
+    ZipEngine1GetNextDisk(s, n, f);
+  };
   e.OnBadCRC = [this](TUnZipEngine& s, uint32_t, uint32_t, int i) { ZipEngine1BadCRC(s, i); };
-  e.OnSkippingFile = [this](TUnZipEngine& s, TSkipReason r, int i) { ZipEngine1SkippingFile(s, r, i); };
+  e.OnSkippingFile = [this](TUnZipEngine& s, TSkipReason r, int i) {
+    ZipEngine1SkippingFile(s, r, i);
+  };
   e.OnFileRefused = [this](TZipEngine&, const std::string& f, const std::string& why) {
     ZipEngine1FileRefused(f, why);
   };
@@ -122,7 +130,8 @@ void TEngineEvents::ZipEngine1FilePercentDone(int percent) {
 
 void TEngineEvents::ZipEngine1BadCRC(TUnZipEngine& sender, int fileIndex) {
   QString why = sender.LastError().empty() ? "CRC error" : TextToQt(sender.LastError());
-  output_.AddLine("Could not unzip file " + storedName(sender.Entry(fileIndex).FullName()) + ": " + why);
+  output_.AddLine("Could not unzip file " + storedName(sender.Entry(fileIndex).FullName()) + ": " +
+                  why);
 }
 
 void TEngineEvents::ZipEngine1SkippingFile(TUnZipEngine& sender, TSkipReason reason,
@@ -232,10 +241,10 @@ void TEngineEvents::ZipEngine1GetNextDisk(TUnZipEngine& sender, int nextDisk, st
   // The file is not where it was looked for (a block renamed or moved, a disk mounted under
   // another name): the user shows where it is.
   std::string ext = blockFile("", nextDisk);
-  auto picked = dialogs_.OpenFile(TFileDialogSpec{
-      "Select disk " + number + " of the multi-disk set",
-      "Disk " + number + " (*" + ext + ")|*" + ext + "|All Files (*.*)|*.*", FolderOf(fname), "",
-      ""});
+  auto picked = dialogs_.OpenFile(
+      TFileDialogSpec{"Select disk " + number + " of the multi-disk set",
+                      "Disk " + number + " (*" + ext + ")|*" + ext + "|All Files (*.*)|*.*",
+                      FolderOf(fname), "", ""});
   fname = picked ? *picked : std::string();
 }
 

@@ -224,8 +224,8 @@ QWidget* TAddForm::buildAdvancedTab() {
 
   VolumeCheck = checkBox("VolumeCheck", "Save Volume Information", page);
   ShortNamesCheck = checkBox("ShortNamesCheck", "Store as DOS 8.3 filenames (short)", page);
-  ZipActionGroup = new TRadioGroup("ZipActionGroup", "Existing Components:",
-                                   {"Replace", "Update", "Freshen"}, 3, 1, page);
+  ZipActionGroup = new TRadioGroup(
+      "ZipActionGroup", "Existing Components:", {"Replace", "Update", "Freshen"}, 3, 1, page);
   DirNameCheck = checkBox("DirNameCheck", "Save Folder Information", page);
   RecurseCheck = checkBox("RecurseCheck", "Recurse Folders", page);
 
@@ -247,7 +247,8 @@ void TAddForm::chooseStartFolder() {
     TRegistry reg(settings_, LOCAL_MACHINE);
     if (reg.OpenKeyReadOnly(kQueltKey)) {
       // The Preferences' "Last Folder" is the choice until "Folder:" is stored.
-      QString useLast = reg.ValueExists("AddUseLast") ? TextToQt(reg.ReadString("AddUseLast")) : "1";
+      QString useLast =
+          reg.ValueExists("AddUseLast") ? TextToQt(reg.ReadString("AddUseLast")) : "1";
       if (!useLast.isEmpty() && QString("1TtYy").contains(useLast[0]))
         start = PathToQt(reg.ReadString("LastAddDir"));
       else
@@ -413,10 +414,13 @@ void TAddForm::fillFileList() {
     item->setData(0, kFolderRole, isFolder);
     item->setIcon(0, style()->standardIcon(isFolder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
     if (!isFolder) {
-      item->setText(1, locale.formattedDataSize(info.size(), 1, QLocale::DataSizeTraditionalFormat));
+      item->setText(1,
+                    locale.formattedDataSize(info.size(), 1, QLocale::DataSizeTraditionalFormat));
       item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     }
-    item->setText(2, isFolder ? "Folder" : info.suffix().isEmpty() ? "File" : info.suffix().toUpper() + " File");
+    item->setText(2, isFolder                  ? "Folder"
+                     : info.suffix().isEmpty() ? "File"
+                                               : info.suffix().toUpper() + " File");
     item->setText(3, locale.toString(info.lastModified(), QLocale::ShortFormat));
     items << item;
   }

@@ -88,9 +88,10 @@ QWidget* TExtract::buildStandardTab() {
   ExtractToEdit->setObjectName("ExtractToEdit");
   toLabel->setBuddy(ExtractToEdit);
 
-  ExpandDirsGroup = new TRadioGroup("ExpandDirsGroup", "Expand ZIP Dirs:", {"No", "Yes"}, 2, 1, page);
-  OverwriteGroup = new TRadioGroup("OverwriteGroup", "Overwrite Existing:", {"No", "Yes", "Prompt"},
-                                   3, 1, page);
+  ExpandDirsGroup =
+      new TRadioGroup("ExpandDirsGroup", "Expand ZIP Dirs:", {"No", "Yes"}, 2, 1, page);
+  OverwriteGroup =
+      new TRadioGroup("OverwriteGroup", "Overwrite Existing:", {"No", "Yes", "Prompt"}, 3, 1, page);
   FilesGroup = new TRadioGroup("FilesGroup", "Files to Extract:", {"All Files", "Selected Files"},
                                2, 0, page);
   NewFolderBut = button("NewFolderBut", "New Folder...", page);

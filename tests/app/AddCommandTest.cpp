@@ -4,9 +4,9 @@
 
 #include <QApplication>
 #include <QMimeData>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
-#include <QTest>
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -69,14 +69,16 @@ TEST_F(Adding, TheAdvancedOptionsShapeNewAndExistingArchives) {
          folder(f);
          f.RecurseCheck->setChecked(true);
        },
-       {"a.txt", "b.bin", "c.txt", "d.txt"}, ""},
+       {"a.txt", "b.bin", "c.txt", "d.txt"},
+       ""},
       {"recursing with folder names",
        [&](TAddForm& f) {
          folder(f);
          f.RecurseCheck->setChecked(true);
          f.DirNameCheck->setChecked(true);
        },
-       {base + "a.txt", base + "b.bin", base + "sub/c.txt", base + "sub/deep/d.txt"}, ""},
+       {base + "a.txt", base + "b.bin", base + "sub/c.txt", base + "sub/deep/d.txt"},
+       ""},
       {"volume information alone stores no folders",
        [&](TAddForm& f) {
          folder(f);
@@ -84,7 +86,8 @@ TEST_F(Adding, TheAdvancedOptionsShapeNewAndExistingArchives) {
          f.DirNameCheck->setChecked(false);
          f.RecurseCheck->setChecked(false);
        },
-       {"a.txt", "b.bin"}, ""},
+       {"a.txt", "b.bin"},
+       ""},
       {"a password",
        [&](TAddForm& f) {
          folder(f);
@@ -94,7 +97,8 @@ TEST_F(Adding, TheAdvancedOptionsShapeNewAndExistingArchives) {
          });
          press(f, "PasswordBut");
        },
-       {"a.txt", "b.bin"}, "s3cret"},
+       {"a.txt", "b.bin"},
+       "s3cret"},
   };
   for (bool fresh : {true, false}) {
     for (const TCase& c : cases) {
@@ -116,9 +120,9 @@ TEST_F(Adding, TheAdvancedOptionsShapeNewAndExistingArchives) {
       ASSERT_EQ(got.size(), expected.size());
       expected = sorted(expected);
       for (size_t i = 0; i < got.size(); ++i)
-        EXPECT_TRUE(got[i].size() >= expected[i].size() &&
-                    got[i].compare(got[i].size() - expected[i].size(), std::string::npos,
-                                   expected[i]) == 0)
+        EXPECT_TRUE(
+            got[i].size() >= expected[i].size() &&
+            got[i].compare(got[i].size() - expected[i].size(), std::string::npos, expected[i]) == 0)
             << got[i] << " for " << expected[i];
       EXPECT_EQ(form->Listing().rowCount(), int(expected.size()));
       EXPECT_EQ(lines().back(), "Finished adding files");
@@ -219,8 +223,8 @@ TEST_F(Adding, TheListTakesChosenPathsLiterallyAndMasksOnlyFromAddWildcard) {
     auto& f = static_cast<TAddForm&>(d);
     addFiles(f, src(), {"file[1].txt", "sub"});
     press(f, "AddFolderBut");
-    press(f, "AddFolderBut");  // already there: not twice
-    dialogs->AnswerInput("*");   // no "." in it: refused
+    press(f, "AddFolderBut");   // already there: not twice
+    dialogs->AnswerInput("*");  // no "." in it: refused
     press(f, "AddWildBut");
     dialogs->AnswerInput(std::nullopt);
     press(f, "AddWildBut");
@@ -272,7 +276,8 @@ TEST_F(Adding, TheFileListFiltersDropsArriveWholeAndTheListOpensEntries) {
     EXPECT_EQ(d.result(), QDialog::Rejected);
     EXPECT_TRUE(d.isVisible());
     QStringList shown;
-    for (int i = 0; i < f.FileList->topLevelItemCount(); ++i) shown << f.FileList->topLevelItem(i)->text(0);
+    for (int i = 0; i < f.FileList->topLevelItemCount(); ++i)
+      shown << f.FileList->topLevelItem(i)->text(0);
     EXPECT_EQ(shown, (QStringList{"sub", "a.txt"}));  // folders stay, whatever the mask
     press(d, "SelectAllBut");
     press(d, "AddFilesBut");
@@ -280,7 +285,8 @@ TEST_F(Adding, TheFileListFiltersDropsArriveWholeAndTheListOpensEntries) {
 
     // Dropped from the desktop: each path whole; a folder brings its files.
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(PathToQt(src() + "/b.bin")), QUrl::fromLocalFile(PathToQt(src() + "/sub"))});
+    mime.setUrls({QUrl::fromLocalFile(PathToQt(src() + "/b.bin")),
+                  QUrl::fromLocalFile(PathToQt(src() + "/sub"))});
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&d, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -299,7 +305,8 @@ TEST_F(Adding, TheFileListFiltersDropsArriveWholeAndTheListOpensEntries) {
     press(d, "OKBut");
   });
   form->Command("AddFiles1")->trigger();
-  EXPECT_EQ(sorted(storedNames(dir / "f.zip")), (std::vector<std::string>{"a.txt", "b.bin", "c.txt"}));
+  EXPECT_EQ(sorted(storedNames(dir / "f.zip")),
+            (std::vector<std::string>{"a.txt", "b.bin", "c.txt"}));
   // The engine works in the window's temporary folder, and writes sets in 1.44 MB volumes.
   EXPECT_EQ(form->Engine().TempPath, dir / "tmp/");
   EXPECT_EQ(form->Engine().MultiZipInfo().BlockSize, 1447600);
@@ -331,7 +338,8 @@ TEST_F(Adding, RefusalsAndMissingSourcesAreReported) {
     std::filesystem::remove(dir / "gone.txt");
   });
   QStringList out = lines();
-  EXPECT_TRUE(out.contains("File not found: " + PathToQt(dir / "gone.txt"))) << out.join('\n').toStdString();
+  EXPECT_TRUE(out.contains("File not found: " + PathToQt(dir / "gone.txt")))
+      << out.join('\n').toStdString();
   if (::geteuid() != 0) {
     // Root reads everything; anyone else is refused the file.
     EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](const QString& l) {

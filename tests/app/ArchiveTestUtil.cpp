@@ -50,7 +50,8 @@ void TArchiveTest::selectRows(const QStringList& names) {
   const TCatalogueModel& m = form->Listing();
   int found = 0;
   for (int r = 0; r < m.rowCount(); ++r) {
-    QString full = m.CellText(r, TCatalogueModel::colPath) + m.CellText(r, TCatalogueModel::colFilename);
+    QString full =
+        m.CellText(r, TCatalogueModel::colPath) + m.CellText(r, TCatalogueModel::colFilename);
     if (!names.contains(full)) continue;
     selection->select(m.index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     ++found;
@@ -59,7 +60,10 @@ void TArchiveTest::selectRows(const QStringList& names) {
 }
 
 std::vector<std::string> TArchiveTest::storedNames(const std::string& zip) {
-  RunResult r = run("python3 -c 'import sys,zipfile; print(\"\\n\".join(zipfile.ZipFile(sys.argv[1]).namelist()))' " + shq(zip));
+  RunResult r =
+      run("python3 -c 'import sys,zipfile; "
+          "print(\"\\n\".join(zipfile.ZipFile(sys.argv[1]).namelist()))' " +
+          shq(zip));
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::string> names;
   for (size_t at = 0; at < r.out.size();) {

@@ -29,7 +29,8 @@ class Extracting : public TArchiveTest {
     return found;
   }
   // An archive made by Info-ZIP's zip from a folder of the given files.
-  std::string zipOf(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files,
+  std::string zipOf(const std::string& name,
+                    const std::vector<std::pair<std::string, std::string>>& files,
                     const std::string& options = "") {
     std::string folder = dir / (name + ".src");
     for (const auto& [path, text] : files) writeFile(folder + "/" + path, text);
@@ -129,7 +130,8 @@ TEST_F(Extracting, OverwriteNoYesAndPromptDecide) {
     EXPECT_EQ(readText(out() + "/a.txt"), c.content);
     EXPECT_EQ(readText(out() + "/b.txt"), "b");
     if (c.answer) {
-      ASSERT_EQ(dialogs->Messages(), std::vector<std::string>{"Confirm Replace: Replace existing copy of a.txt?"});
+      ASSERT_EQ(dialogs->Messages(),
+                std::vector<std::string>{"Confirm Replace: Replace existing copy of a.txt?"});
       EXPECT_EQ(dialogs->log.back().icon, TMsgBoxIcon::Question);
       EXPECT_EQ(dialogs->log.back().buttons, TMsgBoxButtons::YesNo);
     } else {
@@ -184,7 +186,8 @@ TEST_F(Extracting, AWrongPasswordIsAskedForAgainOrTheEntrySkipped) {
     expectDialog("InvalidPwdDlg", [](QDialog& q) { press(q, "CancelBut"); });
     expectDialog("InvalidPwdDlg", [](QDialog& q) { press(q, "OKBut"); });
   });
-  EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"Password Error: Invalid Password for file a.txt"});
+  EXPECT_EQ(dialogs->Messages(),
+            std::vector<std::string>{"Password Error: Invalid Password for file a.txt"});
   EXPECT_EQ(dialogs->log.back().buttons, TMsgBoxButtons::OK);
   EXPECT_EQ(filesIn(out()), std::vector<std::string>{});
   EXPECT_TRUE(lines().contains("Skipped file a.txt: wrong password"));
@@ -261,7 +264,8 @@ TEST_F(Extracting, ABlockSetIsReadThroughTheNextDiskQuestion) {
   dialogs->AnswerOpenFile(std::nullopt);
   dialogs->AnswerMessage(TMsgBoxResult::OK);
   extractTo(1, 1, 0);
-  EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"Quelt: User canceled loading new disk."});
+  EXPECT_EQ(dialogs->Messages(),
+            std::vector<std::string>{"Quelt: User canceled loading new disk."});
 }
 
 TEST_F(Extracting, TheDiskQuestionOfASpannedSet) {
@@ -272,7 +276,7 @@ TEST_F(Extracting, TheDiskQuestionOfASpannedSet) {
   writeFile(dir / "disk.zip", "x");
   struct TCase {
     TMsgBoxResult answer;
-    std::string file;                          // what the engine proposes
+    std::string file;                                  // what the engine proposes
     std::optional<std::optional<std::string>> picked;  // the open dialog's answer, if asked
     std::string expected;
   };
@@ -339,16 +343,20 @@ TEST_F(Extracting, FailuresAreListedAndTheShortfallCounted) {
     if (!showOutput) dialogs->AnswerMessage(TMsgBoxResult::OK);
     extractTo(1, 1, 0);
     QStringList l = lines();
-    EXPECT_TRUE(l.contains("Could not unzip file bad.txt: CRC error")) << l.join('\n').toStdString();
+    EXPECT_TRUE(l.contains("Could not unzip file bad.txt: CRC error"))
+        << l.join('\n').toStdString();
     EXPECT_TRUE(l.contains("Unsafe path ../evil.txt unzipped as " + PathToQt(out() + "/evil.txt")))
         << l.join(QChar(10)).toStdString();
-    EXPECT_EQ(l.mid(l.size() - 2), (QStringList{"Finished extracting files", "2 of 3 files were extracted"}));
+    EXPECT_EQ(l.mid(l.size() - 2),
+              (QStringList{"Finished extracting files", "2 of 3 files were extracted"}));
     EXPECT_EQ(filesIn(out()), (std::vector<std::string>{"evil.txt", "good.txt"}));
     if (showOutput) {
       EXPECT_TRUE(dialogs->Messages().empty());
     } else {
       ASSERT_EQ(dialogs->Messages().size(), 1u);
-      EXPECT_EQ(dialogs->Messages()[0].rfind("Quelt: 2 files were extracted\n2 of 3 files were extracted", 0), 0u);
+      EXPECT_EQ(dialogs->Messages()[0].rfind(
+                    "Quelt: 2 files were extracted\n2 of 3 files were extracted", 0),
+                0u);
       EXPECT_EQ(dialogs->log.back().icon, TMsgBoxIcon::Warning);
     }
     form.reset();
@@ -360,9 +368,11 @@ TEST_F(Extracting, TheOutputWindowShowsEveryStep) {
   start();
   openThroughMenu(path);
   extractTo(1, 1, 0);
-  EXPECT_EQ(lines(), (QStringList{" ", "Number of files to be unzipped: 3", "Total bytes to process: 9",
-                                  "Files unzipping to: " + PathToQt(out()), " ", "Unzipped file x.txt",
-                                  "Unzipped file y.txt", "Unzipped file z.txt", "Finished extracting files"}));
+  EXPECT_EQ(
+      lines(),
+      (QStringList{" ", "Number of files to be unzipped: 3", "Total bytes to process: 9",
+                   "Files unzipping to: " + PathToQt(out()), " ", "Unzipped file x.txt",
+                   "Unzipped file y.txt", "Unzipped file z.txt", "Finished extracting files"}));
   EXPECT_EQ(output().Status(), PathToQt(out() + "/z.txt"));
   EXPECT_EQ(output().Progress(), 100);
   EXPECT_TRUE(output().isVisible());
@@ -404,7 +414,8 @@ TEST_F(Extracting, MissingArchivesAndEmptySelectionsAreRefused) {
   dialogs->AnswerMessage(TMsgBoxResult::OK);
   selectRows({});
   extractTo(1, 1, 1);
-  EXPECT_EQ(dialogs->Messages(), std::vector<std::string>{"Dunmara Quelt: Error - no files selected"});
+  EXPECT_EQ(dialogs->Messages(),
+            std::vector<std::string>{"Dunmara Quelt: Error - no files selected"});
   EXPECT_EQ(filesIn(out()), std::vector<std::string>{});
 
   // A cancelled dialog extracts nothing but remembers its choices.

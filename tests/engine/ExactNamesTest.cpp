@@ -34,9 +34,10 @@ struct ExactNames : ::testing::Test {
 
 TEST_F(ExactNames, SelectedNamesExtractOnlyThoseEntries) {
   ZipSpec spec;
-  spec.entries = {stored("a.txt", "top"), stored("one/a.txt", "one"), stored("two/a.txt", "two"),
-                  stored("file1.txt", "1"), stored("file[1].txt", "bracket"),
-                  stored("star*.txt", "star"), stored("stars.txt", "s")};
+  spec.entries = {stored("a.txt", "top"),           stored("one/a.txt", "one"),
+                  stored("two/a.txt", "two"),       stored("file1.txt", "1"),
+                  stored("file[1].txt", "bracket"), stored("star*.txt", "star"),
+                  stored("stars.txt", "s")};
   writeFile(dir / "a.zip", buildZip(spec));
   engine.SetZipName(dir / "a.zip");
   engine.OverwriteMode = Always;

@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     TMsgform& out = form.Output();
     for (const char* line :
          {" ", "Number of files to be zipped: 3", "Total bytes to process: 1843200", " ",
-          "Zipped file /home/user/Documents/report.odt", "Zipped file /home/user/Documents/budget.ods"})
+          "Zipped file /home/user/Documents/report.odt",
+          "Zipped file /home/user/Documents/budget.ods"})
       out.AddLine(line);
     out.SetStatus(sample + "/photos/holiday-2023/IMG_0042.JPG");
     out.SetProgress(42);
@@ -75,7 +76,9 @@ int main(int argc, char** argv) {
   } else if (name == "browse") {
     later([&] { dialogs.BrowseFolder("Select Folder", PathFromQt(sample)); });
   } else if (name == "wildcard") {
-    later([&] { dialogs.InputQuery("Add Wildcard (for example *.exe)", PathFromQt(sample + "/"), ""); });
+    later([&] {
+      dialogs.InputQuery("Add Wildcard (for example *.exe)", PathFromQt(sample + "/"), "");
+    });
   } else {
     std::fprintf(stderr, "unknown dialog %s\n", argv[1]);
     return 2;
