@@ -25,6 +25,7 @@
 #include "app/commands/EngineEvents.h"
 #include "app/commands/ExtractCommand.h"
 #include "app/dialogs/AddForm.h"
+#include "app/dialogs/DialogParts.h"
 #include "app/dialogs/ExtractForm.h"
 #include "app/dialogs/MsgForm.h"
 #include "app/dialogs/PromptDialogs.h"
@@ -80,13 +81,6 @@ const char* const kUnbuiltCommands[] = {
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
-
-QString trimControl(const QString& s) {
-  int begin = 0, end = int(s.size());
-  while (begin < end && s[begin].unicode() <= 32) ++begin;
-  while (end > begin && s[end - 1].unicode() <= 32) --end;
-  return s.mid(begin, end - begin);
-}
 
 // Marks an engine operation as running for as long as the scope lasts.
 class TBusy {
@@ -353,28 +347,23 @@ void TMainform::buildListing() {
 }
 
 void TMainform::persistedItems() {
-  const QString key = "SOFTWARE\\Dunmarra\\Quelt";
-  auto item = [&](const QString& control, const QString& property, const QString& def,
-                  const QString& value) {
-    return control + ";" + property + ";" + def + ";" + key + ";" + value + ";1;0";
-  };
   PropStore1->RegistryRoot = LOCAL_MACHINE;
   PropStore1->Items = {
-      item("Mainform", "Width", "433", "Width"),
-      item("Mainform", "Height", "435", "Height"),
-      item("Mainform", "WindowState", "wsNormal", "WindowState"),
-      item("Mainform", "Top", "50", "Top"),
-      item("Mainform", "Left", "50", "Left"),
-      item("StringGrid1", "Font", "", "Font"),
-      item("ListBox1", "font", "", "ListFont"),
-      item("SortbyName1", "checked", "True", "SortByName"),
-      item("SortbyDate1", "checked", "False", "SortByDate"),
-      item("SortbyUncompressedSize1", "checked", "False", "SortByUnCompSize"),
-      item("SortbyCompressedSize1", "checked", "False", "SortByCompSize"),
-      item("SortbyPath1", "checked", "False", "SortByPath"),
-      item("SortbyOriginal1", "checked", "False", "SortByOriginal"),
-      item("NewDialog", "InitialDir", "", "NewZipInitDir"),
-      item("SaveDialog1", "InitialDir", "", "SaveAsInitialDir"),
+      SettingsItem("Mainform", "Width", "433", "Width"),
+      SettingsItem("Mainform", "Height", "435", "Height"),
+      SettingsItem("Mainform", "WindowState", "wsNormal", "WindowState"),
+      SettingsItem("Mainform", "Top", "50", "Top"),
+      SettingsItem("Mainform", "Left", "50", "Left"),
+      SettingsItem("StringGrid1", "Font", "", "Font"),
+      SettingsItem("ListBox1", "font", "", "ListFont"),
+      SettingsItem("SortbyName1", "checked", "True", "SortByName"),
+      SettingsItem("SortbyDate1", "checked", "False", "SortByDate"),
+      SettingsItem("SortbyUncompressedSize1", "checked", "False", "SortByUnCompSize"),
+      SettingsItem("SortbyCompressedSize1", "checked", "False", "SortByCompSize"),
+      SettingsItem("SortbyPath1", "checked", "False", "SortByPath"),
+      SettingsItem("SortbyOriginal1", "checked", "False", "SortByOriginal"),
+      SettingsItem("NewDialog", "InitialDir", "", "NewZipInitDir"),
+      SettingsItem("SaveDialog1", "InitialDir", "", "SaveAsInitialDir"),
   };
 }
 
@@ -695,7 +684,7 @@ void TMainform::dumpListing() const {
 
 void TMainform::RecentFileClick(int position) {
   if (position < 1 || position > 5) return;
-  currentArchive_ = trimControl(recent_[size_t(position - 1)]->data().toString());
+  currentArchive_ = TrimControl(recent_[size_t(position - 1)]->data().toString());
   forgetArchiveSecrets();
   OpenIT();
 }

@@ -16,7 +16,7 @@
 
 #include "app/dialogs/AddForm.h"
 #include "app/mainunit.h"
-#include "bench/NoDialogs.h"
+#include "bench/WindowBench.h"
 #include "platform/SettingsStore.h"
 
 namespace {
@@ -102,12 +102,8 @@ int main(int argc, char** argv) {
   for (const auto& e : fs::recursive_directory_iterator(tree)) files += e.is_regular_file();
   std::printf("tree: %d files, %.1f MB\n", files, bytes / 1e6);
 
-  quelt::TSettingsStore settings(quelt::TSettingsStore::DefaultPath());
-  quelt::bench::TNoDialogs dialogs;
-  quelt::TMainform form(settings, dialogs);
-  form.resize(800, 600);
-  form.show();
-  QCoreApplication::processEvents();
+  quelt::bench::TBenchWindow bench;
+  quelt::TMainform& form = bench.form;
   // The dialog as the user leaves it: the tree's folder, its subfolders, folder names.
   form.Modal().SetRunner([&](QDialog& d) {
     auto& add = static_cast<quelt::TAddForm&>(d);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/mainunit.h"
-#include "bench/NoDialogs.h"
+#include "bench/WindowBench.h"
 #include "platform/SettingsStore.h"
 
 namespace {
@@ -54,12 +54,8 @@ int main(int argc, char** argv) {
   std::printf("making %s with %d entries...\n", archive.c_str(), kEntries);
   if (std::system(make.c_str()) != 0) return 1;
 
-  quelt::TSettingsStore settings(quelt::TSettingsStore::DefaultPath());
-  quelt::bench::TNoDialogs dialogs;
-  quelt::TMainform form(settings, dialogs);
-  form.resize(800, 600);
-  form.show();
-  QCoreApplication::processEvents();
+  quelt::bench::TBenchWindow bench;
+  quelt::TMainform& form = bench.form;
   form.SetCurrentArchive(QString::fromStdString(archive));
 
   // The two are timed in turn, so a busy moment of the machine spoils both alike. The first

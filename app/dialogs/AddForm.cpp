@@ -17,31 +17,17 @@
 
 #include "app/QtText.h"
 #include "app/WaitCursor.h"
+#include "app/dialogs/DialogParts.h"
 
 namespace quelt {
 
 namespace {
 
-const char* const kQueltKey = "SOFTWARE\\Dunmarra\\Quelt";
 const int kLiteralRole = Qt::UserRole;
 const int kFolderRole = Qt::UserRole + 1;
 
 QString withSlash(const QString& folder) {
   return folder.endsWith('/') ? folder : folder + '/';
-}
-
-QString trimControl(const QString& s) {
-  int begin = 0, end = int(s.size());
-  while (begin < end && s[begin].unicode() <= 32) ++begin;
-  while (end > begin && s[end - 1].unicode() <= 32) --end;
-  return s.mid(begin, end - begin);
-}
-
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(name);
-  b->setAutoDefault(false);
-  return b;
 }
 
 QCheckBox* checkBox(const QString& name, const QString& caption, QWidget* parent) {
@@ -58,40 +44,23 @@ TAddForm::TAddForm(QWidget* parent, TSettingsStore& settings, IDialogs& dialogs)
   setWindowTitle("Add Files");
   setAcceptDrops(true);
 
-  PageControl1 = new QTabWidget(this);
-  PageControl1->setObjectName("PageControl1");
-  PageControl1->addTab(buildStandardTab(), "Standard");
-  PageControl1->addTab(buildAdvancedTab(), "Advanced");
-
-  OKBut = new QPushButton("&Add", this);
-  OKBut->setObjectName("OKBut");
-  OKBut->setDefault(true);
-  CancelBut = button("CancelBut", "&Cancel", this);
+  QWidget* standard = buildStandardTab();
+  TTabbedDialog parts = LayOutTabbed(this, standard, buildAdvancedTab(), "&Add", 136, 32);
+  PageControl1 = parts.pages;
+  OKBut = parts.ok;
+  CancelBut = parts.cancel;
   connect(OKBut, &QPushButton::clicked, this, &TAddForm::okClick);
   connect(CancelBut, &QPushButton::clicked, this, &QDialog::reject);
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  bottom->addWidget(OKBut);
-  bottom->addWidget(CancelBut);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(PageControl1, 1);
-  layout->addLayout(bottom);
-  const QFontMetrics m = fontMetrics();
-  resize(m.averageCharWidth() * 136, m.height() * 32);
 
   PropStore2 = new TPropStore(this, settings_);
   PropStore2->RegistryRoot = LOCAL_MACHINE;
-  auto item = [](const QString& control, const QString& property, const QString& def,
-                 const QString& value) {
-    return control + ";" + property + ";" + def + ";" + kQueltKey + ";" + value + ";1;0";
-  };
   PropStore2->Items = {
-      item("RecurseCheck", "Checked", "False", "Recurse"),
-      item("DirNameCheck", "Checked", "False", "DirName"),
-      item("ZipLevel", "Value", "", "CompressValue"),
-      item("ZipActionGroup", "ItemIndex", "", "AddZipAction"),
-      item("ShortNamesCheck", "Checked", "", "Store83Names"),
-      item("VolumeCheck", "Checked", "", "StoreVolumes"),
+      SettingsItem("RecurseCheck", "Checked", "False", "Recurse"),
+      SettingsItem("DirNameCheck", "Checked", "False", "DirName"),
+      SettingsItem("ZipLevel", "Value", "", "CompressValue"),
+      SettingsItem("ZipActionGroup", "ItemIndex", "", "AddZipAction"),
+      SettingsItem("ShortNamesCheck", "Checked", "", "Store83Names"),
+      SettingsItem("VolumeCheck", "Checked", "", "StoreVolumes"),
   };
   PropStore2->LoadItems();
   chooseStartFolder();
@@ -102,7 +71,7 @@ TAddForm::~TAddForm() {
   (void)PropStore2->SaveItems();
   try {
     TRegistry reg(settings_, LOCAL_MACHINE);
-    reg.OpenKey(kQueltKey, true);
+    reg.OpenKey(kSettingsKey, true);
     reg.WriteString("LastAddDir", PathFromQt(DirTree->Folder()));
     reg.CloseKey();
   } catch (const ERegistryException&) {
@@ -113,7 +82,7 @@ QWidget* TAddForm::buildStandardTab() {
   auto* page = new QWidget(this);
 
   DirTree = new TFolderTree("DirTree", page);
-  SelectAllBut = button("SelectAllBut", "Select All Files", page);
+  SelectAllBut = MakeButton("SelectAllBut", "Select All Files", page);
   FilterEdit = new QLineEdit("*.*", page);
   FilterEdit->setObjectName("FilterEdit");
   FileList = new QTreeWidget(page);
@@ -148,11 +117,11 @@ QWidget* TAddForm::buildStandardTab() {
   split->addWidget(filesPane);
   split->setChildrenCollapsible(false);
 
-  AddWildBut = button("AddWildBut", "Add &Wildcard", page);
-  AddFolderBut = button("AddFolderBut", "Add &Folder", page);
-  AddFilesBut = button("AddFilesBut", "Add File(s)", page);
-  RemoveBut = button("RemoveBut", "Remove", page);
-  PasswordBut = button("PasswordBut", "Password...", page);
+  AddWildBut = MakeButton("AddWildBut", "Add &Wildcard", page);
+  AddFolderBut = MakeButton("AddFolderBut", "Add &Folder", page);
+  AddFilesBut = MakeButton("AddFilesBut", "Add File(s)", page);
+  RemoveBut = MakeButton("RemoveBut", "Remove", page);
+  PasswordBut = MakeButton("PasswordBut", "Password...", page);
   connect(AddWildBut, &QPushButton::clicked, this, &TAddForm::AddWildcardClick);
   connect(AddFolderBut, &QPushButton::clicked, this, &TAddForm::AddFolderClick);
   connect(AddFilesBut, &QPushButton::clicked, this, &TAddForm::AddFilesClick);
@@ -167,7 +136,7 @@ QWidget* TAddForm::buildStandardTab() {
   buttons->addStretch(1);
 
   auto* listLabel = new QLabel("Files to Add:", page);
-  SortBut = button("SortBut", "&Sort", page);
+  SortBut = MakeButton("SortBut", "&Sort", page);
   SelectedList = new QListWidget(page);
   SelectedList->setObjectName("SelectedList");
   SelectedList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -215,7 +184,7 @@ QWidget* TAddForm::buildAdvancedTab() {
   rootGroup->setObjectName("RootGroup");
   RootDirEdit = new QLineEdit(rootGroup);
   RootDirEdit->setObjectName("RootDirEdit");
-  RootDirBut = button("RootDirBut", "...", rootGroup);
+  RootDirBut = MakeButton("RootDirBut", "...", rootGroup);
   RootDirBut->setFixedWidth(fontMetrics().averageCharWidth() * 5);
   connect(RootDirBut, &QPushButton::clicked, this, &TAddForm::RootDirClick);
   auto* rootRow = new QHBoxLayout(rootGroup);
@@ -245,14 +214,14 @@ void TAddForm::chooseStartFolder() {
   QString start;
   try {
     TRegistry reg(settings_, LOCAL_MACHINE);
-    if (reg.OpenKeyReadOnly(kQueltKey)) {
+    if (reg.OpenKeyReadOnly(kSettingsKey)) {
       // The Preferences' "Last Folder" is the choice until "Folder:" is stored.
       QString useLast =
           reg.ValueExists("AddUseLast") ? TextToQt(reg.ReadString("AddUseLast")) : "1";
       if (!useLast.isEmpty() && QString("1TtYy").contains(useLast[0]))
         start = PathToQt(reg.ReadString("LastAddDir"));
       else
-        start = trimControl(PathToQt(reg.ReadString("AddDir")));
+        start = TrimControl(PathToQt(reg.ReadString("AddDir")));
     }
   } catch (const ERegistryException&) {
   }

@@ -8,66 +8,30 @@
 #include <QVBoxLayout>
 
 #include "app/QtText.h"
+#include "app/dialogs/DialogParts.h"
 
 namespace quelt {
-
-namespace {
-
-const char* const kQueltKey = "SOFTWARE\\Dunmarra\\Quelt";
-
-QString trimControl(const QString& s) {
-  int begin = 0, end = int(s.size());
-  while (begin < end && s[begin].unicode() <= 32) ++begin;
-  while (end > begin && s[end - 1].unicode() <= 32) --end;
-  return s.mid(begin, end - begin);
-}
-
-QPushButton* button(const QString& name, const QString& caption, QWidget* parent) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(name);
-  b->setAutoDefault(false);
-  return b;
-}
-
-}  // namespace
 
 TExtract::TExtract(QWidget* parent, TSettingsStore& settings, IDialogs& dialogs)
     : QDialog(parent), settings_(settings), dialogs_(dialogs) {
   setObjectName("Extract");
   setWindowTitle("Select Extract Directory");
-  PageControl1 = new QTabWidget(this);
-  PageControl1->setObjectName("PageControl1");
-  PageControl1->addTab(buildStandardTab(), "Standard");
-  PageControl1->addTab(buildAdvancedTab(), "Advanced");
-
-  OKBut = new QPushButton("&Extract", this);
-  OKBut->setObjectName("OKBut");
-  OKBut->setDefault(true);
-  CancelBut = button("CancelBut", "&Cancel", this);
+  QWidget* standard = buildStandardTab();
+  TTabbedDialog parts = LayOutTabbed(this, standard, buildAdvancedTab(), "&Extract", 90, 28);
+  PageControl1 = parts.pages;
+  OKBut = parts.ok;
+  CancelBut = parts.cancel;
   connect(OKBut, &QPushButton::clicked, this, &TExtract::accept);
   connect(CancelBut, &QPushButton::clicked, this, &TExtract::reject);
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  bottom->addWidget(OKBut);
-  bottom->addWidget(CancelBut);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(PageControl1, 1);
-  layout->addLayout(bottom);
-  const QFontMetrics m = fontMetrics();
-  resize(m.averageCharWidth() * 90, m.height() * 28);
 
   PropStore3 = new TPropStore(this, settings_);
   PropStore3->RegistryRoot = CURRENT_USER;
-  auto item = [](const QString& control, const QString& property, const QString& def,
-                 const QString& value) {
-    return control + ";" + property + ";" + def + ";" + kQueltKey + ";" + value + ";1;0";
-  };
   PropStore3->Items = {
-      item("ExpandDirsGroup", "ItemIndex", "1", "ExpandZIPDirs"),
-      item("OverwriteGroup", "ItemIndex", "1", "OverwriteExisting"),
-      item("FilesGroup", "ItemIndex", "0", "FilesToExtract"),
-      item("RetainAttribCheck", "Checked", "", "RetainAttrib"),
-      item("ExtractToEdit", "Text", "", "LastExtractDir"),
+      SettingsItem("ExpandDirsGroup", "ItemIndex", "1", "ExpandZIPDirs"),
+      SettingsItem("OverwriteGroup", "ItemIndex", "1", "OverwriteExisting"),
+      SettingsItem("FilesGroup", "ItemIndex", "0", "FilesToExtract"),
+      SettingsItem("RetainAttribCheck", "Checked", "", "RetainAttrib"),
+      SettingsItem("ExtractToEdit", "Text", "", "LastExtractDir"),
   };
   PropStore3->LoadItems();
   QString remembered = ExtractToEdit->text();
@@ -94,8 +58,8 @@ QWidget* TExtract::buildStandardTab() {
       new TRadioGroup("OverwriteGroup", "Overwrite Existing:", {"No", "Yes", "Prompt"}, 3, 1, page);
   FilesGroup = new TRadioGroup("FilesGroup", "Files to Extract:", {"All Files", "Selected Files"},
                                2, 0, page);
-  NewFolderBut = button("NewFolderBut", "New Folder...", page);
-  PasswordBut = button("PasswordBut", "Password...", page);
+  NewFolderBut = MakeButton("NewFolderBut", "New Folder...", page);
+  PasswordBut = MakeButton("PasswordBut", "Password...", page);
   connect(NewFolderBut, &QPushButton::clicked, this, &TExtract::NewFolderClick);
   connect(PasswordBut, &QPushButton::clicked, this, [this] {
     if (OnPassword) OnPassword();
@@ -134,7 +98,7 @@ QWidget* TExtract::buildAdvancedTab() {
   RootDirEdit = new QLineEdit(rootGroup);
   RootDirEdit->setObjectName("RootDirEdit");
   rootLabel->setBuddy(RootDirEdit);
-  RootDirBut = button("RootDirBut", "...", rootGroup);
+  RootDirBut = MakeButton("RootDirBut", "...", rootGroup);
   RootDirBut->setFixedWidth(fontMetrics().averageCharWidth() * 5);
   connect(RootDirBut, &QPushButton::clicked, this, &TExtract::RootDirClick);
   auto* row = new QHBoxLayout;
@@ -153,11 +117,11 @@ QWidget* TExtract::buildAdvancedTab() {
 void TExtract::applyPreference() {
   try {
     TRegistry reg(settings_, LOCAL_MACHINE);
-    if (!reg.OpenKeyReadOnly(kQueltKey)) return;
+    if (!reg.OpenKeyReadOnly(kSettingsKey)) return;
     QString useLast =
         reg.ValueExists("ExtractUseLast") ? TextToQt(reg.ReadString("ExtractUseLast")) : "1";
     if (!useLast.isEmpty() && QString("1TtYy").contains(useLast[0])) return;
-    QString folder = trimControl(PathToQt(reg.ReadString("ExtDir")));
+    QString folder = TrimControl(PathToQt(reg.ReadString("ExtDir")));
     ExtractToEdit->setText(folder.isEmpty() ? QDir::homePath() : folder);
   } catch (const ERegistryException&) {
   }

@@ -1,11 +1,14 @@
-// Dialogs for the window benchmarks: nothing in a timed run should ask anything; if it does,
-// the figures are void and the program stops.
+// The window the window benchmarks time: a main window on its own settings, shown, whose
+// dialogs must never ask anything (if one does, the figures are void and the program stops).
 #pragma once
 
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/mainunit.h"
 #include "platform/Dialogs.h"
+#include "platform/SettingsStore.h"
 
 namespace quelt::bench {
 
@@ -28,6 +31,18 @@ class TNoDialogs : public IDialogs {
   }
   void ShowAbout(const TAboutSpec&) override {}
   bool ShellOpen(const std::string&) override { return false; }
+};
+
+// Uses the settings of $QUELT_CONFIG_HOME: set it first.
+struct TBenchWindow {
+  TSettingsStore settings{TSettingsStore::DefaultPath()};
+  TNoDialogs dialogs;
+  TMainform form{settings, dialogs};
+  TBenchWindow() {
+    form.resize(800, 600);
+    form.show();
+    QCoreApplication::processEvents();
+  }
 };
 
 }  // namespace quelt::bench
