@@ -68,9 +68,9 @@ void AddFilesCommand(TMainform& form) {
   engine.LiteralFiles = pathsOf(dialog.LiteralEntries());
   engine.SetStorePaths(dialog.StorePaths());
   engine.Recurse = dialog.Recurse();
-  // Reading a multi-volume set leaves the engine in that set's mode; the window writes new
-  // archives across disks when they are removable, as one file otherwise.
-  engine.SetMultiMode(mmSpan);
+  // Reading a multi-volume set leaves the engine in that set's mode. The window writes a new
+  // archive across disks when they are removable; an existing one is rewritten as one file.
+  engine.SetMultiMode(QFileInfo::exists(form.CurrentArchive()) ? mmNone : mmSpan);
   form.Events().BeginRun(true);
 
   int count = 0;

@@ -396,6 +396,12 @@ void TAddForm::fillFileList() {
   FileList->addTopLevelItems(items);
 }
 
+void TAddForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The folder's files may have changed while the dialog was away.
+  fillFileList();
+}
+
 void TAddForm::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }

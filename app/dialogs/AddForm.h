@@ -91,6 +91,7 @@ class TAddForm : public QDialog {
   QPushButton* CancelBut;
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
