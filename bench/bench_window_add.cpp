@@ -23,7 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-constexpr int kDefaultRuns = 5;
+constexpr int kDefaultRuns = 7;
 
 // A fixed pseudo-random sequence, so every run compresses the same bytes.
 struct TRandom {

@@ -81,18 +81,32 @@ void TMsgform::ClearText() {
 }
 
 void TMsgform::AddLine(const QString& line) {
-  if (pending_.isEmpty()) QTimer::singleShot(0, this, [this] { flushLines(); });
   pending_ << line;
+  scheduleFlush();
 }
 
-void TMsgform::flushLines() const {
-  if (pending_.isEmpty()) return;
-  memo_->appendPlainText(pending_.join('\n'));
-  pending_.clear();
+void TMsgform::scheduleFlush() {
+  if (flushScheduled_) return;
+  flushScheduled_ = true;
+  QTimer::singleShot(0, this, [this] {
+    flushScheduled_ = false;
+    flush();
+  });
+}
+
+void TMsgform::flush() const {
+  if (!pending_.isEmpty()) {
+    memo_->appendPlainText(pending_.join('\n'));
+    pending_.clear();
+  }
+  if (statusPending_) {
+    statusPending_ = false;
+    showStatus();
+  }
 }
 
 void TMsgform::AppendFinal(const QString& text) {
-  flushLines();
+  flush();
   // The break comes first even in an empty text, which then starts with an empty line.
   if (memo_->document()->isEmpty()) memo_->appendPlainText("");
   memo_->appendPlainText(text);
@@ -103,7 +117,7 @@ void TMsgform::DisableCancel() {
 }
 
 void TMsgform::ScrollToEnd() {
-  flushLines();
+  flush();
   QTextCursor cursor = memo_->textCursor();
   cursor.movePosition(QTextCursor::End);
   memo_->setTextCursor(cursor);
@@ -112,10 +126,11 @@ void TMsgform::ScrollToEnd() {
 
 void TMsgform::SetStatus(const QString& fileName) {
   status_ = fileName;
-  showStatus();
+  statusPending_ = true;
+  scheduleFlush();
 }
 
-void TMsgform::showStatus() {
+void TMsgform::showStatus() const {
   int width = statusLabel_->width() > 10 ? statusLabel_->width() : 400;
   statusLabel_->setText(statusLabel_->fontMetrics().elidedText(status_, Qt::ElideMiddle, width));
 }
@@ -130,7 +145,7 @@ void TMsgform::SetProgress(int percent) {
 }
 
 QStringList TMsgform::Lines() const {
-  flushLines();
+  flush();
   QString text = memo_->toPlainText();
   return text.isEmpty() ? QStringList() : text.split('\n');
 }

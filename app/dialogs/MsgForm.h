@@ -52,9 +52,11 @@ class TMsgform : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void showStatus();
-  // Puts the lines written since the last time into the text, in one step.
-  void flushLines() const;
+  void showStatus() const;
+  // Shows what was written since the last time (lines, file name) in one step, when events
+  // are next handled.
+  void scheduleFlush();
+  void flush() const;
 
   QLabel* statusLabel_;
   QProgressBar* progress_;
@@ -65,8 +67,11 @@ class TMsgform : public QDialog {
   bool placed_ = false;
   QElapsedTimer progressClock_;  // when the bar was last drawn
   // Lines not yet in the text: appended together when events are next handled (or the text
-  // is read), since appending them one by one costs a long run more than its own work.
+  // is read), since appending them one by one costs a long run more than its own work. The
+  // file name waits likewise.
   mutable QStringList pending_;
+  mutable bool statusPending_ = false;
+  bool flushScheduled_ = false;
 };
 
 }  // namespace quelt
