@@ -79,7 +79,6 @@ class TFakeDialogs : public IDialogs {
   void AnswerInput(std::optional<std::string> text) {
     answers_.push_back({TPromptKind::Input, std::move(text)});
   }
-  bool AllAnswered() const { return answers_.empty(); }
 
   // Everything asked or shown, in order. The about box and the shell's "open" need no answer.
   std::vector<TPrompt> log;
