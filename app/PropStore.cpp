@@ -73,13 +73,6 @@ const TCursorName kCursors[] = {
 
 const char* const kFontStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
 
-QString trimControl(const QString& s) {
-  int begin = 0, end = int(s.size());
-  while (begin < end && s[begin].unicode() <= 32) ++begin;
-  while (end > begin && s[end - 1].unicode() <= 32) --end;
-  return s.mid(begin, end - begin);
-}
-
 bool parseInteger(const QString& text, qlonglong& out) {
   bool ok = false;
   out = text.trimmed().toLongLong(&ok);
@@ -184,7 +177,7 @@ TPropStore::TPropStore(QWidget* form, TSettingsStore& settings)
 TPropStore::TItem TPropStore::parseItem(const QString& line) {
   QStringList fields = line.split(';');
   while (fields.size() < 7) fields << QString();
-  for (QString& f : fields) f = trimControl(f);
+  for (QString& f : fields) f = TrimControl(f);
   TItem item;
   item.component = fields[0];
   item.property = fields[1];
@@ -197,6 +190,11 @@ TPropStore::TItem TPropStore::parseItem(const QString& line) {
 
 QObject* TPropStore::findControl(const QString& name) const {
   return childNamed(form_, name);
+}
+
+QString TPropStore::Item(const QString& control, const QString& property, const QString& def,
+                         const QString& key, const QString& valueName) {
+  return control + ";" + property + ";" + def + ";" + key + ";" + valueName + ";1;0";
 }
 
 std::optional<QMetaProperty> TPropStore::findProperty(QObject* control, const QString& name) {

@@ -39,6 +39,11 @@ class TPropStore : public QObject {
   static bool ApplyText(QObject* form, QObject* control, const QMetaProperty& property,
                         const QString& text);
 
+  // One line of Items: the property of the control kept under the value name of the key,
+  // loaded and saved.
+  static QString Item(const QString& control, const QString& property, const QString& def,
+                      const QString& key, const QString& valueName);
+
   // The font's fields Charset|Color|Height|Name|Pitch|Size|Style.
   static QString FontText(const QFont& font);
   static bool ApplyFontText(QFont& font, const QString& text);

@@ -6,11 +6,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/QtPrinter.h"
 #include "app/QtText.h"
@@ -38,6 +41,11 @@ QString QtFileFilter(const std::string& filter) {
     out << description + " (" + patterns.join(' ') + ")";
   }
   return out.join(";;");
+}
+
+void TQtDialogs::SetOwner(QWidget* owner) {
+  owner_ = owner;
+  if (!browser_ && owner) browser_ = new TBrowseFolderDlg(owner);
 }
 
 QWidget* TQtDialogs::parent() const {
@@ -126,10 +134,29 @@ std::optional<TFontSpec> TQtDialogs::ChooseFont(const TFontSpec& initial, bool) 
 
 std::optional<std::string> TQtDialogs::BrowseFolder(const std::string& title,
                                                     const std::string& startDir) {
-  QString folder = QFileDialog::getExistingDirectory(parent(), QString::fromStdString(title),
-                                                     PathToQt(startDir));
-  if (folder.isEmpty()) return std::nullopt;
-  return PathFromQt(folder);
+  if (!browser_) browser_ = new TBrowseFolderDlg(owner_.data());
+  if (!title.empty()) browser_->setWindowTitle(QString::fromStdString(title));
+  browser_->SetStartFolder(PathToQt(startDir));
+  if (browser_->exec() != QDialog::Accepted) return std::nullopt;
+  return PathFromQt(browser_->SelectedFolder());
+}
+
+std::optional<std::string> TQtDialogs::InputQuery(const std::string& caption,
+                                                  const std::string& prompt,
+                                                  const std::string& initial) {
+  QInputDialog dialog(parent());
+  dialog.setWindowTitle(QString::fromStdString(caption));
+  dialog.setLabelText(QString::fromStdString(prompt));
+  dialog.setTextValue(QString::fromStdString(initial));
+  dialog.setInputMode(QInputDialog::TextInput);
+  // Prompts here are paths, often longer than the box's own width.
+  const QFontMetrics metrics = dialog.fontMetrics();
+  if (auto* edit = dialog.findChild<QLineEdit*>())
+    edit->setMinimumWidth(std::min(
+        std::max(metrics.averageCharWidth() * 48, metrics.horizontalAdvance(dialog.labelText())),
+        metrics.averageCharWidth() * 120));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return TextFromQt(dialog.textValue());
 }
 
 void TQtDialogs::ShowAbout(const TAboutSpec& about) {

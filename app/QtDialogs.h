@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/dialogs/BrowseFolderDlg.h"
 #include "platform/Dialogs.h"
 
 namespace quelt {
@@ -12,7 +13,8 @@ namespace quelt {
 class TQtDialogs : public IDialogs {
  public:
   // Dialogs belong to the active window, else to the owner (the main window once it exists).
-  void SetOwner(QWidget* owner) { owner_ = owner; }
+  // The folder browser is made here, once, and lives as long as the owner.
+  void SetOwner(QWidget* owner);
 
   TMsgBoxResult MessageBox(const std::string& text, const std::string& caption, TMsgBoxIcon icon,
                            TMsgBoxButtons buttons) override;
@@ -21,6 +23,8 @@ class TQtDialogs : public IDialogs {
   std::optional<TFontSpec> ChooseFont(const TFontSpec& initial, bool withStyle) override;
   std::optional<std::string> BrowseFolder(const std::string& title,
                                           const std::string& startDir) override;
+  std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
+                                        const std::string& initial) override;
   void ShowAbout(const TAboutSpec& about) override;
   bool ShellOpen(const std::string& target) override;
   bool PrinterSetup(TPrintSpec& spec) override;
@@ -32,6 +36,7 @@ class TQtDialogs : public IDialogs {
   bool runPrintDialog(TPrintSpec& spec, bool setup);
 
   QPointer<QWidget> owner_;
+  QPointer<TBrowseFolderDlg> browser_;
 };
 
 // "Desc|*.ZIP|All|*.*" in the form Qt's file dialogs take: "Desc (*.ZIP *.zip);;All (*)".

@@ -24,6 +24,14 @@ inline std::string TextFromQt(const QString& text) {
   return text.toStdString();
 }
 
+// The text without leading and trailing blanks and control characters (codes up to 32).
+inline QString TrimControl(const QString& s) {
+  int begin = 0, end = int(s.size());
+  while (begin < end && s[begin].unicode() <= 32) ++begin;
+  while (end > begin && s[end - 1].unicode() <= 32) --end;
+  return s.mid(begin, end - begin);
+}
+
 inline QFont FontFromSpec(const TFontSpec& spec, QFont font = QFont()) {
   if (!spec.name.empty()) font.setFamily(TextToQt(spec.name));
   if (spec.size > 0) font.setPointSize(spec.size);

@@ -21,6 +21,14 @@
 
 #include "app/QtText.h"
 #include "app/WaitCursor.h"
+#include "app/commands/AddCommand.h"
+#include "app/commands/EngineEvents.h"
+#include "app/commands/ExtractCommand.h"
+#include "app/dialogs/AddForm.h"
+#include "app/dialogs/DialogParts.h"
+#include "app/dialogs/ExtractForm.h"
+#include "app/dialogs/MsgForm.h"
+#include "app/dialogs/PromptDialogs.h"
 #include "engine/Errors.h"
 
 #ifndef QUELT_VERSION
@@ -66,19 +74,13 @@ const char* const kEntryCommands[] = {
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
 const char* const kUnbuiltCommands[] = {
-    "New1",       "SaveAs1",     "CopyZIP1",     "MoveZIP1",      "DeleteZIP1",    "Information1",
-    "FixZIP1",    "MailZIP1",    "AddFiles1",    "RemoveFiles1",  "ExtractFiles1", "MakeEXEFile1",
-    "Execute1",   "EditText1",   "ViewImage1",   "VirusScan1",    "UUEncode1",     "ZipComment1",
-    "Options1",   "ViewOutput1", "NewZipBut",    "ExtractBut",    "AddBut",        "EditTextBut",
-    "ExecuteBut", "AddFiles2",   "RemoveFiles2", "ExtractFiles2", "Execute2",      "EditText2",
-    "ViewImage2"};
+    "New1",        "SaveAs1",    "CopyZIP1",     "MoveZIP1",     "DeleteZIP1", "Information1",
+    "FixZIP1",     "MailZIP1",   "RemoveFiles1", "MakeEXEFile1", "Execute1",   "EditText1",
+    "ViewImage1",  "VirusScan1", "UUEncode1",    "ZipComment1",  "Options1",   "NewZipBut",
+    "EditTextBut", "ExecuteBut", "RemoveFiles2", "Execute2",     "EditText2",  "ViewImage2"};
 
-QString trimControl(const QString& s) {
-  int begin = 0, end = int(s.size());
-  while (begin < end && s[begin].unicode() <= 32) ++begin;
-  while (end > begin && s[end - 1].unicode() <= 32) --end;
-  return s.mid(begin, end - begin);
-}
+// The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
+constexpr int64_t kBlockSize = 1447600;
 
 // Marks an engine operation as running for as long as the scope lasts.
 class TBusy {
@@ -104,6 +106,8 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
   setWindowTitle(kTitle);
   ZipEngine1.OverwriteMode = Always;
   ZipEngine1.KeepZipOpen = true;
+  ZipEngine1.MultiZipInfo().BlockSize = kBlockSize;
+  ZipEngine1.MultiZipInfo().FirstBlockSize = kBlockSize;
   ZipEngine1.SetMultiMode(mmSpan);
 
   buildMenus();
@@ -141,6 +145,7 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
 
   FormCreate();
   fitColumns();
+  createDialogs();
 
   Timer1->start();
   lastDock_ = dockCode();
@@ -151,6 +156,10 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
 }
 
 TMainform::~TMainform() {
+  // The dialogs save what they remember as they go, before the window's own items.
+  for (QDialog* dialog :
+       std::initializer_list<QDialog*>{EnterPwd, InvalidPwdDlg, Msgform, AddForm, ExtractForm})
+    delete dialog;
   // A failed save has no one left to tell; the next start uses what the file holds.
   (void)PropStore1->SaveItems();
   ListBox1->setModel(nullptr);
@@ -209,11 +218,14 @@ void TMainform::buildMenus() {
 
   QMenu* actions = menuBar()->addMenu("Actions");
   actions->setObjectName("Actions1");
-  addCommand(actions, "AddFiles1", "Add Files...", "Add Files to ZIP", QKeySequence("Ctrl+A"));
+  connectCommand(
+      addCommand(actions, "AddFiles1", "Add Files...", "Add Files to ZIP", QKeySequence("Ctrl+A")),
+      &TMainform::AddButClick);
   addCommand(actions, "RemoveFiles1", "Remove Files...", "Remove Files from ZIP",
              QKeySequence(Qt::Key_Delete));
-  addCommand(actions, "ExtractFiles1", "Extract Files...", "Extract Files From ZIP",
-             QKeySequence("Ctrl+E"));
+  connectCommand(addCommand(actions, "ExtractFiles1", "Extract Files...", "Extract Files From ZIP",
+                            QKeySequence("Ctrl+E")),
+                 &TMainform::ExtractButClick);
   actions->addSeparator();
   addCommand(actions, "MakeEXEFile1", "Make EXE File...", "Convert ZIP file to EXE",
              QKeySequence("Ctrl+K"));
@@ -237,7 +249,9 @@ void TMainform::buildMenus() {
   connectCommand(toolbars, &TMainform::ToolBars1Click);
   connectCommand(addCommand(options, "Font1", "Font...", "Configure the Font..."),
                  &TMainform::Font1Click);
-  addCommand(options, "ViewOutput1", "View Last Output...", "View Last ZIP-UNZIP Output");
+  // Starts no engine operation, so it works during one too: the way back to Cancel.
+  connect(addCommand(options, "ViewOutput1", "View Last Output...", "View Last ZIP-UNZIP Output"),
+          &QAction::triggered, this, &TMainform::ViewOutput1Click);
   sortMenu_ = options->addMenu("Sort");
   sortMenu_->setObjectName("Sort1");
   for (size_t i = 0; i < 6; ++i) {
@@ -262,11 +276,14 @@ void TMainform::buildMenus() {
   // The listing's context menu: the same commands as the Actions menu, as items of its own.
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName("PopupMenu1");
-  addCommand(PopupMenu1, "AddFiles2", "Add Files...", "Add Files to ZIP", QKeySequence("Ctrl+A"));
+  connectCommand(addCommand(PopupMenu1, "AddFiles2", "Add Files...", "Add Files to ZIP",
+                            QKeySequence("Ctrl+A")),
+                 &TMainform::AddButClick);
   addCommand(PopupMenu1, "RemoveFiles2", "Remove Files...", "Remove Files from ZIP",
              QKeySequence(Qt::Key_Delete));
-  addCommand(PopupMenu1, "ExtractFiles2", "Extract Files...", "Extract Files From ZIP",
-             QKeySequence("Ctrl+E"));
+  connectCommand(addCommand(PopupMenu1, "ExtractFiles2", "Extract Files...",
+                            "Extract Files From ZIP", QKeySequence("Ctrl+E")),
+                 &TMainform::ExtractButClick);
   PopupMenu1->addSeparator();
   addCommand(PopupMenu1, "Execute2", "Execute...", "Executes the Selected File...",
              QKeySequence(Qt::Key_F9));
@@ -301,6 +318,8 @@ void TMainform::buildToolbar() {
     Toolbar1->addAction(action);
   }
   connectCommand(Command("ZipOpenBut"), &TMainform::ZipOpenButClick);
+  connectCommand(Command("ExtractBut"), &TMainform::ExtractButClick);
+  connectCommand(Command("AddBut"), &TMainform::AddButClick);
   for (const char* name : {"ExtractBut", "AddBut", "EditTextBut", "ExecuteBut"})
     Command(name)->setEnabled(false);
 }
@@ -328,28 +347,23 @@ void TMainform::buildListing() {
 }
 
 void TMainform::persistedItems() {
-  const QString key = "SOFTWARE\\Dunmarra\\Quelt";
-  auto item = [&](const QString& control, const QString& property, const QString& def,
-                  const QString& value) {
-    return control + ";" + property + ";" + def + ";" + key + ";" + value + ";1;0";
-  };
   PropStore1->RegistryRoot = LOCAL_MACHINE;
   PropStore1->Items = {
-      item("Mainform", "Width", "433", "Width"),
-      item("Mainform", "Height", "435", "Height"),
-      item("Mainform", "WindowState", "wsNormal", "WindowState"),
-      item("Mainform", "Top", "50", "Top"),
-      item("Mainform", "Left", "50", "Left"),
-      item("StringGrid1", "Font", "", "Font"),
-      item("ListBox1", "font", "", "ListFont"),
-      item("SortbyName1", "checked", "True", "SortByName"),
-      item("SortbyDate1", "checked", "False", "SortByDate"),
-      item("SortbyUncompressedSize1", "checked", "False", "SortByUnCompSize"),
-      item("SortbyCompressedSize1", "checked", "False", "SortByCompSize"),
-      item("SortbyPath1", "checked", "False", "SortByPath"),
-      item("SortbyOriginal1", "checked", "False", "SortByOriginal"),
-      item("NewDialog", "InitialDir", "", "NewZipInitDir"),
-      item("SaveDialog1", "InitialDir", "", "SaveAsInitialDir"),
+      SettingsItem("Mainform", "Width", "433", "Width"),
+      SettingsItem("Mainform", "Height", "435", "Height"),
+      SettingsItem("Mainform", "WindowState", "wsNormal", "WindowState"),
+      SettingsItem("Mainform", "Top", "50", "Top"),
+      SettingsItem("Mainform", "Left", "50", "Left"),
+      SettingsItem("StringGrid1", "Font", "", "Font"),
+      SettingsItem("ListBox1", "font", "", "ListFont"),
+      SettingsItem("SortbyName1", "checked", "True", "SortByName"),
+      SettingsItem("SortbyDate1", "checked", "False", "SortByDate"),
+      SettingsItem("SortbyUncompressedSize1", "checked", "False", "SortByUnCompSize"),
+      SettingsItem("SortbyCompressedSize1", "checked", "False", "SortByCompSize"),
+      SettingsItem("SortbyPath1", "checked", "False", "SortByPath"),
+      SettingsItem("SortbyOriginal1", "checked", "False", "SortByOriginal"),
+      SettingsItem("NewDialog", "InitialDir", "", "NewZipInitDir"),
+      SettingsItem("SaveDialog1", "InitialDir", "", "SaveAsInitialDir"),
   };
 }
 
@@ -362,7 +376,13 @@ void TMainform::wireEngine() {
   host.SelectFolder = [this](const std::string& start) {
     return dialogs_.BrowseFolder("Select Folder", start);
   };
-  host.ProcessMessages = [] { QCoreApplication::processEvents(); };
+  host.ProcessMessages = [this] {
+    // Twenty times a second keeps the window live and Cancel prompt at little cost to the
+    // work: every round paints what changed.
+    if (pumpClock_.isValid() && pumpClock_.elapsed() < 50) return;
+    pumpClock_.start();
+    QCoreApplication::processEvents();
+  };
   host.ShowMessage = [this](const std::string& text, const std::string& caption,
                             TMsgButtons buttons) {
     TMsgBoxButtons set = buttons == TMsgButtons::OK      ? TMsgBoxButtons::OK
@@ -463,7 +483,55 @@ void TMainform::FormCreate() {
       break;
     }
   }
-  // The writer takes the temporary folder, with a trailing "/", as its TempPath.
+  // The writer builds new archives in the temporary folder.
+  ZipEngine1.TempPath = PathFromQt(tempFolder_);
+  if (!ZipEngine1.TempPath.empty() && ZipEngine1.TempPath.back() != '/') ZipEngine1.TempPath += '/';
+}
+
+void TMainform::createDialogs() {
+  ExtractForm = new TExtract(this, settings_, dialogs_);
+  AddForm = new TAddForm(this, settings_, dialogs_);
+  Msgform = new TMsgform(this);
+  InvalidPwdDlg = new TInvalidPwdDlg(this);
+  EnterPwd = new TEnterPwd(this);
+  ExtractForm->OnPassword = [this] { EnterPasswordClick(); };
+  AddForm->OnPassword = [this] { EnterPasswordClick(); };
+  // Straight to the engine, never through the command path that waits while it works.
+  Msgform->OnCancel = [this] { ZipEngine1.RequestCancel(); };
+  events_ =
+      std::make_unique<TEngineEvents>(ZipEngine1, *Msgform, dialogs_, modal_, *InvalidPwdDlg, this);
+  events_->ArchivePath = [this] { return PathFromQt(currentArchive_); };
+  events_->Bind();
+}
+
+void TMainform::forgetArchiveSecrets() {
+  ZipEngine1.Password.clear();
+  if (EnterPwd) EnterPwd->Clear();
+  if (events_) events_->ForgetIncompleteAnswer();
+}
+
+// ---- Commands on the archive
+
+void TMainform::AddButClick() {
+  AddFilesCommand(*this);
+}
+
+void TMainform::ExtractButClick() {
+  ExtractFilesCommand(*this);
+}
+
+void TMainform::ViewOutput1Click() {
+  Msgform->ShowOutput();
+}
+
+void TMainform::EnterPasswordClick() {
+  if (modal_.Run(*EnterPwd) == QDialog::Accepted)
+    ZipEngine1.Password = TextFromQt(EnterPwd->Text());
+}
+
+int TMainform::RunEngine(const std::function<int()>& operation) {
+  TBusy busy(busy_);
+  return operation();
 }
 
 void TMainform::FormShow() {
@@ -473,6 +541,7 @@ void TMainform::FormShow() {
     // The window changes the current folder when it opens an archive, so a relative name
     // would stop naming the archive (and its recent-files entry) at once.
     currentArchive_ = path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+    forgetArchiveSecrets();
     OpenIT();
   }
   updateRecentMenu();
@@ -493,7 +562,7 @@ void TMainform::ZipOpenButClick() {
       "Open", "ZIP Files (*.ZIP)|*.ZIP|SFX Files (*.EXE)|*.EXE", PathFromQt(initDir), "", ""});
   if (!picked) return;
   currentArchive_ = PathToQt(*picked);
-  ZipEngine1.Password.clear();
+  forgetArchiveSecrets();
   OpenIT();
   // Declining to create a missing file closes it; its empty folder is not worth keeping.
   if (currentArchive_.isEmpty()) return;
@@ -615,8 +684,8 @@ void TMainform::dumpListing() const {
 
 void TMainform::RecentFileClick(int position) {
   if (position < 1 || position > 5) return;
-  currentArchive_ = trimControl(recent_[size_t(position - 1)]->data().toString());
-  ZipEngine1.Password.clear();
+  currentArchive_ = TrimControl(recent_[size_t(position - 1)]->data().toString());
+  forgetArchiveSecrets();
   OpenIT();
 }
 

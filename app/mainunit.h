@@ -2,6 +2,7 @@
 // listing, sorting and closing the current archive.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -16,11 +17,19 @@
 
 #include "app/CatalogueModel.h"
 #include "app/PropStore.h"
+#include "app/dialogs/Modal.h"
 #include "engine/ZipEngine.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
 
 namespace quelt {
+
+class TAddForm;
+class TEngineEvents;
+class TEnterPwd;
+class TExtract;
+class TInvalidPwdDlg;
+class TMsgform;
 
 // Holds a file dialog's remembered starting folder, so the property store can keep it.
 class TFileDialogState : public QObject {
@@ -76,6 +85,20 @@ class TMainform : public QMainWindow {
   // Rows selected in the listing, ascending; row i is engine entry i.
   std::vector<int> SelectedRows() const;
 
+  // ---- The windows made at start-up, and what the commands share
+  TMsgform& Output() const { return *Msgform; }
+  TAddForm& AddDialog() const { return *AddForm; }
+  TExtract& ExtractDialog() const { return *ExtractForm; }
+  TEnterPwd& PasswordDialog() const { return *EnterPwd; }
+  TInvalidPwdDlg& BadPasswordDialog() const { return *InvalidPwdDlg; }
+  TEngineEvents& Events() const { return *events_; }
+  IDialogs& Dialogs() const { return dialogs_; }
+  // Shows the window's own dialogs modally; tests put a script in its place.
+  TModal& Modal() { return modal_; }
+  // Runs an engine operation; meanwhile the commands that would start another one wait.
+  int RunEngine(const std::function<int()>& operation);
+  bool Busy() const { return busy_; }
+
   // Commands whose handlers are not wired yet stay disabled whatever ChangeAll says;
   // wiring a handler marks its commands as built.
   void MarkBuilt(QAction* command) { unbuilt_.remove(command); }
@@ -103,6 +126,11 @@ class TMainform : public QMainWindow {
   void About1Click();
   void Exit1Click();
   void Timer1Timer();
+  void AddButClick();
+  void ExtractButClick();
+  void ViewOutput1Click();
+  // "Password..." of the Add and Extract dialogs: a confirmed password is in force at once.
+  void EnterPasswordClick();
 
   // The recent-files entries' paths, position 1 first.
   QStringList RecentFiles() const;
@@ -141,6 +169,9 @@ class TMainform : public QMainWindow {
   void showError(const QString& text);
   void enableCommand(QAction* command, bool value);
   void setTitle(const QString& title);
+  void createDialogs();
+  // Another archive becomes the current one: its password and answers start afresh.
+  void forgetArchiveSecrets();
   void rebuildListing();
   void fitColumns();
   void updateRecentMenu();
@@ -165,6 +196,7 @@ class TMainform : public QMainWindow {
   bool shown_ = false;
   bool busy_ = false;  // an engine operation is running and pumping events
   int lastDock_ = -1;
+  QElapsedTimer pumpClock_;  // when the engine last let the window handle its events
 
   TPropStore* PropStore1 = nullptr;
   QTreeView* ListBox1 = nullptr;
@@ -181,6 +213,14 @@ class TMainform : public QMainWindow {
   TFileDialogState* NewDialog = nullptr;
   TFileDialogState* SaveDialog1 = nullptr;
   QSet<QAction*> unbuilt_;
+
+  TModal modal_;
+  TExtract* ExtractForm = nullptr;
+  TAddForm* AddForm = nullptr;
+  TMsgform* Msgform = nullptr;
+  TInvalidPwdDlg* InvalidPwdDlg = nullptr;
+  TEnterPwd* EnterPwd = nullptr;
+  std::unique_ptr<TEngineEvents> events_;
 };
 
 }  // namespace quelt

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/mainunit.h"
-#include "platform/Dialogs.h"
+#include "bench/WindowBench.h"
 #include "platform/SettingsStore.h"
 
 namespace {
@@ -22,24 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kEntries = 65000;
 constexpr int kRuns = 5;
-
-// Nothing in this run should ask anything; if it does, the figures are void.
-class TNoDialogs : public quelt::IDialogs {
- public:
-  quelt::TMsgBoxResult MessageBox(const std::string& text, const std::string&, quelt::TMsgBoxIcon,
-                                  quelt::TMsgBoxButtons) override {
-    std::fprintf(stderr, "unexpected message: %s\n", text.c_str());
-    std::exit(1);
-  }
-  std::optional<std::string> OpenFile(const quelt::TFileDialogSpec&) override { return {}; }
-  std::optional<std::string> SaveFile(const quelt::TFileDialogSpec&) override { return {}; }
-  std::optional<quelt::TFontSpec> ChooseFont(const quelt::TFontSpec&, bool) override { return {}; }
-  std::optional<std::string> BrowseFolder(const std::string&, const std::string&) override {
-    return {};
-  }
-  void ShowAbout(const quelt::TAboutSpec&) override {}
-  bool ShellOpen(const std::string&) override { return false; }
-};
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -72,12 +54,8 @@ int main(int argc, char** argv) {
   std::printf("making %s with %d entries...\n", archive.c_str(), kEntries);
   if (std::system(make.c_str()) != 0) return 1;
 
-  quelt::TSettingsStore settings(quelt::TSettingsStore::DefaultPath());
-  TNoDialogs dialogs;
-  quelt::TMainform form(settings, dialogs);
-  form.resize(800, 600);
-  form.show();
-  QCoreApplication::processEvents();
+  quelt::bench::TBenchWindow bench;
+  quelt::TMainform& form = bench.form;
   form.SetCurrentArchive(QString::fromStdString(archive));
 
   // The two are timed in turn, so a busy moment of the machine spoils both alike. The first

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <set>
 
 #include "engine/Crc32.h"
 #include "engine/Errors.h"
@@ -110,12 +111,15 @@ int TUnZipEngine::TExtractRun::Run() {
 }
 
 void TUnZipEngine::TExtractRun::select() {
+  const std::set<std::string> exact(e_.SelectedNames.begin(), e_.SelectedNames.end());
   count_ = e_.Count();
   for (int i = 0; i < e_.Count(); ++i) {
     TZipHeaderInfo& entry = *e_.view()->Items(i);
     entry.MarkedForRun = e_.DoAll;
     if (entry.Filename().empty() && !e_.RecreateDirs) {
       entry.MarkedForRun = false;
+    } else if (!exact.empty()) {
+      if (!entry.MarkedForRun) entry.MarkedForRun = exact.count(entry.FullName()) > 0;
     } else {
       for (const std::string& line : e_.FilesList) {
         if (entry.MarkedForRun) break;

@@ -71,6 +71,10 @@ class TUnZipEngine {
   bool RecreateDirs = false;
   TUZOverwriteMode OverwriteMode = Prompt;
   std::vector<std::string> FilesList;
+  // Stored names (folder and name, as FullName gives them) of the entries to extract, each
+  // taken exactly: when not empty they select instead of FilesList, so "a[1].txt" is no
+  // pattern and "a.txt" is the top folder's file only. DoAll still takes everything.
+  std::vector<std::string> SelectedNames;
   bool DoAll = false;
   TIncompleteZipMode IncompleteZipMode = izAssumeMulti;
   bool KeepZipOpen = false;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -276,7 +277,8 @@ void TZipEngine::TZipRun::gather() {
   const TFileId archiveId = fileIdOf(e_.zipName_);
   for (size_t i = 0; i < list.size();) {
     std::string s = list[i];
-    if (HasWildcards(s)) {
+    if (HasWildcards(s) &&
+        std::find(e_.LiteralFiles.begin(), e_.LiteralFiles.end(), s) == e_.LiteralFiles.end()) {
       wildcards.push_back(s);
       list.erase(list.begin() + long(i));
       continue;

@@ -35,6 +35,8 @@ class TZipEngine : public TUnZipEngine {
   TZipAction ZipAction = zaUpdate;
   bool Store83Names = false;
   std::string TempPath;  // where archives are built; the system's temporary folder when empty
+  // Entries of FilesList that name one file exactly, although they hold "*", "?", "[" or "]".
+  std::vector<std::string> LiteralFiles;
 
   bool StorePaths() const { return storePaths_; }
   // Off also turns StoreVolumes and RelativePaths off.

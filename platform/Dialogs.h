@@ -1,6 +1,6 @@
-// What the windows ask of the desktop: message boxes, file, font and folder dialogs, the about
-// box and the shell's "open". The window layer implements it with its widget kit; tests give
-// a scripted fake.
+// What the windows ask of the desktop: message boxes, file, font and folder dialogs, an input
+// box, the about box and the shell's "open". The window layer implements it with its widget kit;
+// tests give a scripted fake.
 #pragma once
 
 #include <optional>
@@ -61,6 +61,10 @@ class IDialogs {
   // A folder, which the user may create in the dialog; nothing when cancelled.
   virtual std::optional<std::string> BrowseFolder(const std::string& title,
                                                   const std::string& startDir) = 0;
+  // A one-line input box; the typed text, or nothing when cancelled.
+  virtual std::optional<std::string> InputQuery(const std::string& caption,
+                                                const std::string& prompt,
+                                                const std::string& initial) = 0;
   virtual void ShowAbout(const TAboutSpec& about) = 0;
   // Opens a document (a path) or an address with the desktop's associated program; false
   // when the desktop refused.

@@ -78,6 +78,8 @@ void TWindowTest::SetUp() {
 }
 
 void TWindowTest::TearDown() {
+  EXPECT_TRUE(scripts_.empty()) << scripts_.size() << " dialogs expected but never shown, the next "
+                                << (scripts_.empty() ? "" : scripts_.front().first.toStdString());
   form.reset();
   store.reset();
   dialogs.reset();
@@ -88,7 +90,41 @@ void TWindowTest::TearDown() {
 TMainform& TWindowTest::start(QStringList arguments) {
   store = std::make_unique<TSettingsStore>(TSettingsStore::DefaultPath());
   form = std::make_unique<TMainform>(*store, *dialogs, arguments);
+  form->Modal().SetRunner([this](QDialog& d) { return runModal(d); });
   return *form;
+}
+
+int TWindowTest::runModal(QDialog& dialog) {
+  shownDialogs << dialog.objectName();
+  if (scripts_.empty() || scripts_.front().first != dialog.objectName()) {
+    ADD_FAILURE() << "unexpected dialog " << dialog.objectName().toStdString();
+    return QDialog::Rejected;
+  }
+  auto script = std::move(scripts_.front().second);
+  scripts_.pop_front();
+  // As exec() would: unanswered until a button says otherwise.
+  dialog.setResult(QDialog::Rejected);
+  dialog.show();
+  script(dialog);
+  dialog.hide();
+  return dialog.result();
+}
+
+void TWindowTest::expectDialog(const QString& objectName, std::function<void(QDialog&)> script) {
+  scripts_.emplace_back(objectName, std::move(script));
+}
+
+void TWindowTest::press(QDialog& dialog, const char* button) {
+  auto* b = dialog.findChild<QPushButton*>(button);
+  ASSERT_NE(b, nullptr) << button;
+  ASSERT_TRUE(b->isEnabled()) << button;
+  b->click();
+}
+
+void TWindowTest::putSetting(const std::string& name, int32_t value) {
+  TSettingsStore s(TSettingsStore::DefaultPath());
+  s.WriteInteger(LOCAL_MACHINE, "SOFTWARE\\Dunmarra\\Quelt", name, value);
+  s.Flush();
 }
 
 TMainform& TWindowTest::restart(QStringList arguments) {
@@ -128,6 +164,12 @@ QStringList TWindowTest::column(int c) const {
   QStringList out;
   for (int r = 0; r < form->Listing().rowCount(); ++r) out << form->Listing().CellText(r, c);
   return out;
+}
+
+void TWindowTest::putSetting(const std::string& name, const std::string& text) {
+  TSettingsStore s(TSettingsStore::DefaultPath());
+  s.WriteString(LOCAL_MACHINE, "SOFTWARE\\Dunmarra\\Quelt", name, text);
+  s.Flush();
 }
 
 std::optional<std::string> TWindowTest::storedText(const std::string& name) const {

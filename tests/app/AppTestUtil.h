@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
+#include <QPushButton>
 #include <QStringList>
 #include <array>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +59,17 @@ class TWindowTest : public ::testing::Test {
   QStringList rows() const;
   QStringList column(int c) const;
 
+  // The next modal dialog of the window must have this object name; the script plays the
+  // user's part on it (fills controls, presses a button). A dialog nobody expected fails
+  // the test and is closed unanswered.
+  void expectDialog(const QString& objectName, std::function<void(QDialog&)> script);
+  // Presses the named button of a dialog.
+  static void press(QDialog& dialog, const char* button);
+
+  // Writes a value under SOFTWARE\Dunmarra\Quelt before the window starts.
+  void putSetting(const std::string& name, int32_t value);
+  void putSetting(const std::string& name, const std::string& text);
+
   // What the settings file holds under SOFTWARE\Dunmarra\Quelt, read from disk.
   std::optional<std::string> storedText(const std::string& name) const;
   std::optional<int32_t> storedInt(const std::string& name) const;
@@ -63,9 +78,19 @@ class TWindowTest : public ::testing::Test {
   std::unique_ptr<TFakeDialogs> dialogs;
   std::unique_ptr<TSettingsStore> store;
   std::unique_ptr<TMainform> form;
+  // The object names of the modal dialogs shown, in order.
+  QStringList shownDialogs;
 
  private:
+  int runModal(QDialog& dialog);
+
   std::string cwd_;
+  std::deque<std::pair<QString, std::function<void(QDialog&)>>> scripts_;
 };
 
 }  // namespace quelt::test
+
+// Qt's strings in test failures as text.
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}

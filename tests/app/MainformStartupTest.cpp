@@ -272,7 +272,7 @@ TEST_F(Startup, HelpOpensTheManualBesideTheProgram) {
 
   // Every command the menus name is described in the manual.
   std::string manual = readText(PathFromQt(TMainform::ManualPath()));
-  for (QAction* a : w.findChildren<QAction*>()) {
+  for (QAction* a : w.findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly)) {
     QString caption = a->text();
     // The recent-files entries N6 to N10 hold paths, not commands.
     if (caption.isEmpty() || a->isSeparator() ||

@@ -1,55 +1,118 @@
 #!/usr/bin/env bash
-# Starts the real program on a virtual X display with an archive named on its command line,
-# waits for the window "Quelt - [path]", takes a screenshot, checks that the listing holds the
-# archive's rows, then ends the program with its Exit shortcut and checks it saved its settings.
+# The real program on a virtual X display, driven by keys as a user would drive it.
+# 1. Opens an archive named on its command line, waits for the window "Quelt - [path]", takes a
+#    screenshot, checks that the listing holds the archive's rows, then ends the program with
+#    its Exit shortcut and checks it saved its settings.
+# 2. Starts on a new archive: answers the offer to create it, adds a folder's files through the
+#    Add Files dialog, extracts them through the Extract dialog, keeps screenshots of the output
+#    window after each, and checks the archive with unzip and the extracted files byte for byte.
 #   window_smoke.sh PROGRAM WORKDIR
 set -euo pipefail
 
-if [ "${1:-}" = "--inside" ]; then
-  program=$2 archive=$3 work=$4
-  # Unquoted on purpose: the program joins its arguments with single spaces.
-  # shellcheck disable=SC2086
-  "$program" $archive >"$work/program.log" 2>&1 &
-  pid=$!
-  title="Quelt - [$archive]"
-  window=""
+# The id of the top-level window titled exactly $1 (other than $2), waiting up to 30 s.
+find_window() {
+  local title=$1 except=${2:-} id
   for _ in $(seq 1 150); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      echo "the program ended early:"; cat "$work/program.log"; exit 1
-    fi
-    line=$(xwininfo -root -tree | grep -F "\"$title\"" || true)
-    if [ -n "$line" ]; then window=$(echo "$line" | awk '{print $1}' | head -n 1); break; fi
+    id=$(xwininfo -root -tree | grep -F "\"$title\"" | awk '{print $1}' | grep -v "^${except:-none}\$" |
+         head -n 1 || true)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
     sleep 0.2
   done
-  if [ -z "$window" ]; then
-    echo "no window titled '$title' appeared"; xwininfo -root -tree | grep -i quelt || true
-    kill "$pid"; exit 1
-  fi
-  for _ in $(seq 1 50); do
-    [ -s "$work/listing.txt" ] && break
-    sleep 0.2
-  done
-  sleep 1  # let the listing paint
-  import -window root "$work/screen.png"
+  echo "no window titled '$title' appeared" >&2
+  xwininfo -root -tree | grep -E '^\s+0x[0-9a-f]+ "' | head -n 20 >&2 || true
+  return 1
+}
 
-  # No window manager runs here: give the window the focus, then type as the user would.
+# No window manager runs here: give the window the focus, then type.
+keys_to() {
+  local window=$1
+  shift
   xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
   sleep 0.3
-  xdotool key ctrl+x
-  for _ in $(seq 1 50); do
+  xdotool key "$@"
+}
+
+# Waits up to 60 s for a command to succeed.
+wait_for() {
+  for _ in $(seq 1 300); do
+    if eval "$1"; then return 0; fi
+    sleep 0.2
+  done
+  echo "gave up waiting for: $1" >&2
+  return 1
+}
+
+end_program() {
+  local pid=$1 window=$2
+  keys_to "$window" ctrl+x
+  for _ in $(seq 1 100); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.2
   done
   if kill -0 "$pid" 2>/dev/null; then
-    echo "Exit (Ctrl+X) did not end the program"; kill "$pid"; exit 1
+    echo "Exit (Ctrl+X) did not end the program"; kill "$pid"; return 1
   fi
-  wait "$pid" || { echo "the program failed:"; cat "$work/program.log"; exit 1; }
+  wait "$pid" || { echo "the program failed:"; cat "$work/program.log"; return 1; }
+}
+
+open_phase() {
+  # Unquoted on purpose: the program joins its arguments with single spaces.
+  # shellcheck disable=SC2086
+  "$program" $archive >"$work/program.log" 2>&1 &
+  local pid=$!
+  local window
+  window=$(find_window "Quelt - [$archive]") || { kill "$pid"; return 1; }
+  wait_for '[ -s "$work/listing.txt" ]'
+  sleep 1  # let the listing paint
+  import -window root "$work/screen.png"
+  end_program "$pid" "$window"
+}
+
+make_phase() {
+  local made="$work/made/new archive.zip"
+  QUELT_LISTING_DUMP="$work/made-listing.txt" "$program" "$made" >"$work/program2.log" 2>&1 &
+  local pid=$!
+  local main ask error add extract output
+  ask=$(find_window "Create New ZIP") || { kill "$pid"; return 1; }
+  keys_to "$ask" Return
+  main=$(find_window "Quelt - [$made]") || { kill "$pid"; return 1; }
+  # The new file cannot be read yet; that error comes next.
+  error=$(find_window "Quelt" "$main") || { kill "$pid"; return 1; }
+  keys_to "$error" Return
+  wait_for '! xwininfo -id "$error" 2>/dev/null | grep -q IsViewable'
+
+  # Add Files: Ctrl+A over the listing, "Add Folder" (Alt+F), then "Add" (Alt+A).
+  keys_to "$main" ctrl+a
+  add=$(find_window "Add Files") || { kill "$pid"; return 1; }
+  keys_to "$add" alt+f
+  keys_to "$add" alt+a
+  wait_for '[ "$(wc -l <"$work/made-listing.txt" 2>/dev/null || echo 0)" -eq 3 ]'
+  output=$(find_window "Zip Messages") || { kill "$pid"; return 1; }
+  sleep 1
+  import -window "$output" "$work/output-add.png"
+  keys_to "$output" Return  # OK hides it
+
+  # Extract: Ctrl+E, then "Extract" (Alt+E) into the remembered folder.
+  keys_to "$main" ctrl+e
+  extract=$(find_window "Select Extract Directory") || { kill "$pid"; return 1; }
+  keys_to "$extract" alt+e
+  wait_for '[ -f "$work/out/notes.txt" ] && [ -f "$work/out/data[1].bin" ] && [ -f "$work/out/empty" ]'
+  wait_for 'xwininfo -id "$output" | grep -q IsViewable'
+  sleep 1
+  import -window "$output" "$work/output-extract.png"
+  end_program "$pid" "$main"
+}
+
+if [ "${1:-}" = "--inside" ]; then
+  program=$2 archive=$3 work=$4
+  open_phase
+  make_phase
   exit 0
 fi
 
 program=$1 work=$2
 missing=""
-for tool in xvfb-run xwininfo xdotool import identify python3; do
+for tool in xvfb-run xwininfo xdotool import identify python3 unzip; do
   command -v "$tool" >/dev/null || missing="$missing $tool"
 done
 if [ -n "$missing" ]; then
@@ -58,14 +121,27 @@ if [ -n "$missing" ]; then
 fi
 
 rm -rf "$work"
-mkdir -p "$work/My Files"
+mkdir -p "$work/My Files" "$work/made" "$work/src" "$work/out" "$work/cfg"
 archive="$work/My Files/smoke test.zip"
-python3 - "$archive" <<'EOF'
-import sys, zipfile
+python3 - "$archive" "$work/src" <<'EOF'
+import os, random, sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr(zipfile.ZipInfo("readme.txt", (2021, 3, 4, 5, 6, 8)), "hello " * 200)
     z.writestr(zipfile.ZipInfo("docs/guide;part1.txt", (2020, 1, 2, 3, 4, 6)), "x" * 5000)
     z.writestr(zipfile.ZipInfo("bin/tool", (2019, 12, 31, 23, 59, 58)), bytes(range(256)) * 10)
+src = sys.argv[2]
+random.seed(7)
+open(os.path.join(src, "notes.txt"), "w").write("a line of notes\n" * 3000)
+open(os.path.join(src, "data[1].bin"), "wb").write(bytes(random.getrandbits(8) for _ in range(200000)))
+open(os.path.join(src, "empty"), "wb").close()
+EOF
+# The Add dialog starts in the last folder it showed, the Extract dialog in the last it used.
+cat >"$work/cfg/settings.reg" <<EOF
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Dunmarra\\Quelt]
+"LastAddDir"="$work/src"
+
+[HKEY_CURRENT_USER\\SOFTWARE\\Dunmarra\\Quelt]
+"LastExtractDir"="$work/out"
 EOF
 
 export QUELT_CONFIG_HOME="$work/cfg" QUELT_LISTING_DUMP="$work/listing.txt"
@@ -86,10 +162,17 @@ check "the size of tool" "tool${tab}"
 check "a size" "${tab}5000${tab}"
 
 # A blank screen has one colour; a drawn window has many.
-colours=$(identify -format %k "$work/screen.png")
-echo "screenshot $work/screen.png: $colours colours"
-[ "$colours" -gt 20 ] || { echo "the screenshot looks blank"; fail=1; }
+for shot in screen output-add output-extract; do
+  colours=$(identify -format %k "$work/$shot.png")
+  echo "screenshot $work/$shot.png: $colours colours"
+  [ "$colours" -gt 20 ] || { echo "$shot.png looks blank"; fail=1; }
+done
 
 grep -qF '"Width"=' "$work/cfg/settings.reg" || { echo "the window did not save its settings"; fail=1; }
-grep -qF "\"last1\"=\"$archive\"" "$work/cfg/settings.reg" || { echo "recent files not saved"; fail=1; }
+grep -qF "\"last1\"=\"$work/made/new archive.zip\"" "$work/cfg/settings.reg" || {
+  echo "recent files not saved"; fail=1; }
+
+echo "made in the window:"; cat "$work/made-listing.txt"
+unzip -t "$work/made/new archive.zip" || { echo "unzip -t refuses the archive"; fail=1; }
+diff -r "$work/src" "$work/out" || { echo "the extracted files differ from the sources"; fail=1; }
 exit $fail

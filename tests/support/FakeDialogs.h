@@ -21,6 +21,7 @@ enum class TPromptKind {
   SaveFile,
   Font,
   Folder,
+  Input,
   About,
   ShellOpen,
   PrinterSetup,
@@ -39,6 +40,8 @@ inline const char* KindName(TPromptKind k) {
       return "font dialog";
     case TPromptKind::Folder:
       return "folder browser";
+    case TPromptKind::Input:
+      return "input box";
     case TPromptKind::About:
       return "about box";
     case TPromptKind::ShellOpen:
@@ -54,6 +57,7 @@ inline const char* KindName(TPromptKind k) {
 struct TPrompt {
   TPromptKind kind = TPromptKind::Message;
   std::string text, caption;  // message box; title for dialogs; target for ShellOpen
+  std::string initial;        // input box: the text it starts with
   TMsgBoxIcon icon = TMsgBoxIcon::None;
   TMsgBoxButtons buttons = TMsgBoxButtons::OK;
   TFileDialogSpec file;
@@ -94,6 +98,9 @@ class TFakeDialogs : public IDialogs {
   }
   void AnswerPrint(std::optional<TPrintSpec> spec) {
     answers_.push_back({TPromptKind::Print, spec});
+  }
+  void AnswerInput(std::optional<std::string> text) {
+    answers_.push_back({TPromptKind::Input, std::move(text)});
   }
 
   // Everything asked or shown, in order. The about box and the shell's "open" need no answer.
@@ -137,6 +144,14 @@ class TFakeDialogs : public IDialogs {
     TPrompt p = TPrompt::Of(TPromptKind::Folder, startDir, title);
     log.push_back(p);
     auto a = take(TPromptKind::Folder, title);
+    return a ? std::get<std::optional<std::string>>(*a) : std::nullopt;
+  }
+  std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
+                                        const std::string& initial) override {
+    TPrompt p = TPrompt::Of(TPromptKind::Input, prompt, caption);
+    p.initial = initial;
+    log.push_back(p);
+    auto a = take(TPromptKind::Input, caption);
     return a ? std::get<std::optional<std::string>>(*a) : std::nullopt;
   }
   void ShowAbout(const TAboutSpec& about) override {

@@ -1,0 +1,87 @@
+// Shows one of the window's dialogs, filled as in use, on the real display, so a script can
+// take its picture:  dialog_gallery NAME SAMPLE-FOLDER
+// NAME: output, add, add-advanced, extract, extract-advanced, password, bad-password,
+// incomplete, next-disk, browse, wildcard.
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/QtDialogs.h"
+#include "app/QtText.h"
+#include "app/commands/EngineEvents.h"
+#include "app/dialogs/AddForm.h"
+#include "app/dialogs/ExtractForm.h"
+#include "app/dialogs/MsgForm.h"
+#include "app/dialogs/PromptDialogs.h"
+#include "app/mainunit.h"
+#include "platform/SettingsStore.h"
+
+using namespace quelt;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: dialog_gallery NAME SAMPLE-FOLDER\n");
+    return 2;
+  }
+  const QString name = argv[1];
+  const QString sample = QString::fromLocal8Bit(argv[2]);
+  TSettingsStore settings(TSettingsStore::DefaultPath());
+  TQtDialogs dialogs;
+  TMainform form(settings, dialogs);
+  dialogs.SetOwner(&form);
+  form.show();
+
+  // Modal questions run inside the event loop, as they do during an operation.
+  auto later = [&](std::function<void()> f) { QTimer::singleShot(300, &app, std::move(f)); };
+  if (name == "output") {
+    TMsgform& out = form.Output();
+    for (const char* line :
+         {" ", "Number of files to be zipped: 3", "Total bytes to process: 1843200", " ",
+          "Zipped file /home/user/Documents/report.odt",
+          "Zipped file /home/user/Documents/budget.ods"})
+      out.AddLine(line);
+    out.SetStatus(sample + "/photos/holiday-2023/IMG_0042.JPG");
+    out.SetProgress(42);
+    out.ShowOutput();
+  } else if (name == "add" || name == "add-advanced") {
+    TAddForm& add = form.AddDialog();
+    add.SetFolder(sample);
+    add.AddFolderClick();
+    add.AddEntry(sample + "/notes.txt", true);
+    add.AddEntry(sample + "/*.txt", false);
+    if (name == "add-advanced") add.PageControl1->setCurrentIndex(1);
+    add.show();
+  } else if (name == "extract" || name == "extract-advanced") {
+    TExtract& extract = form.ExtractDialog();
+    extract.SetFolder(sample);
+    if (name == "extract-advanced") extract.PageControl1->setCurrentIndex(1);
+    extract.show();
+  } else if (name == "password") {
+    form.PasswordDialog().show();
+  } else if (name == "bad-password") {
+    TInvalidPwdDlg& bad = form.BadPasswordDialog();
+    bad.SetPassword("secret");
+    bad.SetFileName("quarterly-report-2023.xlsx");
+    bad.show();
+  } else if (name == "incomplete") {
+    auto* dialog = new TIncompleteZipDlg(&form);
+    dialog->show();
+  } else if (name == "next-disk") {
+    later([&] {
+      std::string file = PathFromQt(sample + "/set.zip");
+      form.Engine().SetMultiMode(mmSpan);
+      form.Events().ZipEngine1GetNextDisk(form.Engine(), 2, file);
+    });
+  } else if (name == "browse") {
+    later([&] { dialogs.BrowseFolder("Select Folder", PathFromQt(sample)); });
+  } else if (name == "wildcard") {
+    later([&] {
+      dialogs.InputQuery("Add Wildcard (for example *.exe)", PathFromQt(sample + "/"), "");
+    });
+  } else {
+    std::fprintf(stderr, "unknown dialog %s\n", argv[1]);
+    return 2;
+  }
+  return QApplication::exec();
+}

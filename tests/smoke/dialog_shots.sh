@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Takes a picture of each of the window's dialogs on a virtual X display, for a person to
+# look at:  dialog_shots.sh GALLERY-PROGRAM OUTDIR
+set -euo pipefail
+
+if [ "${1:-}" = "--inside" ]; then
+  gallery=$2 out=$3 sample=$4
+  shoot() {  # name, window title
+    "$gallery" "$1" "$sample" >"$out/$1.log" 2>&1 &
+    local pid=$! window=""
+    for _ in $(seq 1 100); do
+      window=$(xwininfo -root -tree | grep -F "\"$2\"" | awk '{print $1}' | tail -n 1 || true)
+      [ -n "$window" ] && break
+      sleep 0.2
+    done
+    sleep 1  # let it paint
+    if [ -n "$window" ]; then
+      import -window "$window" "$out/$1.png"
+      echo "$out/$1.png"
+    else
+      echo "no window '$2' for $1"
+    fi
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  }
+  shoot output "Zip Messages"
+  shoot add "Add Files"
+  shoot add-advanced "Add Files"
+  shoot extract "Select Extract Directory"
+  shoot extract-advanced "Select Extract Directory"
+  shoot password "Password"
+  shoot bad-password "Invalid Password"
+  shoot incomplete "Incomplete Zip File!"
+  shoot next-disk "Spanning"
+  shoot browse "Select Folder"
+  shoot wildcard "Add Wildcard (for example *.exe)"
+  exit 0
+fi
+
+gallery=$1 out=$2
+mkdir -p "$out"
+sample=$(mktemp -d)
+trap 'rm -rf "$sample"' EXIT
+mkdir -p "$sample/photos/holiday-2023" "$sample/letters" "$sample/src"
+for f in notes.txt todo.txt report.odt budget.ods; do head -c 2000 /dev/urandom >"$sample/$f"; done
+export QUELT_CONFIG_HOME="$sample/cfg" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
+xvfb-run -a -s "-screen 0 1280x900x24" bash "$0" --inside "$gallery" "$out" "$sample"
