@@ -35,6 +35,9 @@ class TZipEngine : public TUnZipEngine {
   TZipAction ZipAction = zaUpdate;
   bool Store83Names = false;
   std::string TempPath;  // where archives are built; the system's temporary folder when empty
+  // Stores symbolic links as links (their target as data) instead of the files they point
+  // to; links to folders are then kept too, where otherwise they are reported and left out.
+  bool StoreLinks = false;
 
   bool StorePaths() const { return storePaths_; }
   // Off also turns StoreVolumes and RelativePaths off.
@@ -73,6 +76,9 @@ class TZipEngine : public TUnZipEngine {
   // regular file, unreadable, the archive itself, data past the end of a damaged archive.
   std::function<void(TZipEngine& Sender, const std::string& FName, const std::string& Why)>
       OnFileRefused;
+  // A source stored, but not as it stood when gathered: it changed size while being read.
+  std::function<void(TZipEngine& Sender, const std::string& FName, const std::string& Why)>
+      OnFileWarning;
 
   // ---- Operations
   // Compresses the files FilesList names into ZipName; returns how many were compressed.
