@@ -195,8 +195,10 @@ void TUnZipEngine::readDirectory() {
   damage_.clear();
 
   const bool found = ReadEndRecord();
+  // An empty directory that starts where the end record stands: nothing was left out.
   if (found && endRecord_.TotalEntries == 0 && endRecord_.CentralDirSize == 0 &&
-      endRecord_.NumberOfThisDisk == 0) {
+      endRecord_.NumberOfThisDisk == 0 &&
+      endRecord_.CentralDirOffset == endRecord_.ZipCommentPos - kEndRecordSize) {
     // An archive with no entries, such as the 22 bytes left when the last entry is removed.
     currentVolume_ = 0;
     volumeCount_ = 1;

@@ -486,8 +486,11 @@ void TZipEngine::TZipRun::merge() {
     if (keepIt && copyUnchanged(*entry)) keep(std::move(entry));
   }
   size_t left = 0;
-  for (size_t i = 0; i < list.size(); ++i)
-    if (!used[i]) list[left++] = std::move(list[i]);
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (used[i]) continue;
+    if (left != i) list[left] = std::move(list[i]);
+    ++left;
+  }
   list.resize(left);
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "engine/Errors.h"
 #include "engine/ZipEngine.h"
+#include "engine/ZipFormat.h"
 #include "support/TestUtil.h"
 #include "support/ZipBuilder.h"
 
@@ -48,7 +50,10 @@ TEST_F(Writer, NewArchiveAndItsCatalogue) {
   const TZipHeaderInfo& big = engine.Entry(0);
   EXPECT_EQ(big.CompressionMethod, 8);
   EXPECT_EQ(big.InternalAttributes, 1);  // text
-  EXPECT_EQ(big.VersionMadeBy, 20);
+  EXPECT_EQ(big.VersionMadeBy, kMadeByUnix);  // made on Unix, the mode beside the DOS bits
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "big.txt").c_str(), &st), 0);
+  EXPECT_EQ(big.ExternalAttributes, (uint32_t(st.st_mode) << 16) | kAttrArchive);
   EXPECT_EQ(big.CRC32, crc32Of(text));
   EXPECT_LT(big.CompressedSize, text.size() / 2);
   EXPECT_EQ(engine.Entry(1).CompressionMethod, 0);  // ten bytes without repeats are stored
@@ -188,12 +193,13 @@ TEST_F(Writer, RemovingByNameAndWildcard) {
     asked.push_back(name);
     skip = name == "a.bak";
   };
-  engine.FilesList = {"DOCS\\README.TXT", "*.bak", "nothing.txt"};
+  engine.FilesList = {"docs\\readme.txt", "*.bak", "nothing.txt", "C.TXT"};
   engine.RemoveEntries();
-  // A name with its folder matches only that entry; a wildcard skipped once removes no more.
+  // A name with its folder matches only that entry, and only in its own letter case; a
+  // wildcard skipped once removes no more.
   EXPECT_EQ(names(), (std::vector<std::string>{"readme.txt", "a.bak", "b.bak", "c.txt", "old\\b.bak"}));
   EXPECT_EQ(asked, (std::vector<std::string>{"a.bak", "docs\\readme.txt"}));
-  EXPECT_EQ(engine.FilesList, (std::vector<std::string>{"nothing.txt"}));
+  EXPECT_EQ(engine.FilesList, (std::vector<std::string>{"nothing.txt", "C.TXT"}));
 }
 
 TEST_F(Writer, CommentEditsAreSavedBeforeSwitching) {
