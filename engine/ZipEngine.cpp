@@ -542,6 +542,8 @@ bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
     }
     throw EFatalUnzipError("\"" + entry.FullName() + "\" cannot be copied: " + why);
   }
+  // An entry written earlier by this engine still holds the extra field it made.
+  entry.LeaveLocalExtraToCaller();
   entry.ExtraFieldLength = extra;
   if (entry.CentralHeaderPos == 0 && entry.VersionMadeBy == 0) {
     // Found by walking the local headers: it gets what the writer gives a new entry, with

@@ -97,6 +97,9 @@ class TZipHeaderInfo {
   // Gives a new entry its extended-timestamp extra field, local and central.
   void SetModTime(int64_t utcSeconds);
   const std::string& CentralExtra() const { return centralExtra_; }
+  // For an entry copied from another archive: its local extra field travels with its data,
+  // so WriteLocalHeader writes only ExtraFieldLength.
+  void LeaveLocalExtraToCaller() { localExtra_.clear(); }
 
   bool Encrypted() const { return BitFlag & 0x0001; }
   bool HasDataDescriptor() const { return BitFlag & 0x0008; }
