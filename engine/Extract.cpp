@@ -179,7 +179,8 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
   const bool folderEntry = cur_.IsFolder();
   const bool link = !folderEntry && cur_.IsSymlink();
 
-  if (!folderEntry) {
+  // A folder has no data; one that claims some is checked like a file.
+  if (!folderEntry || cur_.CompressedSize > 0) {
     if (e_.endRecord_.NumberOfThisDisk > 0 && cur_.DiskNumberStart != e_.currentVolume_)
       e_.RequestDisk(cur_.DiskNumberStart + 1);
     auto span = ReadLocalSpan(*e_.stream_, cur_.RelativeOffset);

@@ -82,7 +82,7 @@ TPlacement::TPlacement(const std::string& destDir)
 TTarget TPlacement::Below(const TExtractPath& where, bool create) const {
   try {
     return TTarget{dest_.Open(where.relative, create), where.name, where.path};
-  } catch (const std::system_error& e) {
+  } catch (const std::runtime_error& e) {
     throw EInOutError(e.what());
   }
 }
@@ -94,7 +94,7 @@ TTarget TPlacement::At(const std::string& path) {
 bool TPlacement::Exists(const TExtractPath& where) const {
   try {
     return dest_.Open(where.relative, false).KindOf(where.name) != files::TItemKind::None;
-  } catch (const std::system_error&) {
+  } catch (const std::runtime_error&) {
     return false;  // its folder is not there (or cannot be): neither is the file
   }
 }
@@ -153,7 +153,7 @@ void TPlacement::MakeFolder(const std::string& relative, std::optional<mode_t> m
                             std::optional<time_t> moment) {
   try {
     (void)dest_.Open(relative, true);
-  } catch (const std::system_error& e) {
+  } catch (const std::runtime_error& e) {
     throw EInOutError(e.what());
   }
   // The destination itself keeps what the user gave it.
@@ -170,7 +170,7 @@ void TPlacement::Finish() {
       files::TFolder folder = dest_.Open(f.relative, false);
       if (f.mode) (void)folder.SetMode(*f.mode);
       if (f.moment) (void)folder.SetTime(*f.moment);
-    } catch (const std::system_error&) {
+    } catch (const std::runtime_error&) {
       // Removed or replaced meanwhile: nothing to stamp.
     }
   }

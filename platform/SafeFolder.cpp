@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <random>
+#include <stdexcept>
 #include <system_error>
 
 namespace quelt::files {
@@ -75,7 +76,7 @@ TFolder TFolder::Open(const std::string& relative, bool create) const {
     start = end + 1;
     if (part.empty() || part == ".") continue;
     const std::string shown = joined(folder.path_, part);
-    if (part == "..") fail(EPERM, "\"" + shown + "\" leads out of the destination");
+    if (part == "..") throw std::runtime_error("\"" + shown + "\" leads out of the destination");
     int next = ::openat(folder.fd_, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
       // Another process making the same folder meanwhile is no failure.
@@ -87,10 +88,11 @@ TFolder TFolder::Open(const std::string& relative, bool create) const {
       const int error = errno;
       switch (folder.KindOf(part)) {
         case TItemKind::Link:
-          fail(ELOOP, "\"" + shown + "\" is a symbolic link; nothing is written through it");
+          throw std::runtime_error("\"" + shown +
+                                   "\" is a symbolic link; nothing is written through it");
         case TItemKind::File:
         case TItemKind::Other:
-          fail(ENOTDIR, "\"" + shown + "\" is in the way: it is a file, not a folder");
+          throw std::runtime_error("\"" + shown + "\" is in the way: it is a file, not a folder");
         default:
           fail(error, "Cannot open the folder \"" + shown + "\"");
       }

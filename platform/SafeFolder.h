@@ -24,7 +24,8 @@ class TFolder {
 
   // The folder `relative` ("a/b"; "" is this one) below this one, reached one component at a
   // time without following a link; missing folders are made when `create` is set. Throws
-  // std::system_error saying which component is in the way (a file, a link).
+  // std::runtime_error saying which component is in the way (a file, a link), or
+  // std::system_error when the system refuses.
   TFolder Open(const std::string& relative, bool create) const;
 
   // What `name` in this folder is, a link judged as itself.
