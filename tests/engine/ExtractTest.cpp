@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "engine/Errors.h"
+#include "engine/Placement.h"
 #include "engine/UnZipEngine.h"
 #include "engine/ZipEngine.h"
 #include "support/TestUtil.h"
@@ -429,4 +430,19 @@ TEST_F(Extract, DataPastTheEndIsDamageAndMissingPasswordsAreNamed) {
   engine.Password = "wrong";
   EXPECT_EQ(engine.ExtractEntries(), 0);
   EXPECT_EQ(engine.LastError(), "wrong password");
+}
+
+TEST(LinkTargets, StayInsideOnlyByLeadingClimbsNoDeeperThanTheLink) {
+  struct TCase {
+    const char* folder;
+    const char* target;
+    bool inside;
+  } cases[] = {
+      {"", "file", true},          {"", "./a/b", true},       {"", "../x", false},
+      {"a/b", "../../x", true},    {"a/b", "../../../x", false}, {"a", "b/../x", false},
+      {"a", "/etc/passwd", false}, {"", "", false},          {"a", "..", true},
+      {"a", "../..", false},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(LinkTargetStaysInside(c.folder, c.target), c.inside) << c.folder << " " << c.target;
 }
