@@ -32,6 +32,7 @@ bool TDirSearch::push(const std::string& path) {
   while (dirent* d = ::readdir(dir)) {
     std::string name = d->d_name;
     if (name == "." || name == "..") continue;
+    level.empty = false;
     struct stat st;
     // A link to a folder is not followed, so a loop of links cannot trap the search.
     if (::lstat((path + name).c_str(), &st) != 0) continue;
@@ -70,7 +71,7 @@ std::optional<std::string> TDirSearch::Next() {
       std::string sub = top.path + item.name;
       if (!push(sub + "/")) {
         unreadable_.push_back(sub + "/");
-      } else if (stack_.back().items.empty() && fits(item.name)) {
+      } else if (stack_.back().empty && fits(item.name)) {
         stack_.pop_back();
         return sub;
       }

@@ -35,6 +35,7 @@ class TDirSearch {
     std::string path;  // ends in "/"; empty for the current folder
     std::vector<TItem> items;
     size_t next = 0;
+    bool empty = true;  // nothing at all in it, passed-over links included
   };
   [[nodiscard]] bool push(const std::string& path);
   bool fits(const std::string& name) const;

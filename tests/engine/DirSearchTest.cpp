@@ -42,16 +42,20 @@ TEST(DirSearch, EmptyFoldersAndLinksToFolders) {
   makeDirs(dir / "full/empty-inside");
   writeFile(dir / "full/f.txt", std::string("f"));
   ASSERT_EQ(::symlink("full", (dir / "folder-link").c_str()), 0);
+  // Holding only a link that is passed over, a folder is not empty.
+  makeDirs(dir / "only-link");
+  ASSERT_EQ(::symlink("../full", (dir / "only-link/to-full").c_str()), 0);
   ASSERT_EQ(::symlink("full/f.txt", (dir / "file-link").c_str()), 0);
 
   TDirSearch deep(dir.path(), true, "*");
   EXPECT_EQ(all(deep, dir.path()), (std::vector<std::string>{"empty", "file-link",
                                                              "full/empty-inside", "full/f.txt"}));
-  EXPECT_EQ(deep.LinkedFolders(), std::vector<std::string>{dir / "folder-link"});
+  EXPECT_EQ(deep.LinkedFolders(),
+            (std::vector<std::string>{dir / "folder-link", dir / "only-link/to-full"}));
   TDirSearch keeping(dir.path(), true, "*", true, true);
   EXPECT_EQ(all(keeping, dir.path()),
             (std::vector<std::string>{"empty", "file-link", "folder-link", "full/empty-inside",
-                                      "full/f.txt"}));
+                                      "full/f.txt", "only-link/to-full"}));
   // Without recursion folders are neither entered nor kept, and nothing was missed.
   TDirSearch flat(dir.path(), false, "*");
   EXPECT_EQ(all(flat, dir.path()), std::vector<std::string>{"file-link"});
