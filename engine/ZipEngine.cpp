@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -547,8 +548,17 @@ bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
   entry.ExtraFieldLength = extra;
   if (entry.CentralHeaderPos == 0 && entry.VersionMadeBy == 0) {
     // Found by walking the local headers: it gets what the writer gives a new entry, with
-    // the permissions a new file or folder usually has.
-    entry.SetUnixAttributes(entry.IsFolder() ? S_IFDIR | 0755 : S_IFREG | 0644);
+    // the permissions a new file or folder usually has. A name in a DOS code page keeps a
+    // DOS host, or readers on Linux would show it garbled.
+    const std::string name = entry.StoredName();
+    const bool dosName = !(entry.BitFlag & kFlagUtf8) &&
+                         std::any_of(name.begin(), name.end(), [](char c) { return c & 0x80; });
+    if (dosName) {
+      entry.VersionMadeBy = 20;
+      entry.ExternalAttributes = entry.IsFolder() ? kAttrDirectory : kAttrArchive;
+    } else {
+      entry.SetUnixAttributes(entry.IsFolder() ? S_IFDIR | 0755 : S_IFREG | 0644);
+    }
   }
   entry.WriteLocalHeader(*out_);
   in.Seek(dataStart, soFromBeginning);
