@@ -9,7 +9,9 @@ using namespace quelt::test;
 
 namespace {
 
-std::string cli() { return shq(binPath("quelt-cli")); }
+std::string cli() {
+  return shq(binPath("quelt-cli"));
+}
 
 // Whole seconds, so that archives that keep seconds can give the times back exactly.
 constexpr const char* kFileTime = "@1234567890";    // 2009-02-13 23:31:30 UTC
@@ -17,7 +19,8 @@ constexpr const char* kFolderTime = "@1300000000";  // 2011-03-13 07:06:40 UTC
 
 class MetadataInterop : public ::testing::Test {
  protected:
-  RunResult quelt(const std::string& args, const std::string& cwd = "", const std::string& tz = "") {
+  RunResult quelt(const std::string& args, const std::string& cwd = "",
+                  const std::string& tz = "") {
     std::string env = "TMPDIR=" + shq(tmp_.path()) + (tz.empty() ? "" : " TZ=" + tz);
     return run(env + " " + cli() + " " + args, cwd);
   }
@@ -40,8 +43,8 @@ class MetadataInterop : public ::testing::Test {
     makeDirs(t + "/empty/inner-empty");
     const std::string setup =
         "chmod 755 bin/run.sh && chmod 600 private.txt && chmod 4755 setuid && "
-        "chmod 700 empty/inner-empty && find . -type f -exec touch -d " + std::string(kFileTime) +
-        " {} + && touch -d " + kFolderTime + " empty/inner-empty";
+        "chmod 700 empty/inner-empty && find . -type f -exec touch -d " +
+        std::string(kFileTime) + " {} + && touch -d " + kFolderTime + " empty/inner-empty";
     EXPECT_EQ(run(setup, t).status, 0);
     return t;
   }
@@ -59,10 +62,11 @@ TEST_F(MetadataInterop, PermissionsFromEveryToolAndToThem) {
   } tools[] = {{"zip", "zip -q -r %A ."},
                {"7z", "7z a -tzip -bd -bso0 %A ."},
                {"bsdtar", "bsdtar --format zip -cf %A ."},
-               {"python3", "python3 -c 'import os,sys,zipfile\n"
-                           "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
-                           "    for r, ds, fs in os.walk(\".\"):\n"
-                           "        for n in ds + fs: z.write(os.path.join(r, n))' %A"},
+               {"python3",
+                "python3 -c 'import os,sys,zipfile\n"
+                "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
+                "    for r, ds, fs in os.walk(\".\"):\n"
+                "        for n in ds + fs: z.write(os.path.join(r, n))' %A"},
                {"quelt-cli", cli() + " add -r %A ."}};
   for (const TTool& tool : tools) {
     if (tool.name != std::string("quelt-cli") && !haveTool(tool.name)) continue;
@@ -111,7 +115,8 @@ TEST_F(MetadataInterop, TimesHoldAcrossTimeZones) {
   ASSERT_EQ(run("python3 -c 'import sys,zipfile\n"
                 "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
                 "    z.writestr(zipfile.ZipInfo(\"z.txt\", (1980, 0, 0, 0, 0, 0)), \"z\")' " +
-                shq(zero)).status,
+                shq(zero))
+                .status,
             0);
   RunResult listed = quelt("list --tsv " + shq(zero));
   EXPECT_NE(listed.out.find("\t1980-00-00 00:00:00\t"), std::string::npos) << listed.out;
@@ -142,9 +147,11 @@ TEST_F(MetadataInterop, LinksFromZipAndBsdtarStayInside) {
     RunResult x = quelt("extract -d " + shq(out) + " " + shq(archive));
     EXPECT_EQ(x.status, 1) << x.out;
     EXPECT_NE(x.out.find("out.lnk: its link target \"../../nowhere\" leads out of the destination"),
-              std::string::npos) << x.out;
+              std::string::npos)
+        << x.out;
     EXPECT_NE(x.out.find("abs.lnk: its link target \"/nonexistent/abs\" leads out"),
-              std::string::npos) << x.out;
+              std::string::npos)
+        << x.out;
     EXPECT_EQ(run("find . -type l -printf '%p -> %l\\n' | LC_ALL=C sort", out).out,
               "./dir.lnk -> sub\n./in.lnk -> target.txt\n./sub/up.lnk -> ../target.txt\n");
   }
@@ -152,7 +159,8 @@ TEST_F(MetadataInterop, LinksFromZipAndBsdtarStayInside) {
   RunResult followed = quelt("add -r " + shq(dir / "followed.zip") + " .", t);
   EXPECT_EQ(followed.status, 1);
   EXPECT_NE(followed.out.find("skipped  out.lnk: it is a symbolic link to nothing"),
-            std::string::npos) << followed.out;
+            std::string::npos)
+      << followed.out;
   EXPECT_NE(followed.out.find("skipped  dir.lnk: it is a link to a folder"), std::string::npos);
   EXPECT_EQ(run("unzip -p " + shq(dir / "followed.zip") + " in.lnk").out, "target\n");
 

@@ -10,7 +10,9 @@ using namespace quelt::test;
 
 namespace {
 
-std::string cli() { return shq(binPath("quelt-cli")); }
+std::string cli() {
+  return shq(binPath("quelt-cli"));
+}
 
 class NamesInterop : public ::testing::Test {
  protected:
@@ -72,8 +74,8 @@ TEST_F(NamesInterop, SourcesOutsideTheCurrentFolderAndBackslashes) {
   EXPECT_NE(r.out.find("added    " + elsewhere / "abs/file.txt"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("added    ../sibling/s.txt"), std::string::npos) << r.out;
   // Stored without the leading "/" and the ".." parts, as zip and bsdtar store them.
-  std::vector<std::string> names = {elsewhere.path().substr(1) + "/abs/file.txt",
-                                    "sibling/s.txt", "we\\ird.txt"};
+  std::vector<std::string> names = {elsewhere.path().substr(1) + "/abs/file.txt", "sibling/s.txt",
+                                    "we\\ird.txt"};
   std::sort(names.begin(), names.end());
   EXPECT_EQ(listing(archive), names[0] + "\n" + names[1] + "\n" + names[2] + "\n");
   // unzip, reading an entry made on Unix, writes the "\" as part of the name.
@@ -99,7 +101,8 @@ TEST_F(NamesInterop, SystemHeadersComeBackAsFindSeesThem) {
   // Links to folders are reported, one line each, and make the status 1.
   const std::string folderLinks = run("find " + parts + " -type l -xtype d | wc -l", root).out;
   int reported = 0;
-  for (size_t at = 0; (at = add.out.find("links to folders are not followed", at)) != std::string::npos; ++at)
+  for (size_t at = 0;
+       (at = add.out.find("links to folders are not followed", at)) != std::string::npos; ++at)
     ++reported;
   EXPECT_EQ(std::to_string(reported) + "\n", folderLinks) << add.out;
   EXPECT_EQ(add.status, reported > 0 ? 1 : 0);

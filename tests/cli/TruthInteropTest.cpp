@@ -16,7 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string cli() { return shq(binPath("quelt-cli")); }
+std::string cli() {
+  return shq(binPath("quelt-cli"));
+}
 
 // Whether a temporary file of ours is in the folder.
 bool hasTemp(const std::string& folder) {
@@ -33,8 +35,9 @@ class TruthInterop : public ::testing::Test {
   }
   std::string archiveOf(const std::string& name, const std::string& python) {
     std::string archive = dir / name;
-    RunResult r = run("python3 -c 'import sys,zipfile\nwith zipfile.ZipFile(sys.argv[1], \"w\") as z:\n" +
-                      python + "' " + shq(archive));
+    RunResult r =
+        run("python3 -c 'import sys,zipfile\nwith zipfile.ZipFile(sys.argv[1], \"w\") as z:\n" +
+            python + "' " + shq(archive));
     EXPECT_EQ(r.status, 0) << r.err;
     return archive;
   }
@@ -83,7 +86,9 @@ TEST_F(TruthInterop, DamagedAndEmptyArchivesSaySo) {
   const std::string cut = dir / "cut.zip";
   ASSERT_EQ(run("python3 -c 'import sys,struct; d=open(sys.argv[1],\"rb\").read(); "
                 "e=d.rfind(b\"PK\\x05\\x06\"); o=struct.unpack(\"<I\", d[e+16:e+20])[0]; "
-                "open(sys.argv[2],\"wb\").write(d[:o])' " + shq(whole) + " " + shq(cut)).status,
+                "open(sys.argv[2],\"wb\").write(d[:o])' " +
+                shq(whole) + " " + shq(cut))
+                .status,
             0);
   for (const std::string& command :
        std::vector<std::string>{"list", "test", "extract -d " + shq(dir / "out")}) {
@@ -91,7 +96,8 @@ TEST_F(TruthInterop, DamagedAndEmptyArchivesSaySo) {
     RunResult r = quelt(command + " " + shq(cut));
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.err.find("cut.zip is damaged or incomplete: it has no end record"),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
   }
   EXPECT_EQ(readText(dir / "out/b.txt"), "b\n");  // what was found still came out
 
@@ -103,7 +109,8 @@ TEST_F(TruthInterop, DamagedAndEmptyArchivesSaySo) {
   RunResult listed = quelt("list " + shq(empty));
   EXPECT_EQ(listed.status, 0) << listed.err;
   EXPECT_NE(listed.out.find("0 entries, 0 bytes (0 KB), packed 0 bytes (the archive is empty)"),
-            std::string::npos) << listed.out;
+            std::string::npos)
+      << listed.out;
   RunResult tested = quelt("test " + shq(empty));
   EXPECT_EQ(tested.status, 0) << tested.err;
   EXPECT_EQ(tested.out, "0 of 0 entries tested OK (the archive is empty)\n");
@@ -122,21 +129,23 @@ TEST_F(TruthInterop, DamagedAndEmptyArchivesSaySo) {
 }
 
 TEST_F(TruthInterop, AnEntryThatCannotBePutInPlaceFailsAlone) {
-  const std::string archive =
-      archiveOf("mixed.zip",
-                "    z.writestr(\"a.txt\", \"a\")\n"
-                "    z.writestr(\"dir/b.txt\", \"b\")\n"
-                "    z.writestr(\"same.txt\", \"first\")\n"
-                "    z.writestr(\"same.txt\", \"second\")\n"
-                "    z.writestr(\"c.txt\", \"c\")\n");
+  const std::string archive = archiveOf("mixed.zip",
+                                        "    z.writestr(\"a.txt\", \"a\")\n"
+                                        "    z.writestr(\"dir/b.txt\", \"b\")\n"
+                                        "    z.writestr(\"same.txt\", \"first\")\n"
+                                        "    z.writestr(\"same.txt\", \"second\")\n"
+                                        "    z.writestr(\"c.txt\", \"c\")\n");
   const std::string out = dir / "out";
   writeFile(out + "/dir", std::string("a file where a folder should be"));
   RunResult x = quelt("extract -d " + shq(out) + " " + shq(archive));
   EXPECT_EQ(x.status, 1) << x.out << x.err;
-  EXPECT_NE(x.out.find("skipped  dir/b.txt: \"" + out + "/dir\" is in the way: it is a file, not a folder"),
-            std::string::npos) << x.out;
+  EXPECT_NE(x.out.find("skipped  dir/b.txt: \"" + out +
+                       "/dir\" is in the way: it is a file, not a folder"),
+            std::string::npos)
+      << x.out;
   EXPECT_NE(x.out.find("skipped  same.txt: another entry of the archive was already extracted to"),
-            std::string::npos) << x.out;
+            std::string::npos)
+      << x.out;
   EXPECT_NE(x.out.find("3 of 5 entries extracted"), std::string::npos) << x.out;
   EXPECT_EQ(readText(out + "/same.txt"), "first");
   EXPECT_EQ(readText(out + "/c.txt"), "c");

@@ -346,7 +346,8 @@ TEST_F(Catalogue, ModificationTimesComeFromTheExtraFields) {
                   stored("cut.txt", "4"), stored("none.txt", "5")};
   spec.entries[0].extra = field(0x5455, "\x01" + le(1234567890, 4));
   spec.entries[1].extra =
-      field(0x0001, le(7, 8)) + field(0x000A, le(0, 4) + field(0x0001, le(ticks, 8) + std::string(16, '\0')));
+      field(0x0001, le(7, 8)) +
+      field(0x000A, le(0, 4) + field(0x0001, le(ticks, 8) + std::string(16, '\0')));
   spec.entries[2].extra = field(0x5455, "\x06" + le(1234567890, 4));  // no modification time
   spec.entries[3].extra = field(0x5455, "\x01" + le(1234567890, 4)).substr(0, 7);  // cut short
   load(write("t.zip", spec));

@@ -29,8 +29,9 @@ TEST(DirSearch, DepthFirstInNameOrderWithTheMaskRules) {
             (std::vector<std::string>{".profile", "a.bin", "b.txt", "readme", "z.txt"}));
   // Folders whose names begin with "." are searched like any other.
   TDirSearch deep(dir.path(), true, "*.txt");
-  EXPECT_EQ(all(deep, dir.path()), (std::vector<std::string>{".cache/hidden.txt", "b.txt",
-                                                             "sub/deeper/y.txt", "sub/x.txt", "z.txt"}));
+  EXPECT_EQ(all(deep, dir.path()),
+            (std::vector<std::string>{".cache/hidden.txt", "b.txt", "sub/deeper/y.txt", "sub/x.txt",
+                                      "z.txt"}));
   TDirSearch noExtension(dir.path(), true, "*.");
   EXPECT_EQ(all(noExtension, dir.path()), (std::vector<std::string>{"readme"}));
   EXPECT_THROW(TDirSearch(dir / "missing", false, "*"), EInOutError);
@@ -48,8 +49,8 @@ TEST(DirSearch, EmptyFoldersAndLinksToFolders) {
   ASSERT_EQ(::symlink("full/f.txt", (dir / "file-link").c_str()), 0);
 
   TDirSearch deep(dir.path(), true, "*");
-  EXPECT_EQ(all(deep, dir.path()), (std::vector<std::string>{"empty", "file-link",
-                                                             "full/empty-inside", "full/f.txt"}));
+  EXPECT_EQ(all(deep, dir.path()),
+            (std::vector<std::string>{"empty", "file-link", "full/empty-inside", "full/f.txt"}));
   EXPECT_EQ(deep.LinkedFolders(),
             (std::vector<std::string>{dir / "folder-link", dir / "only-link/to-full"}));
   TDirSearch keeping(dir.path(), true, "*", true, true);

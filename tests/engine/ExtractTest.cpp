@@ -341,15 +341,15 @@ TEST_F(Extract, UnixModesFoldersAndTimes) {
 TEST_F(Extract, LinksAreMadeOnlyWhereTheyStayInside) {
   TempDir outside;
   ZipSpec spec;
-  spec.entries = {stored("target.txt", "t"),
-                  unixEntry("sub/ok", "../target.txt", S_IFLNK | 0777),
-                  unixEntry("dirlink", "sub", S_IFLNK | 0777),
-                  unixEntry("up", "../" + outside.path().substr(outside.path().rfind('/') + 1),
-                            S_IFLNK | 0777),
-                  unixEntry("abs", outside.path(), S_IFLNK | 0777),
-                  unixEntry("twisty", "sub/../../x", S_IFLNK | 0777),
-                  unixEntry("dirlink/through.txt", "never written through a link", S_IFREG | 0644),
-                  unixEntry("pre/through.txt", "nor through the user's link", S_IFREG | 0644)};
+  spec.entries = {
+      stored("target.txt", "t"),
+      unixEntry("sub/ok", "../target.txt", S_IFLNK | 0777),
+      unixEntry("dirlink", "sub", S_IFLNK | 0777),
+      unixEntry("up", "../" + outside.path().substr(outside.path().rfind('/') + 1), S_IFLNK | 0777),
+      unixEntry("abs", outside.path(), S_IFLNK | 0777),
+      unixEntry("twisty", "sub/../../x", S_IFLNK | 0777),
+      unixEntry("dirlink/through.txt", "never written through a link", S_IFREG | 0644),
+      unixEntry("pre/through.txt", "nor through the user's link", S_IFREG | 0644)};
   open(spec);
   makeDirs(out());
   ASSERT_EQ(::symlink(outside.path().c_str(), (out() + "/pre").c_str()), 0);
@@ -377,8 +377,8 @@ TEST_F(Extract, LinksAreMadeOnlyWhereTheyStayInside) {
 
 TEST_F(Extract, EntriesThatCannotBePutInPlaceFailAlone) {
   ZipSpec spec;
-  spec.entries = {stored("folder-in-the-way", "1"), stored("file-in-the-way/x.txt", "2"),
-                  stored("twice.txt", "first"),     stored("twice.txt", "second"),
+  spec.entries = {stored("folder-in-the-way", "1"),   stored("file-in-the-way/x.txt", "2"),
+                  stored("twice.txt", "first"),       stored("twice.txt", "second"),
                   stored(std::string(300, 'n'), "3"), stored("good.txt", "good")};
   open(spec);
   makeDirs(out() + "/folder-in-the-way");
@@ -391,13 +391,15 @@ TEST_F(Extract, EntriesThatCannotBePutInPlaceFailAlone) {
   EXPECT_EQ(engine.ExtractEntries(), 2);
   ASSERT_EQ(errors.size(), 4u);
   EXPECT_EQ(errors[0], "0: \"" + out() + "/folder-in-the-way\" is in the way: it is a folder");
-  EXPECT_EQ(errors[1], "1: \"" + out() + "/file-in-the-way\" is in the way: it is a file, not a folder");
-  EXPECT_EQ(errors[2], "3: another entry of the archive was already extracted to " + out() +
-                           "/twice.txt");
+  EXPECT_EQ(errors[1],
+            "1: \"" + out() + "/file-in-the-way\" is in the way: it is a file, not a folder");
+  EXPECT_EQ(errors[2],
+            "3: another entry of the archive was already extracted to " + out() + "/twice.txt");
   EXPECT_NE(errors[3].find("File name too long"), std::string::npos) << errors[3];
   EXPECT_EQ(readText(out() + "/twice.txt"), "first");
   EXPECT_EQ(readText(out() + "/good.txt"), "good");
-  EXPECT_EQ(run("ls -A " + shq(out())).out, "file-in-the-way\nfolder-in-the-way\ngood.txt\ntwice.txt\n");
+  EXPECT_EQ(run("ls -A " + shq(out())).out,
+            "file-in-the-way\nfolder-in-the-way\ngood.txt\ntwice.txt\n");
 }
 
 TEST_F(Extract, DataPastTheEndIsDamageAndMissingPasswordsAreNamed) {
@@ -438,9 +440,15 @@ TEST(LinkTargets, StayInsideOnlyByLeadingClimbsNoDeeperThanTheLink) {
     const char* target;
     bool inside;
   } cases[] = {
-      {"", "file", true},          {"", "./a/b", true},       {"", "../x", false},
-      {"a/b", "../../x", true},    {"a/b", "../../../x", false}, {"a", "b/../x", false},
-      {"a", "/etc/passwd", false}, {"", "", false},          {"a", "..", true},
+      {"", "file", true},
+      {"", "./a/b", true},
+      {"", "../x", false},
+      {"a/b", "../../x", true},
+      {"a/b", "../../../x", false},
+      {"a", "b/../x", false},
+      {"a", "/etc/passwd", false},
+      {"", "", false},
+      {"a", "..", true},
       {"a", "../..", false},
   };
   for (const TCase& c : cases)
