@@ -119,8 +119,12 @@ void VolumeFinder::install(TUnZipEngine& engine) {
 void loadArchive(TUnZipEngine& engine, const std::string& archive) {
   engine.SetZipName(archive);
   engine.LoadCatalogue();
-  if (engine.Rebuilt() && engine.Count() == 0)
+  if (engine.Rebuilt() && engine.Count() == 0) {
+    if (!engine.CatalogueDamage().empty())
+      throw std::runtime_error(archive + " is damaged or incomplete: " + engine.CatalogueDamage() +
+                               "; no entry could be found");
     throw std::runtime_error(archive + ": not a ZIP archive (no entries found)");
+  }
 }
 
 int guarded(const std::function<int()>& body, const VolumeFinder* finder) {

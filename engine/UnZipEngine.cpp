@@ -213,30 +213,10 @@ void TUnZipEngine::readDirectory() {
       SetMultiMode(mmNone);
     else
       SetMultiMode(volumes_.IsRemovable(zipName_) ? mmSpan : mmBlocks);
-    std::string missingVolume;
-    if (endRecord_.CentralDirStartDisk != currentVolume_) {
-      const std::string lastVolume = zipName_;
-      try {
-        RequestDisk(endRecord_.CentralDirStartDisk + 1);
-      } catch (const EZipError& e) {
-        // One volume alone still shows the entries whose local headers it holds.
-        missingVolume = e.what();
-        zipName_ = lastVolume;
-        stream_ = std::make_unique<TLFNFileStream>(zipName_, TOpenMode::Read);
-        zipDateTime_ = stampOf(*stream_);
-      }
-    }
+    if (endRecord_.CentralDirStartDisk != currentVolume_)
+      RequestDisk(endRecord_.CentralDirStartDisk + 1);
     uint8_t sig[4] = {0, 0, 0, 0};
     stream_->Seek(endRecord_.CentralDirOffset, soFromBeginning);
-    if (!missingVolume.empty()) {
-      WalkLocalHeaders();
-      SetMultiMode(mmNone);
-      damage_ = "it is one volume of a multi-volume set whose directory is on volume " +
-                std::to_string(endRecord_.CentralDirStartDisk + 1) + " (" + missingVolume +
-                "); the entries were found by walking this volume";
-      SortCatalogue(sortMode_);
-      return;
-    }
     if (stream_->ReadExact(sig, 4) && load32(sig) == kCentralHeaderSig) {
       stream_->Seek(-4, soFromCurrent);
       main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
