@@ -20,8 +20,8 @@ const char* kListHelp =
     "                       headers, the default) or multi (treat it as part of a set)\n"
     "  --tsv                one line per entry, tab-separated: path, size, packed size,\n"
     "                       method, CRC-32, date-time, encrypted (1 or 0)\n"
-    "Exit status 1 when the archive is damaged or incomplete: what could be found is listed.\n"
-    "  -h, --help           show this help\n";
+    "  -h, --help           show this help\n\n"
+    "A damaged or incomplete archive is listed as far as it can be read, with exit status 1.\n";
 
 void printTsv(const TUnZipEngine& engine) {
   std::string out;
