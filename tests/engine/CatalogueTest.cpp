@@ -326,7 +326,9 @@ TEST_F(Catalogue, DamageIsToldApartFromWholeAndEmptyArchives) {
     load(c.path);
     EXPECT_EQ(engine.Count(), c.count) << c.path;
     EXPECT_EQ(engine.CatalogueDamage(), c.damage) << c.path;
-    if (c.count == 0) EXPECT_FALSE(engine.Rebuilt());  // read as empty, not walked
+    EXPECT_EQ(engine.Rebuilt(), c.path.find("walked.zip") != std::string::npos ||
+                                    c.path.find("stub.zip") != std::string::npos)
+        << c.path;  // the empty archive is read as empty, not walked
   }
 }
 
