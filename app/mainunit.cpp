@@ -640,6 +640,11 @@ void TMainform::OpenIT() {
     throw;
   }
   rebuildListing();
+  // What the walk found is listed; the user must still know it is not the whole archive.
+  if (!ZipEngine1.CatalogueDamage().empty())
+    dialogs_.MessageBox("The archive is damaged or incomplete: " + ZipEngine1.CatalogueDamage() +
+                            ". Only the entries that could be found are listed.",
+                        kTitle, TMsgBoxIcon::Warning, TMsgBoxButtons::OK);
   if (!storeError.isEmpty()) throw ERegistryException(TextFromQt(storeError));
 }
 

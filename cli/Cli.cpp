@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -22,6 +23,10 @@ bool isFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+volatile sig_atomic_t gSignal = 0;
+
+void onSignal(int sig) { gSignal = sig; }
 }  // namespace
 
 Registrar::Registrar(Command command) { registry().push_back(std::move(command)); }
@@ -114,15 +119,22 @@ void VolumeFinder::install(TUnZipEngine& engine) {
 void loadArchive(TUnZipEngine& engine, const std::string& archive) {
   engine.SetZipName(archive);
   engine.LoadCatalogue();
-  if (engine.Rebuilt() && engine.Count() == 0)
+  if (engine.Rebuilt() && engine.Count() == 0) {
+    if (!engine.CatalogueDamage().empty())
+      throw std::runtime_error(archive + " is damaged or incomplete: " + engine.CatalogueDamage() +
+                               "; no entry could be found");
     throw std::runtime_error(archive + ": not a ZIP archive (no entries found)");
+  }
 }
 
 int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
   try {
     return body();
   } catch (const EUserCanceled& e) {
-    error(finder && !finder->missing().empty() ? finder->missing() : e.what());
+    if (gSignal != 0)
+      error(std::string("interrupted by ") + (gSignal == SIGINT ? "SIGINT" : "SIGTERM"));
+    else
+      error(finder && !finder->missing().empty() ? finder->missing() : e.what());
   } catch (const std::exception& e) {
     error(e.what());
   }
@@ -130,5 +142,27 @@ int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
 }
 
 std::string patternFromArg(const std::string& arg) { return Backslashed(arg); }
+
+void cancelOnSignals(TUnZipEngine& engine) {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // the next signal has its usual effect
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  // The engine lets its host run at every check; that is where the signal becomes a cancel.
+  engine.DoProcessMessages = true;
+  engine.Host.ProcessMessages = [&engine] {
+    if (gSignal != 0) engine.RequestCancel();
+  };
+}
+
+int afterSignals(int status) { return gSignal != 0 ? 128 + gSignal : status; }
+
+bool reportDamage(const TUnZipEngine& engine, const std::string& archive) {
+  if (engine.CatalogueDamage().empty()) return false;
+  error(archive + " is damaged or incomplete: " + engine.CatalogueDamage());
+  return true;
+}
 
 }  // namespace quelt::cli

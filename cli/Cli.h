@@ -68,4 +68,14 @@ int guarded(const std::function<int()>& body, const VolumeFinder* finder = nullp
 // "/" may stand for the folder separator "\" in patterns given on the command line.
 std::string patternFromArg(const std::string& arg);
 
+// Turns SIGINT and SIGTERM into a cancel request that the engine answers at its next check,
+// so an interrupted command leaves no temporary file; a second signal ends the program at
+// once.
+void cancelOnSignals(TUnZipEngine& engine);
+// 128 plus the signal's number once a signal came, else `status`.
+int afterSignals(int status);
+
+// Says on standard error that the catalogue is not the whole archive; true when it is not.
+bool reportDamage(const TUnZipEngine& engine, const std::string& archive);
+
 }  // namespace quelt::cli

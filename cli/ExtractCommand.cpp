@@ -18,14 +18,16 @@ namespace {
 const char* kExtractHelp =
     "Usage: quelt-cli extract [OPTIONS] ARCHIVE [PATTERN...]\n"
     "Extracts the entries matching the patterns (all without patterns). A pattern with a\n"
-    "folder separator (\"/\" or \"\\\") is matched against folder and name, else the name alone.\n\n"
+    "folder separator (\"/\" or \"\\\") is matched against folder and name, else the name alone.\n"
+    "Letter case counts in names and patterns.\n\n"
     "  -d, --dest DIR           extract into DIR (default: the current folder)\n"
     "  -j, --junk-paths         do not recreate the stored folders\n"
     "      --overwrite MODE     always, never or ask (default always)\n"
     "  -P, --password PASSWORD  the password of encrypted entries\n"
-    "      --no-attributes      do not apply the stored file attributes\n"
+    "      --no-attributes      do not apply the stored permissions and attributes\n"
     "      --root FOLDER        drop this leading folder from stored paths\n"
     "      --incomplete MODE    bad (default) or multi, for archives without an end record\n"
+    "  -C, --ignore-case        wildcard patterns match A-Z without regard to case\n"
     "  -h, --help               show this help\n";
 
 const char* kTestHelp =
@@ -34,6 +36,7 @@ const char* kTestHelp =
     "CRC-32, writing nothing.\n\n"
     "  -P, --password PASSWORD  the password of encrypted entries\n"
     "      --incomplete MODE    bad (default) or multi, for archives without an end record\n"
+    "  -C, --ignore-case        wildcard patterns match A-Z without regard to case\n"
     "  -h, --help               show this help\n";
 
 bool onTerminal() { return isatty(STDIN_FILENO) != 0; }
@@ -60,13 +63,14 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
                                        {"no-attributes", no_argument, nullptr, 'a'},
                                        {"root", required_argument, nullptr, 'r'},
                                        {"incomplete", required_argument, nullptr, 'i'},
+                                       {"ignore-case", no_argument, nullptr, 'C'},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
   std::string dest, password, root, overwrite = "always";
-  bool junk = false, attributes = true, passwordGiven = false;
+  bool junk = false, attributes = true, passwordGiven = false, ignoreCase = false;
   TIncompleteZipMode incomplete = izAssumeBad;
   int c;
-  while ((c = getopt_long(argc, argv, testOnly ? "P:h" : "d:jP:h", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, testOnly ? "P:Ch" : "d:jP:Ch", longOptions, nullptr)) != -1) {
     bool extractOnly = c == 'd' || c == 'j' || c == 'o' || c == 'a' || c == 'r';
     if (testOnly && extractOnly) return usageError(command, "test does not take that option");
     switch (c) {
@@ -79,6 +83,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
         break;
       case 'P': password = optarg; passwordGiven = true; break;
       case 'a': attributes = false; break;
+      case 'C': ignoreCase = true; break;
       case 'r': root = optarg; break;
       case 'i':
         if (!parseIncompleteMode(optarg, incomplete))
@@ -107,6 +112,8 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   engine.Password = password;
   engine.DoAll = patterns.empty();
   engine.FilesList = patterns;
+  engine.PatternsIgnoreCase = ignoreCase;
+  cancelOnSignals(engine);
 
   int selected = 0, failed = 0;
   std::set<int> askedPassword;
@@ -123,18 +130,15 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
       std::cout << "extracted " << fname << "\n";
   };
   engine.OnStartUnZip = [&](TUnZipEngine&, int index, const std::string& fname, bool&) {
-    if (!engine.Entry(index).Filename().empty()) return;
+    if (!engine.Entry(index).IsFolder()) return;
     if (testOnly)
       std::cout << "OK       " << nameOf(index) << "\n";
     else
       std::cout << "created  " << fname << "\n";
   };
-  engine.OnSkippingFile = [&](TUnZipEngine& sender, TSkipReason reason, int index) {
+  engine.OnSkippingFile = [&](TUnZipEngine& sender, TSkipReason, int index) {
     ++failed;
-    std::string why = reason == skBadPassword   ? "wrong password"
-                      : reason == skNoOverwrite ? "the file exists"
-                                                : sender.LastError();
-    std::cout << "skipped  " << nameOf(index) << ": " << why << "\n";
+    std::cout << "skipped  " << nameOf(index) << ": " << sender.LastError() << "\n";
   };
   engine.OnBadCRC = [&](TUnZipEngine& sender, uint32_t calc, uint32_t stored, int index) {
     ++failed;
@@ -160,17 +164,19 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
               << fname << "\n";
   };
 
-  return guarded(
+  return afterSignals(guarded(
       [&] {
         loadArchive(engine, archive);
         engine.SetDestDir(dest);
         engine.SetRootDir(root);
         int done = engine.ExtractEntries();
         std::cout << done << " of " << selected << (selected == 1 ? " entry " : " entries ")
-                  << (testOnly ? "tested OK" : "extracted") << "\n";
-        return done == selected && failed == 0 ? int(kOk) : int(kSomeFailed);
+                  << (testOnly ? "tested OK" : "extracted")
+                  << (engine.Count() == 0 ? " (the archive is empty)" : "") << "\n";
+        const bool damaged = reportDamage(engine, archive);
+        return done == selected && failed == 0 && !damaged ? int(kOk) : int(kSomeFailed);
       },
-      &finder);
+      &finder));
 }
 
 int runExtract(int argc, char** argv) { return runExtractOrTest(argc, argv, false); }

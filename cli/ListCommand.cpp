@@ -20,7 +20,8 @@ const char* kListHelp =
     "                       headers, the default) or multi (treat it as part of a set)\n"
     "  --tsv                one line per entry, tab-separated: path, size, packed size,\n"
     "                       method, CRC-32, date-time, encrypted (1 or 0)\n"
-    "  -h, --help           show this help\n";
+    "  -h, --help           show this help\n\n"
+    "A damaged or incomplete archive is listed as far as it can be read, with exit status 1.\n";
 
 void printTsv(const TUnZipEngine& engine) {
   std::string out;
@@ -70,7 +71,8 @@ void printTable(const TUnZipEngine& engine) {
     std::cout << line.str() << '\n';
   }
   std::cout << engine.Count() << (engine.Count() == 1 ? " entry" : " entries") << ", " << total
-            << " bytes (" << total / 1024 << " KB), packed " << packed << " bytes\n";
+            << " bytes (" << total / 1024 << " KB), packed " << packed << " bytes"
+            << (engine.Count() == 0 ? " (the archive is empty)" : "") << "\n";
 }
 
 int runList(int argc, char** argv) {
@@ -119,7 +121,7 @@ int runList(int argc, char** argv) {
           printTsv(engine);
         else
           printTable(engine);
-        return int(kOk);
+        return reportDamage(engine, archive) ? int(kSomeFailed) : int(kOk);
       },
       &finder);
 }

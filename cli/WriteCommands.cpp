@@ -20,7 +20,8 @@ namespace {
 const char* kAddHelp =
     "Usage: quelt-cli add [OPTIONS] ARCHIVE FILE|FOLDER|WILDCARD...\n"
     "Compresses files into the archive, creating it when it does not exist. A folder stands\n"
-    "for the files in it (and, with -r, in its subfolders).\n\n"
+    "for the files in it (and, with -r, in its subfolders); an empty folder is kept as one.\n"
+    "A file outside the current (or --root) folder is stored without \"/\" and \"..\" parts.\n\n"
     "  -l, --level N          Deflate level 1 (fastest) to 9 (smallest), default 6\n"
     "  -r, --recurse          wildcards and folders also search subfolders\n"
     "  -P, --password PASS    encrypt the new entries with traditional ZIP encryption\n"
@@ -37,12 +38,18 @@ const char* kAddHelp =
     "      --first-split BYTES  a different size for the first block\n"
     "      --span             write a new archive over removable disks, asking for each\n"
     "                         next disk on the terminal\n"
+    "  -y, --symlinks         store symbolic links as links; without it a link to a file\n"
+    "                         is stored as the file, and a link to a folder is reported\n"
+    "  -C, --ignore-case      wildcards match A-Z without regard to case\n"
     "  -h, --help             show this help\n";
 
 const char* kRemoveHelp =
-    "Usage: quelt-cli remove ARCHIVE PATTERN...\n"
+    "Usage: quelt-cli remove [OPTIONS] ARCHIVE PATTERN...\n"
     "Removes the entries matching the patterns. A pattern without wildcards names an entry\n"
-    "by folder and name; a wildcard pattern without a folder separator matches names alone.\n";
+    "by folder and name, letter case included; a wildcard pattern without a folder separator\n"
+    "matches names alone.\n\n"
+    "  -C, --ignore-case      wildcards match A-Z without regard to case\n"
+    "  -h, --help             show this help\n";
 
 const char* kCommentHelp =
     "Usage: quelt-cli comment [OPTIONS] ARCHIVE\n"
@@ -61,6 +68,16 @@ std::string absolute(const std::string& path) {
   std::string p = std::filesystem::absolute(path).lexically_normal().string();
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   return p;
+}
+
+bool isLink(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_symlink(path, error);
+}
+
+bool isEmptyFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_empty(path, error) && !error;
 }
 
 // "1457600", "64k", "10m".
@@ -107,16 +124,18 @@ int runAdd(int argc, char** argv) {
                                        {"split", required_argument, nullptr, 's'},
                                        {"first-split", required_argument, nullptr, 'F'},
                                        {"span", no_argument, nullptr, 'S'},
+                                       {"symlinks", no_argument, nullptr, 'y'},
+                                       {"ignore-case", no_argument, nullptr, 'C'},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
   int level = 6;
-  bool recurse = false, volumes = false, move = false;
+  bool recurse = false, volumes = false, move = false, links = false, ignoreCase = false;
   std::string password, paths = "relative", root;
   TZipAction action = zaUpdate;
   int64_t split = 0, firstSplit = 0;
   bool span = false;
   int c;
-  while ((c = getopt_long(argc, argv, "l:rP:h", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "l:rP:yCh", longOptions, nullptr)) != -1) {
     switch (c) {
       case 'l':
         level = std::atoi(optarg);
@@ -143,6 +162,8 @@ int runAdd(int argc, char** argv) {
         break;
       }
       case 'S': span = true; break;
+      case 'y': links = true; break;
+      case 'C': ignoreCase = true; break;
       case 'h': std::cout << kAddHelp; return kOk;
       default: return usageError("add", "unknown option");
     }
@@ -168,16 +189,27 @@ int runAdd(int argc, char** argv) {
   engine.SetRelativePaths(paths == "relative");
   if (volumes) engine.SetStoreVolumes(true);
   engine.Recurse = recurse;
-  engine.SetRootDir(absolute(root.empty() ? "." : root));
+  engine.StoreLinks = links;
+  engine.PatternsIgnoreCase = ignoreCase;
+  // Without --root, relative paths start from the current folder.
+  if (!root.empty()) engine.SetRootDir(absolute(root));
   for (; optind < argc; ++optind) {
-    std::string arg = absolute(argv[optind]);
-    // A folder stands for its files.
-    if (!HasWildcards(arg) && files::IsFolder(arg)) arg += "/*";
+    // Names stay as given, so the log shows them as typed.
+    std::string arg = argv[optind];
+    while (arg.size() > 1 && arg.back() == '/') arg.pop_back();
+    // A folder stands for its files; an empty one, or a link kept as a link, for itself.
+    if (!HasWildcards(arg) && files::IsFolder(arg) && !isEmptyFolder(arg) &&
+        !(links && isLink(arg)))
+      arg += "/*";
     engine.FilesList.push_back(arg);
   }
 
   int problems = 0;
   reportRefusals(engine, problems);
+  engine.OnFileWarning = [&problems](TZipEngine&, const std::string& name, const std::string& why) {
+    ++problems;
+    std::cout << "warning  " << name << ": " << why << "\n";
+  };
   engine.OnNoSuchFile = [&problems](TZipEngine&, const std::string& name) {
     ++problems;
     std::cout << "missing  " << name << "\n";
@@ -199,28 +231,42 @@ int runAdd(int argc, char** argv) {
       if (!askDisk(disk)) name.clear();
     };
   }
-  return guarded(
+  cancelOnSignals(engine);
+  return afterSignals(guarded(
       [&] {
         engine.SetZipName(archive);
         int n = engine.CompressFiles();
         std::cout << n << (n == 1 ? " file" : " files") << " compressed into " << archive << "\n";
         return problems == 0 ? int(kOk) : int(kSomeFailed);
       },
-      &finder);
+      &finder));
 }
 
 int runRemove(int argc, char** argv) {
-  if (wantsHelp(argc, argv, kRemoveHelp)) return kOk;
-  if (argc < 3) return usageError("remove", "remove needs an archive and at least one pattern");
-  std::string archive = argv[1];
+  static const option longOptions[] = {{"ignore-case", no_argument, nullptr, 'C'},
+                                       {"help", no_argument, nullptr, 'h'},
+                                       {nullptr, 0, nullptr, 0}};
   TZipEngine engine;
-  for (int i = 2; i < argc; ++i) engine.FilesList.push_back(patternFromArg(argv[i]));
+  engine.PatternsIgnoreCase = false;
+  int c;
+  while ((c = getopt_long(argc, argv, "+Ch", longOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'C': engine.PatternsIgnoreCase = true; break;
+      case 'h': std::cout << kRemoveHelp; return kOk;
+      default: return usageError("remove", "unknown option");
+    }
+  }
+  if (argc - optind < 2)
+    return usageError("remove", "remove needs an archive and at least one pattern");
+  std::string archive = argv[optind++];
+  for (; optind < argc; ++optind) engine.FilesList.push_back(patternFromArg(argv[optind]));
   int removed = 0;
   engine.OnDeleteEntry = [&removed](TZipEngine&, const std::string& name, bool&) {
     ++removed;
     std::cout << "removed  " << Slashed(name) << "\n";
   };
-  return guarded([&] {
+  cancelOnSignals(engine);
+  return afterSignals(guarded([&] {
     loadArchive(engine, archive);
     engine.RemoveEntries();
     int unmatched = 0;
@@ -231,7 +277,7 @@ int runRemove(int argc, char** argv) {
     }
     std::cout << removed << (removed == 1 ? " entry" : " entries") << " removed\n";
     return unmatched == 0 ? int(kOk) : int(kSomeFailed);
-  });
+  }));
 }
 
 int runComment(int argc, char** argv) {
@@ -271,7 +317,7 @@ int runComment(int argc, char** argv) {
     int index = -1;
     if (haveEntry) {
       for (int i = 0; i < engine.Count(); ++i)
-        if (SameTextAZ(engine.Entry(i).FullName(), entryName)) index = i;
+        if (engine.Entry(i).FullName() == entryName) index = i;
       if (index < 0) throw std::runtime_error("no entry " + Slashed(entryName) + " in " + archive);
     }
     if (!text) {
@@ -294,12 +340,13 @@ int runRepair(int argc, char** argv) {
   TZipEngine engine;
   int problems = 0;
   reportRefusals(engine, problems);
-  return guarded([&] {
+  cancelOnSignals(engine);
+  return afterSignals(guarded([&] {
     engine.RepairArchive(archive, output);
     std::cout << engine.Count() << (engine.Count() == 1 ? " entry" : " entries")
               << " written to " << output << "\n";
     return problems == 0 ? int(kOk) : int(kSomeFailed);
-  });
+  }));
 }
 
 Registrar addCommand{{"add", "compress files into an archive", runAdd}};

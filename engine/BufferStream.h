@@ -38,6 +38,8 @@ class TFileStream : public TStream {
  public:
   // Throws EFOpenError or EFCreateError naming the file.
   TFileStream(const std::string& path, TOpenMode mode);
+  // Takes over an open descriptor; `path` names it in messages.
+  TFileStream(int fd, const std::string& path) : path_(path), fd_(fd) {}
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;

@@ -1,17 +1,18 @@
 // Extraction: selection, destination paths, overwriting, passwords, decompression into a
-// temporary file beside the destination, CRC check, date and attributes, events.
+// temporary file beside the destination, CRC check, date, permissions and links, events.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <set>
+#include <optional>
 
 #include "engine/Crc32.h"
 #include "engine/Errors.h"
 #include "engine/ExtractPath.h"
-#include "engine/FileOps.h"
 #include "engine/Explode.h"
 #include "engine/Inflate.h"
+#include "engine/Placement.h"
 #include "engine/Unreduce.h"
 #include "engine/Unshrink.h"
 #include "engine/UnZipEngine.h"
@@ -30,8 +31,33 @@ constexpr size_t kBlock = 16000;
 // Raised by the output when a decoder produces more than the entry declares.
 struct TOutputOverflow {};
 
+// A link's target is a path: anything longer is no link of a real file system.
+constexpr uint32_t kLongestLinkTarget = 4095;
+
 bool isSupportedMethod(uint16_t method) {
   return method <= kMethodImploded || method == kMethodDeflated;
+}
+
+// The moment an entry was last changed: its UTC time when it carries one, else its DOS
+// date-time read as local time; nothing for an impossible DOS value.
+std::optional<time_t> entryMoment(const TZipHeaderInfo& e) {
+  if (e.ModTimeUtc) return time_t(*e.ModTimeUtc);
+  return files::TimeFromDosDateTime(e.LastModFileDateTime);
+}
+
+// Permissions for an extracted file or folder: the Unix mode of an entry made on a Unix
+// host (never set-user, set-group or sticky), else read-only from the DOS bit.
+std::optional<mode_t> entryMode(const TZipHeaderInfo& e, bool folder) {
+  if (auto mode = e.UnixMode()) return mode_t(*mode & 0777);
+  if (!folder && (e.ExternalAttributes & kAttrReadOnly)) {
+    static const mode_t mask = [] {
+      mode_t m = ::umask(0);
+      ::umask(m);
+      return m;
+    }();
+    return mode_t(0666 & ~mask & 0555);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -51,9 +77,13 @@ class TUnZipEngine::TExtractRun : public TDecodeIO {
   void extractOne(int index, bool& retry);
   // Reads the 12-byte encryption header and runs the password loop; false to give up.
   bool checkPassword(int index);
-  bool overwriteAllowed(int index, std::string& path);
+  bool overwriteAllowed(int index, const TExtractPath& where, std::string& path);
   void decompress();
   void giveUp(TSkipReason reason, int index, const std::string& why);
+  void placeFolder(int index, const TExtractPath& where);
+  std::string passwordTrouble() const {
+    return e_.Password.empty() ? "no password given" : "wrong password";
+  }
 
   TUnZipEngine& e_;
   std::vector<uint8_t> in_, out_;
@@ -71,7 +101,10 @@ class TUnZipEngine::TExtractRun : public TDecodeIO {
   bool overflow_ = false;
   bool damaged_ = false;  // the decoder met data it cannot decode
   TZipCrypt crypt_;
-  std::unique_ptr<TFileStream> file_;
+  std::optional<TPlacement> place_;  // none when only testing
+  std::unique_ptr<TPlacedFile> file_;
+  std::string writeError_;
+  std::string* linkTarget_ = nullptr;  // a link's data goes here instead of a file
 };
 
 int TUnZipEngine::ExtractEntries() {
@@ -85,7 +118,7 @@ int TUnZipEngine::ExtractEntries() {
 }
 
 int TUnZipEngine::TExtractRun::Run() {
-  if (!e_.destDir_.empty() && !e_.TestOnly) files::MakeFolders(e_.destDir_);
+  if (!e_.TestOnly) place_.emplace(e_.destDir_);
   // A spanned set is read in volume order, whatever the listing's order.
   const TZipSortMode remembered = e_.sortMode_;
   const bool resort = e_.endRecord_.NumberOfThisDisk > 0 && remembered != ByNone;
@@ -103,9 +136,11 @@ int TUnZipEngine::TExtractRun::Run() {
       }
     }
   } catch (...) {
+    if (place_) place_->Finish();
     if (resort) e_.SortCatalogue(remembered);
     throw;
   }
+  if (place_) place_->Finish();
   if (resort) e_.SortCatalogue(remembered);
   return count_;
 }
@@ -116,7 +151,7 @@ void TUnZipEngine::TExtractRun::select() {
   for (int i = 0; i < e_.Count(); ++i) {
     TZipHeaderInfo& entry = *e_.view()->Items(i);
     entry.MarkedForRun = e_.DoAll;
-    if (entry.Filename().empty() && !e_.RecreateDirs) {
+    if (entry.IsFolder() && !e_.RecreateDirs) {
       entry.MarkedForRun = false;
     } else if (!exact.empty()) {
       if (!entry.MarkedForRun) entry.MarkedForRun = exact.count(entry.FullName()) > 0;
@@ -125,7 +160,7 @@ void TUnZipEngine::TExtractRun::select() {
         if (entry.MarkedForRun) break;
         std::string candidate =
             line.find('\\') != std::string::npos ? entry.FullName() : entry.Filename();
-        if (WildcardMatch(LowerAZ(line), LowerAZ(candidate))) entry.MarkedForRun = true;
+        if (MatchesPattern(line, candidate, e_.PatternsIgnoreCase)) entry.MarkedForRun = true;
       }
     }
     if (entry.MarkedForRun)
@@ -145,9 +180,11 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
   retry = false;
   e_.lastError_.clear();
   cur_ = *e_.view()->Items(index);
-  const bool folderEntry = cur_.Filename().empty();
+  const bool folderEntry = cur_.IsFolder();
+  const bool link = !folderEntry && cur_.IsSymlink();
 
-  if (!folderEntry) {
+  // A folder has no data; one that claims some is checked like a file.
+  if (!folderEntry || cur_.CompressedSize > 0) {
     if (e_.endRecord_.NumberOfThisDisk > 0 && cur_.DiskNumberStart != e_.currentVolume_)
       e_.RequestDisk(cur_.DiskNumberStart + 1);
     auto span = ReadLocalSpan(*e_.stream_, cur_.RelativeOffset);
@@ -156,6 +193,12 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
       return;
     }
     e_.stream_->Seek(span->nameLength + span->extraLength, soFromCurrent);
+    // A single file holds all of an entry's data; a volume of a set may not.
+    if (e_.endRecord_.NumberOfThisDisk == 0 && e_.MultiMode() == mmNone &&
+        e_.stream_->Position() + int64_t(cur_.CompressedSize) > e_.stream_->Size()) {
+      giveUp(skDamaged, index, "its data runs past the end of the archive");
+      return;
+    }
   }
 
   TExtractPath where = BuildExtractPath(e_.destDir_, e_.rootDir_, e_.RecreateDirs,
@@ -166,11 +209,7 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
     return;
   }
   if (folderEntry) {
-    if (e_.RecreateDirs) {
-      if (!e_.TestOnly) files::MakeFolders(where.folder);
-      bool skip = false;
-      if (e_.OnStartUnZip) e_.OnStartUnZip(e_, index, where.folder, skip);
-    }
+    if (e_.RecreateDirs) placeFolder(index, where);
     return;
   }
   if (!isSupportedMethod(cur_.CompressionMethod)) {
@@ -178,6 +217,10 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
       e_.Host.ShowMessage("Unknown Compression Method", "Zip Error", TMsgButtons::OK);
     giveUp(skUnknownMethod, index,
            "compression method " + std::to_string(cur_.CompressionMethod) + " is not supported");
+    return;
+  }
+  if (link && cur_.UncompressedSize > kLongestLinkTarget) {
+    giveUp(skDamaged, index, "its link target is longer than any path");
     return;
   }
 
@@ -190,16 +233,24 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
   if (cur_.Encrypted() && !checkPassword(index)) return;
 
   std::string path = where.path;
-  if (!e_.TestOnly && !overwriteAllowed(index, path)) {
+  if (place_ && place_->Placed(path)) {
+    giveUp(skNotWritten, index, "another entry of the archive was already extracted to " + path);
+    return;
+  }
+  if (place_ && !overwriteAllowed(index, where, path)) {
     giveUp(skNoOverwrite, index, "the file exists");
     return;
   }
-  TScratchFile temp;  // the output, until it is put in place
-  if (!e_.TestOnly) {
-    files::MakeFolders(where.folder);
-    temp.path = MakeTempFile(FolderOf(path), "QLZ");
-    file_ = std::make_unique<TFileStream>(temp.path, TOpenMode::ReadWrite);
+  std::string target;  // a link's data
+  writeError_.clear();
+  try {
+    if (place_ && !link)
+      file_ = place_->Begin(path == where.path ? place_->Below(where, true) : TPlacement::At(path));
+  } catch (const EInOutError& err) {
+    giveUp(skNotWritten, index, err.what());
+    return;
   }
+  linkTarget_ = link ? &target : nullptr;
   written_ = 0;
   outFill_ = 0;
   crc_ = 0xFFFFFFFF;
@@ -219,22 +270,30 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
   } catch (const TOutputOverflow&) {
     overflow_ = true;
   }
-  if (file_) {
-    file_->Close();
-    file_.reset();
-  }
+  linkTarget_ = nullptr;
 
   const uint32_t calc = ~crc_;
   if (!truncated_ && !overflow_ && !damaged_ && calc == cur_.CRC32) {
-    if (!e_.TestOnly) {
-      (void)files::SetFileDosDateTime(temp.path, cur_.LastModFileDateTime);
-      if (e_.RetainAttributes) (void)files::ApplyDosAttributes(temp.path, uint8_t(cur_.ExternalAttributes));
-      RenameOver(temp.path, path);
-      temp.path.clear();
+    if (!writeError_.empty()) {
+      file_.reset();
+      giveUp(skNotWritten, index, writeError_);
+      return;
     }
+    try {
+      const std::optional<mode_t> mode =
+          e_.RetainAttributes ? entryMode(cur_, false) : std::nullopt;
+      if (file_) place_->Commit(*file_, mode, entryMoment(cur_));
+      if (place_ && link) place_->MakeLink(where, target, entryMoment(cur_));
+    } catch (const EInOutError& err) {
+      file_.reset();
+      giveUp(skNotWritten, index, err.what());
+      return;
+    }
+    file_.reset();
     if (e_.OnEndUnZip) e_.OnEndUnZip(e_, index, path);
     return;
   }
+  file_.reset();
 
   e_.lastError_ = truncated_  ? "its data ends before the entry does"
                   : overflow_ ? "it holds more data than its header declares"
@@ -249,11 +308,31 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
       retry = true;
       return;
     }
-    giveUp(skBadPassword, index, "wrong password");
+    giveUp(skBadPassword, index, passwordTrouble());
     return;
   }
   if (e_.OnBadCRC) e_.OnBadCRC(e_, calc, cur_.CRC32, index);
   --count_;
+}
+
+void TUnZipEngine::TExtractRun::placeFolder(int index, const TExtractPath& where) {
+  // A folder named by a DOS folder bit or a folder mode has a name of its own.
+  std::string relative = where.relative, shown = where.folder;
+  if (!where.name.empty()) {
+    relative += (relative.empty() ? "" : "/") + where.name;
+    shown += where.name + "/";
+  }
+  if (place_) {
+    try {
+      place_->MakeFolder(relative, e_.RetainAttributes ? entryMode(cur_, true) : std::nullopt,
+                         entryMoment(cur_));
+    } catch (const EInOutError& err) {
+      giveUp(skNotWritten, index, err.what());
+      return;
+    }
+  }
+  bool skip = false;
+  if (e_.OnStartUnZip) e_.OnStartUnZip(e_, index, shown, skip);
 }
 
 bool TUnZipEngine::TExtractRun::checkPassword(int index) {
@@ -271,7 +350,7 @@ bool TUnZipEngine::TExtractRun::checkPassword(int index) {
     std::string answer = e_.Password;
     if (e_.OnBadPassword) e_.OnBadPassword(e_, index, answer);
     if (!e_.OnBadPassword || answer == e_.Password) {
-      giveUp(skBadPassword, index, "wrong password");
+      giveUp(skBadPassword, index, passwordTrouble());
       return false;
     }
     e_.Password = answer;
@@ -282,8 +361,9 @@ bool TUnZipEngine::TExtractRun::checkPassword(int index) {
   return true;
 }
 
-bool TUnZipEngine::TExtractRun::overwriteAllowed(int index, std::string& path) {
-  if (e_.OverwriteMode == Always || !files::PathExists(path, false)) return true;
+bool TUnZipEngine::TExtractRun::overwriteAllowed(int index, const TExtractPath& where,
+                                                 std::string& path) {
+  if (e_.OverwriteMode == Always || !place_->Exists(where)) return true;
   if (e_.OverwriteMode == Never) return false;
   if (e_.OnPromptForOverwrite) {
     bool overwrite = false;
@@ -360,7 +440,16 @@ void TUnZipEngine::TExtractRun::Output(const uint8_t* data, size_t n) {
 
 void TUnZipEngine::TExtractRun::FlushOutput() {
   if (outFill_ == 0) return;
-  if (file_) file_->Write(out_.data(), outFill_);
+  if (linkTarget_) linkTarget_->append(reinterpret_cast<const char*>(out_.data()), outFill_);
+  if (file_ && writeError_.empty()) {
+    try {
+      file_->Stream().Write(out_.data(), outFill_);
+    } catch (const EStreamError& err) {
+      // A full disk fails this entry; decoding goes on, so the archive's own damage still
+      // tells apart from ours.
+      writeError_ = err.what();
+    }
+  }
   crc_ = UpdateCRC(crc_, out_.data(), outFill_);
   written_ += outFill_;
   totalDone_ += int64_t(outFill_);

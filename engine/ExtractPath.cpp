@@ -49,6 +49,7 @@ TExtractPath BuildExtractPath(const std::string& destDir, const std::string& roo
       }
       first = false;
       r.folder += withoutNul(part) + "/";
+      r.relative += (r.relative.empty() ? "" : "/") + withoutNul(part);
     }
   }
   if (name == "." || name == "..") {
@@ -56,7 +57,8 @@ TExtractPath BuildExtractPath(const std::string& destDir, const std::string& roo
     r.path = r.folder;
     return r;
   }
-  r.path = r.folder + withoutNul(name);
+  r.name = withoutNul(name);
+  r.path = r.folder + r.name;
   return r;
 }
 

@@ -9,6 +9,8 @@ namespace quelt {
 struct TExtractPath {
   std::string folder;  // ends in "/"
   std::string path;    // folder + file name
+  std::string relative;  // the folder below the destination, "/"-separated; "" for itself
+  std::string name;      // the file name as it will be written
   bool unsafe = false;  // an absolute path, a drive or ".." was dropped
   bool badName = false;  // the file name itself was "." or "..": nothing can be written
 };

@@ -164,6 +164,7 @@ void TUnZipEngine::dropCatalogue() {
   zipDateTime_ = TFileStamp();
   endRecord_.Clear();
   rebuilt_ = false;
+  damage_.clear();
 }
 
 void TUnZipEngine::ClearCatalogue() {
@@ -191,9 +192,23 @@ void TUnZipEngine::readDirectory() {
   view_ = nullptr;
   main_.reset();
   rebuilt_ = false;
+  damage_.clear();
 
   int64_t stubLength = 0;  // offsets count from the end of a stub this long
-  if (ReadEndRecord()) {
+  const bool found = ReadEndRecord();
+  // An empty directory that starts where the end record stands: nothing was left out.
+  if (found && endRecord_.TotalEntries == 0 && endRecord_.CentralDirSize == 0 &&
+      endRecord_.NumberOfThisDisk == 0 &&
+      endRecord_.CentralDirOffset == endRecord_.ZipCommentPos - kEndRecordSize) {
+    // An archive with no entries, such as the 22 bytes left when the last entry is removed.
+    currentVolume_ = 0;
+    volumeCount_ = 1;
+    SetMultiMode(mmNone);
+    main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
+    SortCatalogue(sortMode_);
+    return;
+  }
+  if (found) {
     currentVolume_ = endRecord_.NumberOfThisDisk;
     if (endRecord_.NumberOfThisDisk == 0)
       SetMultiMode(mmNone);
@@ -212,6 +227,8 @@ void TUnZipEngine::readDirectory() {
       // The offsets do not fit the file: a stub in front, or damage.
       WalkLocalHeaders();
       if (main_->Count() == 0) {
+        damage_ = "its central directory is not where its end record says, and no entry "
+                  "was found";
         SortCatalogue(sortMode_);
         return;
       }
@@ -222,6 +239,8 @@ void TUnZipEngine::readDirectory() {
       if (IncompleteZipMode == izAssumeMulti) throw EIncompleteZip();
     }
     WalkLocalHeaders();
+    damage_ = "it has no end record, so its entries were found by walking their local "
+              "headers; it is damaged, or only one volume of a multi-volume set";
     if (main_->Count() == 0) {
       SortCatalogue(sortMode_);
       return;
@@ -235,7 +254,8 @@ void TUnZipEngine::readDirectory() {
       return stream_.get();
     };
   }
-  for (int k = 0; k < endRecord_.TotalEntries; ++k) {
+  int read = 0;
+  for (int k = 0; k < endRecord_.TotalEntries; ++k, ++read) {
     auto entry = std::make_unique<TZipHeaderInfo>();
     // A header that does not read ends the directory: no blank entry is ever made.
     if (!entry->ReadCentralHeader(*stream_, nextVolume)) break;
@@ -253,6 +273,10 @@ void TUnZipEngine::readDirectory() {
       main_->Add(std::move(entry));
     }
   }
+  if (damage_.empty() && read < endRecord_.TotalEntries)
+    damage_ = "its central directory is missing or cut short: " + std::to_string(read) + " of " +
+              std::to_string(endRecord_.TotalEntries) + " records could be read" +
+              (rebuilt_ ? ", the entries were found by walking their local headers" : "");
   volumeCount_ = endRecord_.NumberOfThisDisk + 1;
   // CurrentVolume stays the volume whose file is open, so later reads know where they are.
   SortCatalogue(sortMode_);
@@ -312,7 +336,7 @@ void TUnZipEngine::WalkLocalHeaders() {
     for (;;) {
       auto entry = std::make_unique<TZipHeaderInfo>();
       if (!entry->ReadLocalHeader(in)) break;
-      int64_t dataStart = in.Position() + entry->ExtraFieldLength;
+      int64_t dataStart = in.Position();
       int64_t next = dataStart + int64_t(entry->CompressedSize);
       if (entry->HasDataDescriptor()) {
         if (entry->CompressedSize == 0) {
@@ -389,8 +413,12 @@ const TZipHeaderInfo& TUnZipEngine::Entry(int index) const {
 }
 
 TDateTime TUnZipEngine::EntryDateTime(int index) const {
-  auto t = DosDateTimeToDateTime(Entry(index).LastModFileDateTime);
-  return t ? *t : Now();
+  const uint32_t dos = Entry(index).LastModFileDateTime;
+  if (auto t = DosDateTimeToDateTime(dos)) return *t;
+  // Shown as stored (1980-00-00 00:00:00 for 0), as other tools show it: the time of the
+  // run would pass for a real date.
+  return TDateTime{int(dos >> 25) + 1980, int((dos >> 21) & 0x0F), int((dos >> 16) & 0x1F),
+                   int((dos >> 11) & 0x1F), int((dos >> 5) & 0x3F), int(dos & 0x1F) * 2};
 }
 
 void TUnZipEngine::SetEntryComment(int index, const std::string& text) {

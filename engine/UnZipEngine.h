@@ -23,9 +23,17 @@ namespace quelt {
 enum TUZOverwriteMode { Prompt, Always, Never };
 enum TIncompleteZipMode { izAssumeMulti, izAssumeBad };
 enum TMultiMode { mmNone, mmSpan, mmBlocks };
-// Why an entry was given up. The last two are ours: an entry whose local header does not
-// read, and one stored with a method this engine cannot decompress.
-enum TSkipReason { skBadPassword = 0, skNoOverwrite = 1, skDamaged = 2, skUnknownMethod = 3 };
+// Why an entry was given up. The last three are ours: an entry whose local header or data
+// does not read, one stored with a method this engine cannot decompress, and one that cannot
+// be put in place (a folder or link in the way, a name the file system refuses, a second
+// entry for the same file, a link leading out of the destination).
+enum TSkipReason {
+  skBadPassword = 0,
+  skNoOverwrite = 1,
+  skDamaged = 2,
+  skUnknownMethod = 3,
+  skNotWritten = 4
+};
 
 enum class TMsgButtons { OK, YesNo, YesNoCancel };
 enum class TMsgResult { OK, Yes, No, Cancel };
@@ -79,7 +87,11 @@ class TUnZipEngine {
   TIncompleteZipMode IncompleteZipMode = izAssumeMulti;
   bool KeepZipOpen = false;
   bool DoProcessMessages = true;
+  // Also restores the Unix permissions of entries made on Unix hosts.
   bool RetainAttributes = true;
+  // Whether wildcard patterns (FilesList when extracting or removing, masks when gathering)
+  // compare A to Z without case; a literal name always compares byte for byte.
+  bool PatternsIgnoreCase = true;
 
   // ---- Events (Sender first; reference parameters are the handler's answers)
   std::function<void(TUnZipEngine& Sender, int NumFiles, int64_t TotalBytes, bool& StopNow)>
@@ -120,6 +132,9 @@ class TUnZipEngine {
   virtual void SetMultiMode(TMultiMode mode) { multiMode_ = mode; }
   // Whether the catalogue came from walking the local headers.
   bool Rebuilt() const { return rebuilt_; }
+  // Why the catalogue is not the whole archive (no end record, a central directory that is
+  // missing or cut short: damage, or one volume of a set); empty when it is whole.
+  const std::string& CatalogueDamage() const { return damage_; }
   const TEndCentral& EndRecord() const { return endRecord_; }
   // Why the entry of the last extraction event failed, for handlers that report it.
   const std::string& LastError() const { return lastError_; }
@@ -140,7 +155,8 @@ class TUnZipEngine {
   const TZipHeaderInfo& Entry(int index) const;
   std::string Filename(int index) const { return Entry(index).Filename(); }
   std::string EntryPath(int index) const { return Entry(index).Directory(); }
-  // The entry's date; the current date and time when the stored value is impossible.
+  // The entry's DOS date and time; an impossible value (such as 0) comes back field by field
+  // as it is stored, month 0 and all.
   TDateTime EntryDateTime(int index) const;
   int64_t CompressedSize(int index) const { return Entry(index).CompressedSize; }
   int64_t UncompressedSize(int index) const { return Entry(index).UncompressedSize; }
@@ -195,6 +211,7 @@ class TUnZipEngine {
   const TSortedZip* view_ = nullptr;
   TFileStamp zipDateTime_;
   bool rebuilt_ = false;
+  std::string damage_;
   bool fixing_ = false;
   bool cancel_ = false;
   bool checkDiskLabels_ = true;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "engine/ZipLib.h"
+
 namespace quelt {
 
 namespace {
@@ -98,9 +100,15 @@ Result matchAt(std::string_view p, std::string_view t) {
 
 }  // namespace
 
-bool WildcardMatch(std::string_view mask, std::string_view name) {
+bool WildcardMatch(std::string_view mask, std::string_view name, bool ignoreCase) {
+  if (!ignoreCase) return matchAt(mask, name) == Result::Valid;
   std::string p = lowerAZ(mask), t = lowerAZ(name);
   return matchAt(p, t) == Result::Valid;
+}
+
+bool MatchesPattern(std::string_view pattern, std::string_view name, bool ignoreCase) {
+  if (!HasWildcards(std::string(pattern))) return pattern == name;
+  return WildcardMatch(pattern, name, ignoreCase);
 }
 
 }  // namespace quelt

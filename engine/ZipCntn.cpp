@@ -54,9 +54,11 @@ int EntryRate(const TZipHeaderInfo& e) {
   return r > 100 ? 100 : int(r);
 }
 
-int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& existing, const TZipHeaderInfo& added) {
+int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& existing, const TZipHeaderInfo& added,
+                   bool exactNames) {
   switch (mode) {
     case ByName:
+      if (exactNames) return existing.NameKey().compare(added.NameKey());
       return CompareText(existing.FullName(), added.FullName());
     case ByFileName:
       return CompareText(existing.Filename(), added.Filename());
@@ -80,8 +82,8 @@ int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& existing, const TZip
   }
 }
 
-TSortedZip::TSortedZip(bool owning, TDuplicates duplicates, TZipSortMode mode)
-    : owning_(owning), duplicates_(duplicates), mode_(mode) {}
+TSortedZip::TSortedZip(bool owning, TDuplicates duplicates, TZipSortMode mode, bool exactNames)
+    : owning_(owning), duplicates_(duplicates), mode_(mode), exactNames_(exactNames) {}
 
 TZipHeaderInfo* TSortedZip::Items(int index) const {
   if (index < 0 || index >= Count()) indexError(index);
@@ -93,7 +95,7 @@ bool TSortedZip::Find(const TZipHeaderInfo& key, int& index) const {
   bool found = false;
   while (lo <= hi) {
     int mid = (lo + hi) / 2;
-    int c = CompareEntries(mode_, *items_[size_t(mid)], key);
+    int c = CompareEntries(mode_, *items_[size_t(mid)], key, exactNames_);
     if (c < 0) {
       lo = mid + 1;
     } else {
@@ -167,9 +169,10 @@ void TSortedZip::AssignFrom(const TSortedZip& source) {
   // arrival order, or its reverse where the new entry is placed before its equals.
   if (tiesReversed(mode_)) std::reverse(order.begin(), order.end());
   const TZipSortMode mode = mode_;
-  std::stable_sort(order.begin(), order.end(), [mode](TZipHeaderInfo* a, TZipHeaderInfo* b) {
+  const bool exact = exactNames_;
+  std::stable_sort(order.begin(), order.end(), [mode, exact](TZipHeaderInfo* a, TZipHeaderInfo* b) {
     // b before a exactly when placing b after a already in the list puts it in front.
-    return CompareEntries(mode, *b, *a) > 0;
+    return CompareEntries(mode, *b, *a, exact) > 0;
   });
   while (capacity_ < int(order.size())) grow();
   items_ = std::move(order);

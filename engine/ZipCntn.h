@@ -22,8 +22,10 @@ enum TZipSortMode {
 enum TDuplicates { dupIgnore = 0, dupAccept = 1, dupError = 2 };
 
 // Compares an entry already in a list with one being placed, by sort mode: negative places
-// the new entry after, positive before, zero means equal keys.
-int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& existing, const TZipHeaderInfo& added);
+// the new entry after, positive before, zero means equal keys. With `exactNames`, ByName
+// compares the stored names' bytes: what tells two files apart on Linux.
+int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& existing, const TZipHeaderInfo& added,
+                   bool exactNames = false);
 // Case-insensitive for a to z only; other bytes by value; a prefix sorts first.
 int CompareText(const std::string& a, const std::string& b);
 // Packed size as a percentage of the size, rounded half to even, at most 100; 0 for empty.
@@ -32,7 +34,8 @@ int EntryRate(const TZipHeaderInfo& e);
 class TSortedZip {
  public:
   // An owning list destroys its entries with itself; a view only points at them.
-  TSortedZip(bool owning, TDuplicates duplicates, TZipSortMode mode = ByNone);
+  TSortedZip(bool owning, TDuplicates duplicates, TZipSortMode mode = ByNone,
+             bool exactNames = false);
   TSortedZip(const TSortedZip&) = delete;
   TSortedZip& operator=(const TSortedZip&) = delete;
 
@@ -69,6 +72,7 @@ class TSortedZip {
   bool owning_;
   TDuplicates duplicates_;
   TZipSortMode mode_;
+  bool exactNames_;
   int capacity_ = 0;
   std::vector<TZipHeaderInfo*> items_;
   std::vector<std::unique_ptr<TZipHeaderInfo>> owned_;

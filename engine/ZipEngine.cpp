@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/Crc32.h"
 #include "engine/DeflateEnc.h"
@@ -64,13 +67,54 @@ bool copyBytes(TStream& from, TStream& to, int64_t n) {
   return true;
 }
 
-// Readers take a name from a DOS host for a DOS code page even with the UTF-8 flag; a Unix
-// host, with the file's mode beside the DOS bits, has it read as UTF-8.
-void markHost(TZipHeaderInfo& entry, mode_t mode) {
-  if (!(entry.BitFlag & kFlagUtf8)) return;
-  entry.VersionMadeBy = uint16_t(3 << 8 | 20);
-  entry.ExternalAttributes = (entry.ExternalAttributes & 0xFFFF) | uint32_t(mode & 0xFFFF) << 16;
+// The path made absolute against the current folder and lexically clean, links left alone.
+std::string absolutePath(const std::string& path) {
+  return std::filesystem::absolute(path.empty() ? "." : path).lexically_normal().string();
 }
+
+// A folder ("/"-separated, ending in "/") as other zip tools store a path outside the base
+// folder: without a leading "/" and without "." and ".." parts.
+std::string withoutClimbing(const std::string& folder) {
+  std::string out;
+  size_t start = 0;
+  while (start < folder.size()) {
+    size_t end = folder.find('/', start);
+    if (end == std::string::npos) end = folder.size();
+    std::string part = folder.substr(start, end - start);
+    if (!part.empty() && part != "." && part != "..") out += part + "/";
+    start = end + 1;
+  }
+  return out;
+}
+
+bool isEmptyFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_empty(path, error) && !error;
+}
+
+// A link's target as the data of its entry.
+class TStringSource : public TStream {
+ public:
+  explicit TStringSource(std::string data) : data_(std::move(data)) {}
+  size_t Read(void* buffer, size_t n) override {
+    n = std::min(n, data_.size() - pos_);
+    std::memcpy(buffer, data_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+  size_t Write(const void*, size_t) override { throw EStreamError("Write error"); }
+  int64_t Seek(int64_t offset, int origin) override {
+    int64_t base = origin == soFromBeginning ? 0
+                   : origin == soFromCurrent ? int64_t(pos_)
+                                             : int64_t(data_.size());
+    pos_ = size_t(std::clamp<int64_t>(base + offset, 0, int64_t(data_.size())));
+    return int64_t(pos_);
+  }
+
+ private:
+  std::string data_;
+  size_t pos_ = 0;
+};
 
 }  // namespace
 
@@ -116,8 +160,9 @@ void TZipEngine::SetZipName(const std::string& name) {
 
 class TZipEngine::TZipRun : public TEncodeIO {
  public:
+  // Names compare byte for byte: "X.txt" and "x.txt" are two files on Linux.
   explicit TZipRun(TZipEngine& engine)
-      : e_(engine), names_(false, dupError, ByName), entries_(true, dupError, ByNone) {}
+      : e_(engine), names_(false, dupAccept, ByName, true), entries_(true, dupError, ByNone) {}
   ~TZipRun() override;
 
   int Run();
@@ -128,15 +173,20 @@ class TZipEngine::TZipRun : public TEncodeIO {
  private:
   void checkComments(const TEndCentral& end) const;
   void gather();
-  bool freshenHasEntry(const std::string& path) const;
-  std::string simplifiedDirectory(const std::string& path) const;
-  std::string storedDirectory(const std::string& path) const;
-  bool matchesForZip(const std::string& s, const TZipHeaderInfo& entry) const;
+  std::string storedFolder(const std::string& path) const;
+  // The name a source is stored under, "/"-separated; a folder's ends in "/".
+  std::string storedPath(const std::string& path, bool folder) const;
+  std::string storedPathOf(const std::string& path) const;
   bool matchesForRemoval(const std::string& s, const TZipHeaderInfo& entry) const;
   void createOutput();
   void copyPrefix();
   void merge();
+  bool replaceIsDue(const std::string& path, const TZipHeaderInfo& entry) const;
   bool compressOne(const std::string& path);
+  // Writes the local header and data of a file or link; false when the source kept changing
+  // under an encryption header that must know its CRC in advance.
+  bool writeData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
+                 std::unique_ptr<TLFNFileStream>& spill);
   bool copyUnchanged(TZipHeaderInfo& entry);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
   void keep(std::unique_ptr<TZipHeaderInfo> entry);
@@ -162,6 +212,7 @@ class TZipEngine::TZipRun : public TEncodeIO {
 
   TZipEngine& e_;
   bool updating_ = false;
+  std::string target_;  // the file the archive's name leads to, past any links
   std::string outName_;
   std::unique_ptr<TLFNFileStream> out_;
   TFileId outId_;
@@ -183,7 +234,7 @@ class TZipEngine::TZipRun : public TEncodeIO {
   TStream* sink_ = nullptr;   // where an entry's data goes: the output or its spill file
 
   // The source being compressed.
-  std::unique_ptr<TFileStream> source_;
+  std::unique_ptr<TStream> source_;
   int64_t sourceRead_ = 0, sourceSize_ = 0;
   uint32_t crc_ = kCrcInit;
   bool encrypting_ = false;
@@ -204,6 +255,8 @@ void TZipEngine::TZipRun::refuse(const std::string& name, const std::string& why
 }
 
 int TZipEngine::TZipRun::Run() {
+  // An archive reached through a link is rewritten where the link leads; the link stays.
+  target_ = files::ResolveLinks(e_.zipName_);
   updating_ = files::IsRegularFile(e_.zipName_);
   // Spanning onto a fixed volume has all its free space for one volume: a single file.
   const TMultiMode mode = e_.MultiMode();
@@ -228,6 +281,9 @@ int TZipEngine::TZipRun::Run() {
   encoder_ = std::make_unique<TDeflateEncoder>();
   if (updating_) {
     outName_ = files::TempFileName(tempFolder(), "QLZ");
+  } else if (mode_ == mmNone) {
+    // A new archive, too, is built under a temporary name beside it and appears only whole.
+    outName_ = MakeTempFile(FolderOf(target_), "QLZ");
   } else {
     outName_ = mode_ == mmBlocks ? blockName(1) : e_.zipName_;
   }
@@ -264,17 +320,20 @@ void TZipEngine::TZipRun::checkComments(const TEndCentral& end) const {
 
 // ---- Gathering the sources
 
-bool TZipEngine::TZipRun::freshenHasEntry(const std::string& path) const {
-  std::string full = LowerAZ(Backslashed(simplifiedDirectory(path)) + namePart(path));
-  for (int i = 0; e_.main_ && i < e_.main_->Count(); ++i)
-    if (LowerAZ((*e_.main_)[i].FullName()) == full) return true;
-  return false;
-}
-
 void TZipEngine::TZipRun::gather() {
   std::vector<std::string> wildcards;
   auto& list = e_.FilesList;
   const TFileId archiveId = fileIdOf(e_.zipName_);
+  // Under zaFreshen a file counts only when the archive holds its name.
+  std::unordered_set<std::string> held;
+  if (e_.ZipAction == zaFreshen)
+    for (int i = 0; e_.main_ && i < e_.main_->Count(); ++i) held.insert((*e_.main_)[i].NameKey());
+  auto wanted = [&](const std::string& path) {
+    return e_.ZipAction != zaFreshen || held.count(storedPathOf(path)) > 0;
+  };
+  auto sizeOf = [](const std::string& path) {
+    return files::IsFolder(path) ? 0 : int64_t(files::FileSize(path).value_or(0));
+  };
   for (size_t i = 0; i < list.size();) {
     std::string s = list[i];
     if (HasWildcards(s) &&
@@ -284,70 +343,73 @@ void TZipEngine::TZipRun::gather() {
       continue;
     }
     if (s.find('/') == std::string::npos) list[i] = s = e_.rootDir_ + s;
-    if (!files::PathExists(s)) {
+    // A link to nothing is still something the user named: it is reported when stored.
+    if (!files::PathExists(s, false)) {
       if (e_.OnNoSuchFile) e_.OnNoSuchFile(e_, s);
       list.erase(list.begin() + long(i));
       continue;
     }
-    if (e_.ZipAction == zaFreshen && !freshenHasEntry(s)) {
+    if (!wanted(s)) {
       list.erase(list.begin() + long(i));
       continue;
     }
-    totalBytes_ += int64_t(files::FileSize(s).value_or(0));
+    totalBytes_ += sizeOf(s);
     ++i;
   }
+  size_t found = 0;
   for (const std::string& w : wildcards) {
     std::string folder = folderPart(w);
     if (folder.size() > 1) folder.pop_back();
     if (folder.empty()) folder = e_.rootDir_;
-    TDirSearch search(folder, e_.Recurse, namePart(w));
+    TDirSearch search(folder, e_.Recurse, namePart(w), e_.PatternsIgnoreCase, e_.StoreLinks);
     while (auto path = search.Next()) {
+      if (++found % 256 == 0) e_.CheckCancel();  // a large tree takes a while to walk
       // The archive being written is never its own source, however it is named.
       if (fileIdOf(*path) == archiveId) continue;
-      if (e_.ZipAction == zaFreshen && !freshenHasEntry(*path)) continue;
+      if (!wanted(*path)) continue;
       list.push_back(*path);
-      totalBytes_ += int64_t(files::FileSize(*path).value_or(0));
+      totalBytes_ += sizeOf(*path);
     }
     for (const std::string& sub : search.Unreadable()) refuse(sub, "the folder cannot be read");
+    for (const std::string& link : search.LinkedFolders())
+      refuse(link, "it is a link to a folder; links to folders are not followed");
   }
   bytesDone_ = 0;
 }
 
 // ---- Stored names
 
-std::string TZipEngine::TZipRun::simplifiedDirectory(const std::string& path) const {
-  if (!e_.storePaths_) return "";
-  std::string d = folderPart(path);
+std::string TZipEngine::TZipRun::storedFolder(const std::string& path) const {
+  const std::string given = folderPart(path);
+  std::string whole = absolutePath(given);
+  if (whole.back() != '/') whole += '/';
   if (e_.relativePaths_) {
-    d.erase(0, std::min(d.size(), e_.rootDir_.size()));
-  } else if (!e_.storeVolumes_ && !d.empty()) {
-    std::string root = e_.volumes_.VolumeRoot(path);
-    if (!root.empty() && root.back() != '/') root += '/';
-    if (d.compare(0, root.size(), root) == 0) d.erase(0, root.size());
-    else if (d[0] == '/') d.erase(0, 1);
+    std::string root = absolutePath(e_.rootDir_);  // no root: the current folder
+    if (root.back() != '/') root += '/';
+    // Exact: "/Data/" is another folder than "/data/".
+    if (whole.compare(0, root.size(), root) == 0) return whole.substr(root.size());
+    return withoutClimbing(given);
   }
-  return d;
-}
-
-std::string TZipEngine::TZipRun::storedDirectory(const std::string& path) const {
-  std::string d = folderPart(path);
-  if (d.empty()) return "";
-  const std::string& root = e_.rootDir_;
-  if (!root.empty() && e_.relativePaths_ && d.compare(0, root.size(), root) == 0) {
-    d = d == root ? "" : d.substr(root.size());
-  } else if (!e_.relativePaths_ && !e_.storeVolumes_) {
+  if (!e_.storeVolumes_) {
     // The volume's mount point plays the part of a drive.
-    std::string mount = e_.volumes_.VolumeRoot(path);
+    std::string mount = e_.volumes_.VolumeRoot(whole);
     if (!mount.empty() && mount.back() != '/') mount += '/';
-    if (!mount.empty() && d.compare(0, mount.size(), mount) == 0) d.erase(0, mount.size());
-    if (!d.empty() && d[0] == '/') d.erase(0, 1);
+    if (!mount.empty() && whole.compare(0, mount.size(), mount) == 0) whole.erase(0, mount.size());
   }
-  return Backslashed(d);
+  return withoutClimbing(whole);
 }
 
-bool TZipEngine::TZipRun::matchesForZip(const std::string& s, const TZipHeaderInfo& entry) const {
-  std::string stored = Backslashed(simplifiedDirectory(s)) + namePart(s);
-  return LowerAZ(stored) == LowerAZ(entry.FullName());
+std::string TZipEngine::TZipRun::storedPath(const std::string& path, bool folder) const {
+  if (folder) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return e_.storePaths_ ? storedFolder(p + "/") : namePart(p) + "/";
+  }
+  return (e_.storePaths_ ? storedFolder(path) : "") + namePart(path);
+}
+
+std::string TZipEngine::TZipRun::storedPathOf(const std::string& path) const {
+  return storedPath(path, files::IsFolder(path, !e_.StoreLinks));
 }
 
 bool TZipEngine::TZipRun::matchesForRemoval(const std::string& s,
@@ -355,9 +417,9 @@ bool TZipEngine::TZipRun::matchesForRemoval(const std::string& s,
   if (HasWildcards(s)) {
     const std::string& target =
         s.find('\\') == std::string::npos ? entry.Filename() : entry.FullName();
-    return WildcardMatch(LowerAZ(s), LowerAZ(target));
+    return WildcardMatch(s, target, e_.PatternsIgnoreCase);
   }
-  return LowerAZ(s) == LowerAZ(entry.FullName());
+  return s == entry.FullName();
 }
 
 // ---- Writing
@@ -386,14 +448,25 @@ void TZipEngine::TZipRun::copyPrefix() {
 
 void TZipEngine::TZipRun::merge() {
   auto& list = e_.FilesList;
+  std::vector<bool> used(list.size(), false);
+  // Each string's stored name is worked out once; every entry looks its own up.
+  std::unordered_map<std::string, std::vector<size_t>> byName;
+  if (!e_.removing_)
+    for (size_t i = 0; i < list.size(); ++i) byName[storedPathOf(list[i])].push_back(i);
   for (int k = 0; k < e_.main_->Count(); ++k) {
+    e_.CheckCancel();
     auto entry = std::make_unique<TZipHeaderInfo>((*e_.main_)[k]);
     bool keepIt = true;
-    size_t match = 0;
-    for (; match < list.size(); ++match) {
-      bool hit = e_.removing_ ? matchesForRemoval(list[match], *entry)
-                              : matchesForZip(list[match], *entry);
-      if (hit) break;
+    size_t match = list.size();
+    if (e_.removing_) {
+      for (size_t i = 0; i < list.size() && match == list.size(); ++i)
+        if (!used[i] && matchesForRemoval(list[i], *entry)) match = i;
+    } else if (auto it = byName.find(entry->NameKey()); it != byName.end()) {
+      for (size_t i : it->second)
+        if (!used[i]) {
+          match = i;
+          break;
+        }
     }
     if (match < list.size()) {
       const std::string s = list[match];
@@ -401,27 +474,41 @@ void TZipEngine::TZipRun::merge() {
         bool skip = false;
         if (e_.OnDeleteEntry) e_.OnDeleteEntry(e_, entry->FullName(), skip);
         if (skip) {
-          list.erase(list.begin() + long(match));
+          used[match] = true;
         } else {
           keepIt = false;
-          if (!HasWildcards(s)) list.erase(list.begin() + long(match));
+          if (!HasWildcards(s)) used[match] = true;
         }
       } else {
-        bool replace = e_.ZipAction == zaReplace;
-        if (!replace) {
-          TDateTime now = Now();
-          TDateTime fileDate =
-              DosDateTimeOr(RepairDosDateTime(files::FileDosDateTime(s).value_or(0xFFFFFFFF)), now);
-          TDateTime entryDate = DosDateTimeOr(entry->LastModFileDateTime, now);
-          replace = entryDate < fileDate;
-        }
-        list.erase(list.begin() + long(match));
+        used[match] = true;
         // A replacement that cannot be made leaves the old entry as it was.
-        if (replace && compressOne(s)) keepIt = false;
+        if (replaceIsDue(s, *entry) && compressOne(s)) keepIt = false;
       }
     }
     if (keepIt && copyUnchanged(*entry)) keep(std::move(entry));
   }
+  size_t left = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (used[i]) continue;
+    if (left != i) list[left] = std::move(list[i]);
+    ++left;
+  }
+  list.resize(left);
+}
+
+bool TZipEngine::TZipRun::replaceIsDue(const std::string& path, const TZipHeaderInfo& entry) const {
+  if (e_.ZipAction == zaReplace) return true;
+  struct stat st;
+  const bool known = (e_.StoreLinks ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) == 0;
+  // Times in UTC compare exactly, whatever the time zone the archive was made in.
+  if (entry.ModTimeUtc && known) return *entry.ModTimeUtc < int64_t(st.st_mtime);
+  TDateTime now = Now();
+  TDateTime fileDate = DosDateTimeOr(
+      RepairDosDateTime(known ? files::DosDateTimeFromTime(st.st_mtime).value_or(0xFFFFFFFF)
+                              : 0xFFFFFFFF),
+      now);
+  TDateTime entryDate = DosDateTimeOr(entry.LastModFileDateTime, now);
+  return entryDate < fileDate;
 }
 
 void TZipEngine::TZipRun::keep(std::unique_ptr<TZipHeaderInfo> entry) {
@@ -457,12 +544,22 @@ bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
     }
     throw EFatalUnzipError("\"" + entry.FullName() + "\" cannot be copied: " + why);
   }
+  // An entry written earlier by this engine still holds the extra field it made.
+  entry.LeaveLocalExtraToCaller();
   entry.ExtraFieldLength = extra;
   if (entry.CentralHeaderPos == 0 && entry.VersionMadeBy == 0) {
-    // Found by walking the local headers: it gets what the writer gives a new entry.
-    entry.VersionMadeBy = 20;
-    if (entry.ExternalAttributes == 0) entry.ExternalAttributes = kAttrArchive;
-    markHost(entry, S_IFREG | 0644);
+    // Found by walking the local headers: it gets what the writer gives a new entry, with
+    // the permissions a new file or folder usually has. A name in a DOS code page keeps a
+    // DOS host, or readers on Linux would show it garbled.
+    const std::string name = entry.StoredName();
+    const bool dosName = !(entry.BitFlag & kFlagUtf8) &&
+                         std::any_of(name.begin(), name.end(), [](char c) { return c & 0x80; });
+    if (dosName) {
+      entry.VersionMadeBy = 20;
+      entry.ExternalAttributes = entry.IsFolder() ? kAttrDirectory : kAttrArchive;
+    } else {
+      entry.SetUnixAttributes(entry.IsFolder() ? S_IFDIR | 0755 : S_IFREG | 0644);
+    }
   }
   entry.WriteLocalHeader(*out_);
   in.Seek(dataStart, soFromBeginning);
@@ -474,10 +571,22 @@ bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
 
 bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   sourceRead_ = 0;
-  if (!files::PathExists(path)) return false;
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    refuse(path, S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
+  if (::lstat(path.c_str(), &st) != 0) return false;  // gone since gathering
+  const bool link = S_ISLNK(st.st_mode) && e_.StoreLinks;
+  if (!link && ::stat(path.c_str(), &st) != 0) {
+    refuse(path, "it is a symbolic link to nothing");
+    return false;
+  }
+  const bool folder = S_ISDIR(st.st_mode);
+  if (folder && !isEmptyFolder(path)) {
+    // A folder stands for its files, which a wildcard or recursion gathers; only an empty
+    // one is kept as an entry of its own.
+    refuse(path, "it is a folder");
+    return false;
+  }
+  if (!folder && !link && !S_ISREG(st.st_mode)) {
+    refuse(path, "it is not a regular file");
     return false;
   }
   if (uint64_t(st.st_size) > kLargestSource) {
@@ -485,29 +594,44 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
     totalBytes_ -= int64_t(st.st_size);
     return false;
   }
-  if (fileIdOf(path) == outId_ || (updating_ && fileIdOf(path) == fileIdOf(e_.zipName_) &&
-                                   outName_ == e_.zipName_)) {
+  if (!folder && !link &&
+      (fileIdOf(path) == outId_ ||
+       (updating_ && fileIdOf(path) == fileIdOf(e_.zipName_) && outName_ == e_.zipName_))) {
     refuse(path, "it is the archive being written");
     return false;
   }
+  const std::string name = storedPath(path, folder);
+  if (name.empty()) return false;  // the base folder itself: nothing to name
   try {
-    source_ = std::make_unique<TFileStream>(path, TOpenMode::Read);
+    if (link) {
+      std::string target(size_t(st.st_size) + 1, '\0');
+      ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+      if (n < 0)
+        throw EStreamError("Cannot read the link \"" + path + "\". " + std::strerror(errno));
+      target.resize(size_t(n));
+      st.st_size = n;
+      source_ = std::make_unique<TStringSource>(target);
+    } else if (folder) {
+      source_ = std::make_unique<TStringSource>(std::string());
+    } else {
+      source_ = std::make_unique<TFileStream>(path, TOpenMode::Read);
+    }
   } catch (const EStreamError& err) {
     refuse(path, err.what());
     return false;
   }
   struct SourceCloser {
-    std::unique_ptr<TFileStream>& s;
+    std::unique_ptr<TStream>& s;
     ~SourceCloser() { s.reset(); }
   } closer{source_};
 
   auto entry = std::make_unique<TZipHeaderInfo>();
-  entry->ExternalAttributes = files::DosAttributesFromMode(st.st_mode);
+  entry->SetUnixAttributes(st.st_mode);
   entry->LastModFileDateTime = files::DosDateTimeFromTime(st.st_mtime).value_or(0);
+  entry->SetModTime(st.st_mtime);
   entry->UncompressedSize = uint32_t(st.st_size);
   sourceSize_ = st.st_size;
-  entry->SetFilename(namePart(path));
-  if (e_.storePaths_) entry->SetDirectory(storedDirectory(path));
+  entry->SetStoredPath(name);
   entry->InternalAttributes = 2;
   entry->DiskNumberStart = 0;
 
@@ -532,7 +656,6 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
     totalBytes_ -= sourceSize_;
     return false;
   }
-  markHost(*entry, st.st_mode);
 
   // A local header is never split between volumes; the data after it may be.
   makeRoom(int64_t(entry->LocalSize()) + 1, "a local header and a byte of data");
@@ -546,50 +669,92 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   sink_ = spill ? static_cast<TStream*>(spill.get()) : out_.get();
 
   const int64_t headerAt = out_->Position();
-  entry->WriteLocalHeader(*out_);
-  encrypting_ = !e_.Password.empty();
-  if (encrypting_) {
-    // The header carries the CRC, so it is computed first, in its own pass.
-    uint32_t crc = kCrcInit;
-    std::vector<uint8_t> buf(kCopyBlock);
-    size_t got;
-    while ((got = source_->Read(buf.data(), buf.size())) > 0) crc = UpdateCRC(crc, buf.data(), got);
-    entry->CRC32 = ~crc;
-    source_->Seek(0, soFromBeginning);
-    TEncryptionHeader header = crypt_.MakeEncryptionHeader(e_.Password, entry->CRC32);
-    sink_->Write(header.data(), header.size());
+  if (folder) {
+    // Nothing to compress: stored, empty, and never encrypted.
+    entry->CompressionMethod = kMethodStored;
+    entry->CRC32 = 0;
+    entry->CompressedSize = entry->UncompressedSize = 0;
+    entry->InternalAttributes = 0;
+    entry->WriteLocalHeader(*out_);
+  } else if (!writeData(*entry, path, headerAt, spill)) {
+    refuse(path, "it kept changing while it was being encrypted");
+    return false;
   }
-  const uint32_t passCrc = entry->CRC32;
-  crc_ = kCrcInit;
-  TDeflateResult result = encoder_->Deflate(*this, e_.PackLevel);
-  const uint32_t crc = ~crc_;
-  if (encrypting_ && crc != passCrc)
-    throw EFatalUnzipError("\"" + path + "\" changed while it was being compressed");
-  if (sourceRead_ > int64_t(kLargestSource) ||
-      result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0) > 0xFFFFFFFFull)
-    throw EZipRefused("\"" + path + "\" grew past what this archive format can hold");
-
-  entry->CRC32 = crc;
-  entry->UncompressedSize = uint32_t(sourceRead_);  // what was really read and stored
-  entry->CompressionMethod = result.Method;
-  entry->BitFlag = uint16_t(entry->BitFlag | result.Flags | (encrypting_ ? kFlagEncrypted : 0));
-  entry->InternalAttributes = result.InternalAttributes;
-  entry->CompressedSize =
-      uint32_t(result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0));
-  const int64_t written = spill ? spill->Position() : out_->Position() - headerAt - int64_t(entry->LocalSize());
-  if (written != int64_t(entry->CompressedSize))
-    throw EFatalUnzipError("The compressed size of \"" + path + "\" disagrees with the bytes written");
-  const int64_t after = out_->Position();
-  out_->Seek(headerAt, soFromBeginning);
-  entry->WriteLocalHeader(*out_);
-  out_->Seek(after, soFromBeginning);
-  encrypting_ = false;
-  if (spill) copySpill(*spill, written);
+  if (sourceRead_ != sourceSize_ && !folder && e_.OnFileWarning)
+    e_.OnFileWarning(e_, path,
+                     "it changed size while it was being compressed (" +
+                         std::to_string(sourceSize_) + " bytes when gathered, " +
+                         std::to_string(sourceRead_) + " read and stored)");
+  if (spill) copySpill(*spill, spill->Position());
 
   const int64_t csize = entry->CompressedSize, usize = entry->UncompressedSize;
   record(std::move(entry), path);
   if (e_.OnEndZip) e_.OnEndZip(e_, path, usize, csize, out_->Position());
   return true;
+}
+
+bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& path,
+                                    int64_t headerAt, std::unique_ptr<TLFNFileStream>& spill) {
+  encrypting_ = !e_.Password.empty();
+  struct TEncryptingOff {
+    bool& flag;
+    ~TEncryptingOff() { flag = false; }
+  } off{encrypting_};
+  // The encryption header carries the CRC, which a first pass works out; a file that
+  // changes between the passes is read again, a few times, before it is given up.
+  for (int attempt = 0;; ++attempt) {
+    out_->Seek(headerAt, soFromBeginning);
+    if (spill) spill->Seek(0, soFromBeginning);
+    bytesDone_ -= sourceRead_;
+    sourceRead_ = 0;
+    source_->Seek(0, soFromBeginning);
+    entry.WriteLocalHeader(*out_);
+    int64_t passSize = 0;
+    if (encrypting_) {
+      uint32_t crc = kCrcInit;
+      std::vector<uint8_t> buf(kCopyBlock);
+      size_t got;
+      while ((got = source_->Read(buf.data(), buf.size())) > 0) {
+        crc = UpdateCRC(crc, buf.data(), got);
+        passSize += int64_t(got);
+        e_.CheckCancel();
+      }
+      entry.CRC32 = ~crc;
+      source_->Seek(0, soFromBeginning);
+      TEncryptionHeader header = crypt_.MakeEncryptionHeader(e_.Password, entry.CRC32);
+      sink_->Write(header.data(), header.size());
+    }
+    const uint32_t passCrc = entry.CRC32;
+    crc_ = kCrcInit;
+    TDeflateResult result = encoder_->Deflate(*this, e_.PackLevel);
+    const uint32_t crc = ~crc_;
+    if (encrypting_ && (crc != passCrc || sourceRead_ != passSize)) {
+      if (attempt < 2) continue;
+      out_->Seek(headerAt, soFromBeginning);  // what was written is overwritten, or cut off
+      return false;
+    }
+    if (sourceRead_ > int64_t(kLargestSource) ||
+        result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0) > 0xFFFFFFFFull)
+      throw EZipRefused("\"" + path + "\" grew past what this archive format can hold");
+
+    entry.CRC32 = crc;
+    entry.UncompressedSize = uint32_t(sourceRead_);  // what was really read and stored
+    entry.CompressionMethod = result.Method;
+    entry.BitFlag = uint16_t(entry.BitFlag | result.Flags | (encrypting_ ? kFlagEncrypted : 0));
+    entry.InternalAttributes = result.InternalAttributes;
+    entry.CompressedSize =
+        uint32_t(result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0));
+    const int64_t written =
+        spill ? spill->Position() : out_->Position() - headerAt - int64_t(entry.LocalSize());
+    if (written != int64_t(entry.CompressedSize))
+      throw EFatalUnzipError("The compressed size of \"" + path +
+                             "\" disagrees with the bytes written");
+    const int64_t after = out_->Position();
+    out_->Seek(headerAt, soFromBeginning);
+    entry.WriteLocalHeader(*out_);
+    out_->Seek(after, soFromBeginning);
+    return true;
+  }
 }
 
 size_t TZipEngine::TZipRun::Read(uint8_t* buf, size_t count) {
@@ -734,14 +899,22 @@ void TZipEngine::TZipRun::writeCentralDirectory() {
 
 void TZipEngine::TZipRun::finish() {
   encoder_.reset();
+  // An entry written again (a source that changed under encryption) may have left bytes
+  // past the end record.
+  out_->Flush();
+  if (::ftruncate(out_->Handle(), off_t(out_->Position())) != 0)
+    throw EInOutError("Cannot finish \"" + outName_ + "\": " + std::strerror(errno));
   out_->Sync();
   out_->Close();
   out_.reset();
   const std::string name = e_.zipName_;
   if (updating_) {
     e_.stream_.reset();
-    const std::string target = e_.repairTarget_.empty() ? name : e_.repairTarget_;
+    const std::string target =
+        e_.repairTarget_.empty() ? target_ : files::ResolveLinks(e_.repairTarget_);
     ReplaceFileAtomically(outName_, target);
+  } else if (mode_ == mmNone) {
+    ReplaceFileAtomically(outName_, target_);
   }
   if (mode_ == mmBlocks) {
     // One block is an ordinary archive under its own name; otherwise the set is named by
@@ -770,6 +943,7 @@ void TZipEngine::TZipRun::finish() {
   e_.main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
   for (auto& entry : entries_.TakeAll()) e_.main_->Add(std::move(entry));
   e_.rebuilt_ = offsetBase_ != 0;
+  e_.damage_.clear();  // what was found is now written whole
   e_.volumeCount_ = disk_ + 1;
   e_.currentVolume_ = disk_;
   TLFNFileStream reopened(repaired ? e_.repairTarget_ : e_.zipName_, TOpenMode::Read);

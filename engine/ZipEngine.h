@@ -37,6 +37,9 @@ class TZipEngine : public TUnZipEngine {
   std::string TempPath;  // where archives are built; the system's temporary folder when empty
   // Entries of FilesList that name one file exactly, although they hold "*", "?", "[" or "]".
   std::vector<std::string> LiteralFiles;
+  // Stores symbolic links as links (their target as data) instead of the files they point
+  // to; links to folders are then kept too, where otherwise they are reported and left out.
+  bool StoreLinks = false;
 
   bool StorePaths() const { return storePaths_; }
   // Off also turns StoreVolumes and RelativePaths off.
@@ -75,6 +78,9 @@ class TZipEngine : public TUnZipEngine {
   // regular file, unreadable, the archive itself, data past the end of a damaged archive.
   std::function<void(TZipEngine& Sender, const std::string& FName, const std::string& Why)>
       OnFileRefused;
+  // A source stored, but not as it stood when gathered: it changed size while being read.
+  std::function<void(TZipEngine& Sender, const std::string& FName, const std::string& Why)>
+      OnFileWarning;
 
   // ---- Operations
   // Compresses the files FilesList names into ZipName; returns how many were compressed.

@@ -45,6 +45,20 @@ inline constexpr uint32_t kAttrHidden = 0x02;
 inline constexpr uint32_t kAttrSystem = 0x04;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
+// 7-Zip's mark, in the DOS attributes, that the upper 16 bits hold a Unix mode.
+inline constexpr uint32_t kAttrUnixExtension = 0x8000;
+
+// Host systems in the high byte of "version made by".
+inline constexpr uint8_t kHostDos = 0;
+inline constexpr uint8_t kHostUnix = 3;
+inline constexpr uint8_t kHostNtfs = 11;
+// What this writer puts in "version made by": Unix, format version 2.0.
+inline constexpr uint16_t kMadeByUnix = uint16_t(kHostUnix << 8 | 20);
+
+// Extra-field blocks: a 2-byte tag and a 2-byte length, then the data.
+inline constexpr uint16_t kExtraTimestamp = 0x5455;  // "UT": flags, then Unix times (UTC)
+inline constexpr uint16_t kExtraNtfs = 0x000A;       // NTFS times in 100 ns since 1601
+inline constexpr uint8_t kTimestampMtime = 0x01;     // the UT flag for a modification time
 
 // Field offsets of the local file header.
 namespace local {

@@ -1,5 +1,7 @@
 #include "engine/ZipObj.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,6 +9,7 @@
 #include "engine/Errors.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipLib.h"
+#include "platform/FileSystem.h"
 
 namespace quelt {
 
@@ -25,18 +28,36 @@ bool readAcross(TStream*& stream, const TNextVolumeFn& nextVolume, void* buffer,
   return got == n;
 }
 
-// Skips by reading, so a field cut off by the end of the file is noticed.
-bool skipAcross(TStream*& stream, const TNextVolumeFn& nextVolume, size_t n) {
-  uint8_t scratch[4096];
-  while (n > 0) {
-    size_t take = std::min(n, sizeof scratch);
-    if (!readAcross(stream, nextVolume, scratch, take)) return false;
-    n -= take;
-  }
-  return true;
-}
-
 uint16_t length16(const std::string& s) { return uint16_t(s.size() > 0xFFFF ? 0xFFFF : s.size()); }
+
+constexpr int64_t kNtfsToUnixSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
+
+// The modification time an extra field records: the extended timestamp when there is one,
+// else the NTFS times 7-Zip writes. Every block length is checked against what is there.
+std::optional<int64_t> modTimeFromExtra(std::string_view extra) {
+  auto* p = reinterpret_cast<const uint8_t*>(extra.data());
+  std::optional<int64_t> ntfs;
+  for (size_t at = 0; at + 4 <= extra.size();) {
+    const uint16_t tag = load16(p + at), length = load16(p + at + 2);
+    if (at + 4 + length > extra.size()) break;
+    const uint8_t* d = p + at + 4;
+    if (tag == kExtraTimestamp && length >= 5 && (d[0] & kTimestampMtime))
+      return int64_t(load32(d + 1));
+    if (tag == kExtraNtfs) {
+      for (size_t q = 4; q + 4 <= length;) {
+        const uint16_t attrTag = load16(d + q), attrLength = load16(d + q + 2);
+        if (q + 4 + attrLength > length) break;
+        if (attrTag == 1 && attrLength >= 8) {
+          uint64_t ticks = uint64_t(load32(d + q + 4)) | uint64_t(load32(d + q + 8)) << 32;
+          ntfs = int64_t(ticks / 10000000) - kNtfsToUnixSeconds;
+        }
+        q += 4 + attrLength;
+      }
+    }
+    at += 4 + length;
+  }
+  return ntfs;
+}
 
 }  // namespace
 
@@ -59,6 +80,7 @@ void TZipHeaderInfo::SetFilename(const std::string& name) {
   if (name == filename_) return;
   filename_ = name;
   rawName_.reset();
+  slashedName_.reset();
   settleEncoding();
 }
 
@@ -68,7 +90,67 @@ void TZipHeaderInfo::SetDirectory(const std::string& dir) {
   if (d == directory_) return;
   directory_ = d;
   rawName_.reset();
+  slashedName_.reset();
   settleEncoding();
+}
+
+void TZipHeaderInfo::SetStoredPath(const std::string& path) {
+  size_t cut = path.rfind('/');
+  directory_ = cut == std::string::npos ? "" : Backslashed(path.substr(0, cut + 1));
+  filename_ = cut == std::string::npos ? path : path.substr(cut + 1);
+  slashedName_ = path;
+  rawName_.reset();
+  settleEncoding();
+}
+
+std::string TZipHeaderInfo::NameKey() const {
+  return slashedName_ ? *slashedName_ : Slashed(FullName());
+}
+
+std::optional<uint32_t> TZipHeaderInfo::UnixMode() const {
+  const uint32_t mode = ExternalAttributes >> 16;
+  if (mode == 0) return std::nullopt;
+  if (HostSystem() == kHostUnix) return mode;
+  if ((HostSystem() == kHostDos || HostSystem() == kHostNtfs) &&
+      (ExternalAttributes & kAttrUnixExtension))
+    return mode;
+  return std::nullopt;
+}
+
+bool TZipHeaderInfo::IsFolder() const {
+  if (filename_.empty()) return true;
+  // A folder mode or bit on an entry with data is a mistake of its writer; the data wins.
+  if (UncompressedSize != 0) return false;
+  if (auto mode = UnixMode()) return S_ISDIR(*mode);
+  return ExternalAttributes & kAttrDirectory;
+}
+
+bool TZipHeaderInfo::IsSymlink() const {
+  auto mode = UnixMode();
+  return mode && S_ISLNK(*mode);
+}
+
+void TZipHeaderInfo::SetUnixAttributes(uint32_t mode) {
+  VersionMadeBy = kMadeByUnix;
+  ExternalAttributes = (mode & 0xFFFF) << 16 | files::DosAttributesFromMode(mode_t(mode));
+}
+
+void TZipHeaderInfo::SetModTime(int64_t utcSeconds) {
+  ModTimeUtc.reset();
+  localExtra_.clear();
+  centralExtra_.clear();
+  ExtraFieldLength = 0;
+  // The field holds 32 bits; a time it cannot hold is left to the DOS date-time alone.
+  if (utcSeconds < 0 || utcSeconds > int64_t(UINT32_MAX)) return;
+  uint8_t field[9];
+  store16(field, kExtraTimestamp);
+  store16(field + 2, 5);
+  field[4] = kTimestampMtime;
+  store32(field + 5, uint32_t(utcSeconds));
+  localExtra_.assign(reinterpret_cast<const char*>(field), sizeof field);
+  centralExtra_ = localExtra_;
+  ExtraFieldLength = uint16_t(localExtra_.size());
+  ModTimeUtc = utcSeconds;
 }
 
 void TZipHeaderInfo::splitName(const std::string& name) {
@@ -89,6 +171,7 @@ void TZipHeaderInfo::splitName(const std::string& name) {
 void TZipHeaderInfo::SetFullName(const std::string& name) {
   splitName(name);
   rawName_.reset();
+  slashedName_.reset();
   settleEncoding();
 }
 
@@ -118,7 +201,7 @@ void TZipHeaderInfo::settleEncoding() {
     return !raw && !isAscii(text);
   };
   bool utf8 = (wasUtf8 && (rawNonAscii(rawName_) || rawNonAscii(rawComment_))) ||
-              needsUtf8(rawName_, Slashed(FullName())) || needsUtf8(rawComment_, comment_);
+              needsUtf8(rawName_, NameKey()) || needsUtf8(rawComment_, comment_);
   if (utf8 && !wasUtf8) {
     if (rawNonAscii(rawName_)) rawName_.reset();
     if (rawNonAscii(rawComment_)) rawComment_.reset();
@@ -130,7 +213,7 @@ void TZipHeaderInfo::settleEncoding() {
 
 std::string TZipHeaderInfo::StoredName() const {
   if (rawName_) return *rawName_;
-  std::string name = Slashed(FullName());
+  std::string name = NameKey();
   if (BitFlag & kFlagUtf8) return name;
   return utf8ToCp437(name).value_or(name);
 }
@@ -167,9 +250,9 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolumeFn& nex
   e.RelativeOffset = load32(h + central::kRelativeOffset);
   e.CentralHeaderPos = uint32_t(start);
 
-  std::string name(e.FilenameLength, '\0');
+  std::string name(e.FilenameLength, '\0'), extra(e.ExtraFieldLength, '\0');
   if (!readAcross(s, nextVolume, name.data(), name.size()) ||
-      !skipAcross(s, nextVolume, e.ExtraFieldLength)) {
+      !readAcross(s, nextVolume, extra.data(), extra.size())) {
     if (s == &stream) s->Seek(start, soFromBeginning);
     return false;
   }
@@ -179,8 +262,13 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolumeFn& nex
     comment.clear();
     e.FileCommentLength = 0;
   }
-  e.splitName(Backslashed(decodeStoredText(name, e.BitFlag, e.VersionMadeBy, true)));
+  const std::string decoded = decodeStoredText(name, e.BitFlag, e.VersionMadeBy, true);
+  e.splitName(Backslashed(decoded));
   e.rawName_ = name;
+  // On a DOS host "\" separates folders; elsewhere it is a character of the name.
+  e.slashedName_ = madeOnDosFileSystem(e.VersionMadeBy) ? Slashed(decoded) : decoded;
+  e.centralExtra_ = std::move(extra);
+  e.ModTimeUtc = modTimeFromExtra(e.centralExtra_);
   e.comment_ = decodeStoredText(comment, e.BitFlag, e.VersionMadeBy, true);
   e.rawComment_ = comment;
   e.FilenameLength = uint16_t(name.size());
@@ -209,11 +297,13 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   e.InternalAttributes = 0;
   e.ExternalAttributes = 0;
   e.RelativeOffset = uint32_t(start);
-  std::string name(load16(h + local::kNameLength), '\0');
-  if (!stream.ReadExact(name.data(), name.size())) {
+  std::string name(load16(h + local::kNameLength), '\0'), extra(e.ExtraFieldLength, '\0');
+  if (!stream.ReadExact(name.data(), name.size()) ||
+      !stream.ReadExact(extra.data(), extra.size())) {
     stream.Seek(start, soFromBeginning);
     return false;
   }
+  e.ModTimeUtc = modTimeFromExtra(extra);
   e.splitName(Backslashed(decodeStoredText(name, e.BitFlag, 0, false)));
   e.rawName_ = name;
   e.rawComment_ = std::string();
@@ -236,9 +326,11 @@ void TZipHeaderInfo::WriteLocalHeader(TStream& stream) {
   store32(h + local::kCompressedSize, CompressedSize);
   store32(h + local::kUncompressedSize, UncompressedSize);
   store16(h + local::kNameLength, uint16_t(name.size()));
+  if (!localExtra_.empty()) ExtraFieldLength = uint16_t(localExtra_.size());
   store16(h + local::kExtraLength, ExtraFieldLength);
   stream.Write(h, sizeof h);
   stream.Write(name.data(), name.size());
+  stream.Write(localExtra_.data(), localExtra_.size());
 }
 
 void TZipHeaderInfo::WriteCentralHeader(TStream& stream) {
@@ -255,7 +347,7 @@ void TZipHeaderInfo::WriteCentralHeader(TStream& stream) {
   store32(h + central::kCompressedSize, CompressedSize);
   store32(h + central::kUncompressedSize, UncompressedSize);
   store16(h + central::kNameLength, uint16_t(name.size()));
-  store16(h + central::kExtraLength, 0);
+  store16(h + central::kExtraLength, uint16_t(centralExtra_.size()));
   store16(h + central::kCommentLength, uint16_t(comment.size()));
   store16(h + central::kDiskNumberStart, DiskNumberStart);
   store16(h + central::kInternalAttributes, InternalAttributes);
@@ -263,6 +355,7 @@ void TZipHeaderInfo::WriteCentralHeader(TStream& stream) {
   store32(h + central::kRelativeOffset, RelativeOffset);
   stream.Write(h, sizeof h);
   stream.Write(name.data(), name.size());
+  stream.Write(centralExtra_.data(), centralExtra_.size());
   stream.Write(comment.data(), comment.size());
 }
 

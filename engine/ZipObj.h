@@ -44,6 +44,9 @@ class TZipHeaderInfo {
   uint32_t RelativeOffset = 0;
   uint32_t CentralHeaderPos = 0;
   bool MarkedForRun = false;
+  // Last modification in UTC seconds, from the extended-timestamp (or NTFS) extra field;
+  // nothing when the entry has only its DOS date-time, which is local time.
+  std::optional<int64_t> ModTimeUtc;
 
   void Clear() { *this = TZipHeaderInfo(); }
 
@@ -55,6 +58,12 @@ class TZipHeaderInfo {
   void SetDirectory(const std::string& dir);
   // Splits a name with "\" separators into folder and file name.
   void SetFullName(const std::string& name);
+  // Sets the name from a "/"-separated path in which "\" is a character of a name, as Linux
+  // file names may hold it; the path is stored as it is.
+  void SetStoredPath(const std::string& path);
+  // The name as stored, "/"-separated, with a "\" kept where it is part of a name (entries
+  // made on Unix hosts): two entries with the same key are the same file.
+  std::string NameKey() const;
 
   // The comment in memory (UTF-8); empty when there is none.
   const std::string& EntryComment() const { return comment_; }
@@ -66,17 +75,38 @@ class TZipHeaderInfo {
   std::string StoredComment() const;
 
   bool ReadCentralHeader(TStream& stream, const TNextVolumeFn& nextVolume = {});
-  // Leaves the stream just after the name; the caller skips the extra field.
+  // Leaves the stream just after the extra field, that is at the entry's data.
   bool ReadLocalHeader(TStream& stream);
+  // Writes the extra field too when the entry made one (SetModTime); an entry copied from
+  // another archive keeps ExtraFieldLength and the caller copies its extra field.
   void WriteLocalHeader(TStream& stream);
+  // The central extra field travels with the entry: as read, or as SetModTime made it.
   void WriteCentralHeader(TStream& stream);
+
+  uint8_t HostSystem() const { return uint8_t(VersionMadeBy >> 8); }
+  // The Unix mode in the upper external attributes of an entry made on a Unix host (or marked
+  // by 7-Zip as carrying one); nothing for DOS-style attributes.
+  std::optional<uint32_t> UnixMode() const;
+  // A name ending in a separator, or an empty entry with a folder mode or the DOS folder bit.
+  bool IsFolder() const;
+  // An entry made on a Unix host with the link mode: its data is the link's target.
+  bool IsSymlink() const;
+  // Marks the entry as made here: Unix host, the mode in the upper 16 bits of the external
+  // attributes and the matching DOS bits in the low byte.
+  void SetUnixAttributes(uint32_t mode);
+  // Gives a new entry its extended-timestamp extra field, local and central.
+  void SetModTime(int64_t utcSeconds);
+  const std::string& CentralExtra() const { return centralExtra_; }
+  // For an entry copied from another archive: its local extra field travels with its data,
+  // so WriteLocalHeader writes only ExtraFieldLength.
+  void LeaveLocalExtraToCaller() { localExtra_.clear(); }
 
   bool Encrypted() const { return BitFlag & 0x0001; }
   bool HasDataDescriptor() const { return BitFlag & 0x0008; }
   bool HasComment() const { return FileCommentLength != 0; }
   uint32_t LocalSize() const { return 30u + FilenameLength + ExtraFieldLength; }
   uint32_t CentralSize() const {
-    return 46u + FilenameLength + ExtraFieldLength + FileCommentLength;
+    return 46u + FilenameLength + uint32_t(centralExtra_.size()) + FileCommentLength;
   }
 
  private:
@@ -86,6 +116,9 @@ class TZipHeaderInfo {
   std::string filename_, directory_, comment_;
   // What was read from disk, kept so an unchanged entry is written back byte for byte.
   std::optional<std::string> rawName_, rawComment_;
+  // The "/"-separated name when it is known apart from the split name (see NameKey).
+  std::optional<std::string> slashedName_;
+  std::string localExtra_, centralExtra_;
 };
 
 class TEndCentral {

@@ -178,6 +178,21 @@ std::optional<uint64_t> FileSize(const std::string& path) {
   return uint64_t(st.st_size);
 }
 
+std::string ResolveLinks(const std::string& path) {
+  std::string p = path;
+  for (int hop = 0; hop < 40; ++hop) {  // the kernel's own limit on a chain of links
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    std::string target(size_t(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
+    ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+    if (n <= 0) return p;
+    target.resize(size_t(n));
+    size_t cut = p.rfind('/');
+    p = target[0] == '/' || cut == std::string::npos ? target : p.substr(0, cut + 1) + target;
+  }
+  return p;
+}
+
 bool DeleteFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }

@@ -60,6 +60,10 @@ bool IsRegularFile(const std::string& path, bool followSymlink = true);
 // Size in bytes of the file at `path` (symlinks followed); nullopt when it cannot be examined.
 std::optional<uint64_t> FileSize(const std::string& path);
 
+// The path a chain of symbolic links at `path` leads to (the last link's target even when
+// nothing is there yet); `path` itself when it is no link.
+std::string ResolveLinks(const std::string& path);
+
 // Removes a file (a symlink itself, never its target); false when nothing was removed.
 [[nodiscard]] bool DeleteFile(const std::string& path);
 // Renames a file, atomically replacing any file at `to`; both must be on one volume.

@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include "engine/Errors.h"
+#include "engine/Placement.h"
 #include "engine/UnZipEngine.h"
+#include "engine/ZipEngine.h"
 #include "support/TestUtil.h"
 #include "support/ZipBuilder.h"
 
@@ -268,4 +270,187 @@ TEST_F(Extract, AttributesAndTestOnly) {
   tester.TestOnly = true;
   EXPECT_EQ(tester.ExtractEntries(), 1);
   EXPECT_FALSE(fileExists(dir / "never"));
+}
+
+namespace {
+
+// The extended-timestamp extra field with a modification time.
+std::string timestamp(uint32_t utc) {
+  std::string f = "UT";
+  f += char(5);
+  f += char(0);
+  f += char(1);
+  for (int i = 0; i < 4; ++i) f += char(utc >> (8 * i));
+  return f;
+}
+
+// An entry made on a Unix host with the given mode.
+ZipEntrySpec unixEntry(const std::string& name, const std::string& data, uint32_t mode) {
+  ZipEntrySpec e = stored(name, data);
+  e.versionMadeBy = 0x0314;
+  e.externalAttributes = mode << 16;
+  return e;
+}
+
+mode_t modeOf(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+time_t timeOf(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+}  // namespace
+
+TEST_F(Extract, UnixModesFoldersAndTimes) {
+  const uint32_t t1 = 1000000000, t2 = 1200000000;  // 2001 and 2008, in UTC
+  ZipSpec spec;
+  ZipEntrySpec folder = unixEntry("locked/", "", S_IFDIR | 0700);
+  folder.extra = timestamp(t1);
+  ZipEntrySpec stamped = stored("stamped.txt", "s");
+  stamped.extra = timestamp(t2);  // the DOS date-time says 2025, in local time
+  ZipEntrySpec dosFolder = stored("dosdir", "");
+  dosFolder.externalAttributes = 0x10;  // a folder without a trailing slash
+  spec.entries = {folder,
+                  unixEntry("locked/inner.txt", "i", S_IFREG | 0640),
+                  unixEntry("run.sh", "#!/bin/sh\n", S_IFREG | 04755),  // set-user never
+                  unixEntry("private.txt", "p", S_IFREG | 0600),
+                  stamped,
+                  dosFolder};
+  open(spec);
+  EXPECT_EQ(engine.ExtractEntries(), 6);
+  EXPECT_EQ(modeOf(out() + "/run.sh") & 07777, 0755u);
+  EXPECT_EQ(modeOf(out() + "/private.txt") & 07777, 0600u);
+  EXPECT_EQ(modeOf(out() + "/locked/inner.txt") & 07777, 0640u);
+  // The folder's own mode and time, applied after what went into it.
+  EXPECT_EQ(modeOf(out() + "/locked") & 07777, 0700u);
+  EXPECT_EQ(timeOf(out() + "/locked"), time_t(t1));
+  EXPECT_EQ(timeOf(out() + "/stamped.txt"), time_t(t2));
+  EXPECT_TRUE(S_ISDIR(modeOf(out() + "/dosdir")));
+
+  // Without attributes, files get what any new file gets.
+  TempDir other;
+  engine.SetDestDir(other.path());
+  engine.RetainAttributes = false;
+  EXPECT_EQ(engine.ExtractEntries(), 6);
+  EXPECT_EQ(modeOf(other / "run.sh") & 0111, 0u);
+}
+
+TEST_F(Extract, LinksAreMadeOnlyWhereTheyStayInside) {
+  TempDir outside;
+  ZipSpec spec;
+  spec.entries = {
+      stored("target.txt", "t"),
+      unixEntry("sub/ok", "../target.txt", S_IFLNK | 0777),
+      unixEntry("dirlink", "sub", S_IFLNK | 0777),
+      unixEntry("up", "../" + outside.path().substr(outside.path().rfind('/') + 1), S_IFLNK | 0777),
+      unixEntry("abs", outside.path(), S_IFLNK | 0777),
+      unixEntry("twisty", "sub/../../x", S_IFLNK | 0777),
+      unixEntry("dirlink/through.txt", "never written through a link", S_IFREG | 0644),
+      unixEntry("pre/through.txt", "nor through the user's link", S_IFREG | 0644)};
+  open(spec);
+  makeDirs(out());
+  ASSERT_EQ(::symlink(outside.path().c_str(), (out() + "/pre").c_str()), 0);
+  std::vector<std::string> errors;
+  engine.OnSkippingFile = [&](TUnZipEngine& e, TSkipReason r, int i) {
+    errors.push_back(std::to_string(i) + " " + std::to_string(r) + " " + e.LastError());
+  };
+  EXPECT_EQ(engine.ExtractEntries(), 3);
+  char target[256] = {};
+  ASSERT_GT(::readlink((out() + "/sub/ok").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "../target.txt");
+  EXPECT_EQ(readText(out() + "/sub/ok"), "t");
+  EXPECT_TRUE(S_ISLNK(modeOf(out() + "/dirlink")));
+  ASSERT_EQ(errors.size(), 5u);
+  EXPECT_NE(errors[0].find("3 4 its link target"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[1].find("4 4 its link target"), std::string::npos) << errors[1];
+  EXPECT_NE(errors[2].find("5 4 its link target \"sub/../../x\" leads out"), std::string::npos);
+  EXPECT_NE(errors[3].find("6 4 \"" + out() + "/dirlink\" is a symbolic link"), std::string::npos)
+      << errors[3];
+  EXPECT_NE(errors[4].find("7 4 \"" + out() + "/pre\" is a symbolic link"), std::string::npos);
+  EXPECT_FALSE(fileExists(out() + "/sub/through.txt"));
+  EXPECT_EQ(run("ls -A " + shq(outside.path())).out, "");
+  EXPECT_EQ(run("ls -A " + shq(out())).out, "dirlink\npre\nsub\ntarget.txt\n");
+}
+
+TEST_F(Extract, EntriesThatCannotBePutInPlaceFailAlone) {
+  ZipSpec spec;
+  spec.entries = {stored("folder-in-the-way", "1"),   stored("file-in-the-way/x.txt", "2"),
+                  stored("twice.txt", "first"),       stored("twice.txt", "second"),
+                  stored(std::string(300, 'n'), "3"), stored("good.txt", "good")};
+  open(spec);
+  makeDirs(out() + "/folder-in-the-way");
+  writeFile(out() + "/file-in-the-way", std::string("a file"));
+  std::vector<std::string> errors;
+  engine.OnSkippingFile = [&](TUnZipEngine& e, TSkipReason r, int i) {
+    EXPECT_EQ(r, skNotWritten);
+    errors.push_back(std::to_string(i) + ": " + e.LastError());
+  };
+  EXPECT_EQ(engine.ExtractEntries(), 2);
+  ASSERT_EQ(errors.size(), 4u);
+  EXPECT_EQ(errors[0], "0: \"" + out() + "/folder-in-the-way\" is in the way: it is a folder");
+  EXPECT_EQ(errors[1],
+            "1: \"" + out() + "/file-in-the-way\" is in the way: it is a file, not a folder");
+  EXPECT_EQ(errors[2],
+            "3: another entry of the archive was already extracted to " + out() + "/twice.txt");
+  EXPECT_NE(errors[3].find("File name too long"), std::string::npos) << errors[3];
+  EXPECT_EQ(readText(out() + "/twice.txt"), "first");
+  EXPECT_EQ(readText(out() + "/good.txt"), "good");
+  EXPECT_EQ(run("ls -A " + shq(out())).out,
+            "file-in-the-way\nfolder-in-the-way\ngood.txt\ntwice.txt\n");
+}
+
+TEST_F(Extract, DataPastTheEndIsDamageAndMissingPasswordsAreNamed) {
+  ZipSpec spec;
+  spec.entries = {stored("whole.txt", "whole"), stored("cut.txt", "")};
+  open(spec);
+  // The directory says cut.txt holds 100000 bytes, and its folder bit and size 0 must not
+  // pass it off as a folder.
+  auto bytes = readFile(dir / "a.zip");
+  std::string text(bytes.begin(), bytes.end());
+  size_t central = text.find("PK\x01\x02", text.find("PK\x01\x02") + 4);
+  ASSERT_NE(central, std::string::npos);
+  bytes[central + 22] = 0x01;  // compressed size 0x00010000 + what it was
+  bytes[central + 38] = 0x10;
+  writeFile(dir / "a.zip", bytes);
+  EXPECT_EQ(engine.ExtractEntries(), 1);
+  EXPECT_EQ(engine.LastError(), "its data runs past the end of the archive");
+  EXPECT_FALSE(fileExists(out() + "/cut.txt"));
+
+  // Encrypted by our own writer; read with no password, then a wrong one.
+  TZipEngine writer;
+  writeFile(dir / "secret.txt", std::string("secret"));
+  writer.Password = "right";
+  writer.SetZipName(dir / "enc.zip");
+  writer.FilesList = {dir / "secret.txt"};
+  ASSERT_EQ(writer.CompressFiles(), 1);
+  engine.SetZipName(dir / "enc.zip");
+  EXPECT_EQ(engine.ExtractEntries(), 0);
+  EXPECT_EQ(engine.LastError(), "no password given");
+  engine.Password = "wrong";
+  EXPECT_EQ(engine.ExtractEntries(), 0);
+  EXPECT_EQ(engine.LastError(), "wrong password");
+}
+
+TEST(LinkTargets, StayInsideOnlyByLeadingClimbsNoDeeperThanTheLink) {
+  struct TCase {
+    const char* folder;
+    const char* target;
+    bool inside;
+  } cases[] = {
+      {"", "file", true},
+      {"", "./a/b", true},
+      {"", "../x", false},
+      {"a/b", "../../x", true},
+      {"a/b", "../../../x", false},
+      {"a", "b/../x", false},
+      {"a", "/etc/passwd", false},
+      {"", "", false},
+      {"a", "..", true},
+      {"a", "../..", false},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(LinkTargetStaysInside(c.folder, c.target), c.inside) << c.folder << " " << c.target;
 }

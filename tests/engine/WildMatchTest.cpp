@@ -2,6 +2,7 @@
 
 #include "engine/WildMatch.h"
 
+using quelt::MatchesPattern;
 using quelt::WildcardMatch;
 
 TEST(WildcardMatch, FollowsTheMaskRules) {
@@ -45,4 +46,26 @@ TEST(WildcardMatch, FollowsTheMaskRules) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(WildcardMatch(c.mask, c.name), c.fits) << c.mask << " vs " << c.name;
+}
+
+TEST(WildcardMatch, CaseCanCountAndLiteralNamesAlwaysCompareExactly) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool ignoreCase;
+    bool fits;
+  } cases[] = {
+      {"*.TXT", "readme.txt", false, false},
+      {"*.txt", "readme.txt", false, true},
+      {"[A-C]*", "b1", false, false},
+      {"[A-C]*", "B1", false, true},
+      {"X*", "x.txt", true, true},
+      // A name without wildcards is one file, whatever the switch says.
+      {"x.txt", "X.txt", true, false},
+      {"X.txt", "X.txt", true, true},
+      {"docs\\A.txt", "docs\\a.txt", true, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(MatchesPattern(c.pattern, c.name, c.ignoreCase), c.fits)
+        << c.pattern << " vs " << c.name << (c.ignoreCase ? " ignoring case" : "");
 }

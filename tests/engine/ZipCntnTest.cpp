@@ -128,3 +128,18 @@ TEST(ZipHeaderInfo, NamesSplitAndCountStoredBytes) {
   EXPECT_EQ(d.Directory(), "");
   EXPECT_EQ(d.Filename(), "notes 12:30.txt");
 }
+
+TEST(SortedZip, ExactNamesTellCaseTwinsApart) {
+  TSortedZip names(false, dupAccept, ByName, true);
+  auto upper = entry("docs\\X.txt", 0), lower = entry("docs\\x.txt", 10);
+  names.Add(upper.get());
+  int index;
+  EXPECT_FALSE(names.Find(*lower, index));
+  names.Add(lower.get());
+  EXPECT_EQ(namesOf(names), (std::vector<std::string>{"docs\\X.txt", "docs\\x.txt"}));
+  auto again = entry("docs\\x.txt", 20);
+  EXPECT_TRUE(names.Find(*again, index));
+  EXPECT_EQ(index, 1);
+  // The listing's own order still ignores case.
+  EXPECT_EQ(CompareEntries(ByName, *upper, *lower), 0);
+}

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 
 #include "engine/Errors.h"
 #include "engine/ZipEngine.h"
+#include "engine/ZipFormat.h"
 #include "support/TestUtil.h"
 #include "support/ZipBuilder.h"
 
@@ -25,12 +31,14 @@ struct Writer : ::testing::Test {
     engine.FilesList = std::move(files);
     return engine.CompressFiles();
   }
-  std::vector<std::string> names() {
+  // Entries in archive order: names in memory ("\\"-separated), or as written.
+  std::vector<std::string> names(bool asWritten = false) {
     TUnZipEngine reader;
     reader.SetZipName(zip());
     reader.LoadCatalogue();
     std::vector<std::string> n;
-    for (int i = 0; i < reader.Count(); ++i) n.push_back(reader.Entry(i).FullName());
+    for (int i = 0; i < reader.Count(); ++i)
+      n.push_back(asWritten ? reader.Entry(i).StoredName() : reader.Entry(i).FullName());
     return n;
   }
   bool tempIsEmpty() { return run("ls -A " + shq(temp.path())).out.empty(); }
@@ -48,7 +56,10 @@ TEST_F(Writer, NewArchiveAndItsCatalogue) {
   const TZipHeaderInfo& big = engine.Entry(0);
   EXPECT_EQ(big.CompressionMethod, 8);
   EXPECT_EQ(big.InternalAttributes, 1);  // text
-  EXPECT_EQ(big.VersionMadeBy, 20);
+  EXPECT_EQ(big.VersionMadeBy, kMadeByUnix);  // made on Unix, the mode beside the DOS bits
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "big.txt").c_str(), &st), 0);
+  EXPECT_EQ(big.ExternalAttributes, (uint32_t(st.st_mode) << 16) | kAttrArchive);
   EXPECT_EQ(big.CRC32, crc32Of(text));
   EXPECT_LT(big.CompressedSize, text.size() / 2);
   EXPECT_EQ(engine.Entry(1).CompressionMethod, 0);  // ten bytes without repeats are stored
@@ -188,12 +199,13 @@ TEST_F(Writer, RemovingByNameAndWildcard) {
     asked.push_back(name);
     skip = name == "a.bak";
   };
-  engine.FilesList = {"DOCS\\README.TXT", "*.bak", "nothing.txt"};
+  engine.FilesList = {"docs\\readme.txt", "*.bak", "nothing.txt", "C.TXT"};
   engine.RemoveEntries();
-  // A name with its folder matches only that entry; a wildcard skipped once removes no more.
+  // A name with its folder matches only that entry, and only in its own letter case; a
+  // wildcard skipped once removes no more.
   EXPECT_EQ(names(), (std::vector<std::string>{"readme.txt", "a.bak", "b.bak", "c.txt", "old\\b.bak"}));
   EXPECT_EQ(asked, (std::vector<std::string>{"a.bak", "docs\\readme.txt"}));
-  EXPECT_EQ(engine.FilesList, (std::vector<std::string>{"nothing.txt"}));
+  EXPECT_EQ(engine.FilesList, (std::vector<std::string>{"nothing.txt", "C.TXT"}));
 }
 
 TEST_F(Writer, CommentEditsAreSavedBeforeSwitching) {
@@ -245,4 +257,175 @@ TEST_F(Writer, TheArchiveIsNeverItsOwnSource) {
   add({dir / "a.txt"});
   EXPECT_EQ(add({dir / "*"}), 0);  // a.txt unchanged, a.zip passed over
   EXPECT_EQ(names(), (std::vector<std::string>{"a.txt"}));
+}
+
+TEST_F(Writer, NamesDifferingOnlyInCaseAreTwoEntries) {
+  std::string upper = file("X.txt", "upper"), lower = file("x.txt", "lower");
+  std::vector<int> skipped;
+  engine.OnSkippingFile = [&](TUnZipEngine&, TSkipReason r, int) { skipped.push_back(r); };
+  EXPECT_EQ(add({upper, lower}), 2);
+  EXPECT_EQ(skipped, std::vector<int>{});
+  // Rewriting an archive that holds both, by update, freshen, removal and repair.
+  writeFile(lower, std::string("lower, newer"));
+  setLocalMTime(lower, 2035, 1, 1, 0, 0, 0);
+  EXPECT_EQ(add({upper, lower}), 1);
+  engine.ZipAction = zaFreshen;
+  EXPECT_EQ(add({dir / "*.txt"}), 0);
+  EXPECT_EQ(names(), (std::vector<std::string>{"X.txt", "x.txt"}));
+  engine.FilesList = {"x.txt"};
+  engine.RemoveEntries();
+  EXPECT_EQ(names(), (std::vector<std::string>{"X.txt"}));
+  engine.ZipAction = zaUpdate;
+  add({lower});
+  engine.RepairArchive(zip(), dir / "fixed.zip");
+  EXPECT_EQ(engine.Count(), 2);
+}
+
+TEST_F(Writer, StoredNamesNeverClimbOrStartAtTheRoot) {
+  TempDir outside;
+  writeFile(outside / "far/away.txt", std::string("far"));
+  file("base/near.txt", "near");
+  file("base/we\\ird.txt", "a backslash is part of a Linux name");
+  engine.SetRelativePaths(true);
+  engine.SetRootDir(dir / "base");
+  const std::string parent = dir / "base/../base/near.txt";
+  add({outside / "far/away.txt", parent, dir / "base/we\\ird.txt"});
+  // Outside the root: the path without its leading "/"; a "\\" stays part of the name.
+  EXPECT_EQ(names(true), (std::vector<std::string>{outside.path().substr(1) + "/far/away.txt",
+                                                   "near.txt", "we\\ird.txt"}));
+  // A path given relative to the current folder keeps no ".." parts either.
+  file("other/o.txt", "o");
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir((dir / "base").c_str()), 0);
+  std::remove(zip().c_str());
+  engine.SetRootDir("");
+  int added = add({"../other/o.txt", "../base/near.txt", "near.txt"});
+  ASSERT_EQ(::chdir(cwd), 0);
+  EXPECT_EQ(added, 2);  // near.txt named twice
+  EXPECT_EQ(names(true), (std::vector<std::string>{"other/o.txt", "near.txt"}));
+}
+
+TEST_F(Writer, ModesTimesEmptyFoldersAndLinks) {
+  std::string script = file("tree/run.sh", "#!/bin/sh\n");
+  ASSERT_EQ(::chmod(script.c_str(), 0750), 0);
+  makeDirs(dir / "tree/empty");
+  makeDirs(dir / "tree/full/deeper");
+  file("tree/full/deeper/f.txt", "f");
+  ASSERT_EQ(::symlink("run.sh", (dir / "tree/link.sh").c_str()), 0);
+  ASSERT_EQ(::symlink("full", (dir / "tree/folder-link").c_str()), 0);
+  ASSERT_EQ(::symlink("nowhere", (dir / "tree/dangling").c_str()), 0);
+  struct stat st;
+  ASSERT_EQ(::stat(script.c_str(), &st), 0);
+  std::vector<std::string> refused;
+  engine.OnFileRefused = [&](TZipEngine&, const std::string& name, const std::string& why) {
+    refused.push_back(name.substr(dir.path().size() + 1) + ": " + why);
+  };
+  engine.Recurse = true;
+  engine.SetRelativePaths(true);
+  engine.SetRootDir(dir / "tree");
+  add({dir / "tree/*"});
+  EXPECT_EQ(names(),
+            (std::vector<std::string>{"empty\\", "full\\deeper\\f.txt", "link.sh", "run.sh"}));
+  EXPECT_EQ(refused, (std::vector<std::string>{
+                         "tree/folder-link: it is a link to a folder; links to folders are not "
+                         "followed",
+                         "tree/dangling: it is a symbolic link to nothing"}));
+  const TZipHeaderInfo& run = engine.Entry(3);
+  EXPECT_EQ(run.UnixMode(), uint32_t(S_IFREG | 0750));
+  EXPECT_EQ(run.ModTimeUtc, int64_t(st.st_mtime));
+  EXPECT_EQ(run.CentralExtra().size(), 9u);  // the extended timestamp, in both headers
+  EXPECT_EQ(run.ExtraFieldLength, 9);
+  EXPECT_TRUE(engine.Entry(0).IsFolder());
+  EXPECT_EQ(engine.Entry(0).UnixMode().value_or(0) & S_IFMT, uint32_t(S_IFDIR));
+  EXPECT_EQ(engine.Entry(2).UncompressedSize, 10u);  // the link followed to its file
+
+  // Kept as links, the folder link and the dangling one are entries too.
+  std::remove(zip().c_str());
+  refused.clear();
+  engine.StoreLinks = true;
+  add({dir / "tree/*"});
+  EXPECT_EQ(refused, std::vector<std::string>{});
+  ASSERT_EQ(engine.Count(), 6);
+  for (int i : {0, 2, 4}) EXPECT_TRUE(engine.Entry(i).IsSymlink()) << engine.Entry(i).FullName();
+  EXPECT_EQ(engine.Entry(4).FullName(), "link.sh");
+  EXPECT_EQ(engine.Entry(4).UncompressedSize, 6u);  // "run.sh"
+}
+
+TEST_F(Writer, ASourceThatChangesIsStoredAsRead) {
+  std::string grows = file("grows.txt", std::string(300000, 'g'));
+  std::vector<std::string> warnings;
+  engine.OnFileWarning = [&](TZipEngine&, const std::string&, const std::string& why) {
+    warnings.push_back(why);
+  };
+  bool appended = false;
+  engine.OnFilePercentDone = [&](TUnZipEngine&, int) {
+    if (appended) return;
+    appended = true;
+    std::ofstream(grows, std::ios::app) << std::string(1000, '+');
+  };
+  EXPECT_EQ(add({grows}), 1);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("300000 bytes when gathered, 301000 read and stored"),
+            std::string::npos);
+  EXPECT_EQ(engine.Entry(0).UncompressedSize, 301000u);
+  TUnZipEngine reader;
+  reader.SetZipName(zip());
+  reader.TestOnly = reader.DoAll = true;
+  EXPECT_EQ(reader.ExtractEntries(), 1);
+
+  // Encrypted, the header's check byte needs the CRC first: a change between the two reads
+  // makes it read again; one that never stops is given up.
+  std::remove(zip().c_str());
+  engine.Password = "pw";
+  appended = false;
+  EXPECT_EQ(add({grows}), 1);
+  reader.Password = "pw";
+  EXPECT_EQ(reader.ExtractEntries(), 1);
+  std::vector<std::string> refused;
+  engine.OnFileRefused = [&](TZipEngine&, const std::string&, const std::string& why) {
+    refused.push_back(why);
+  };
+  int last = 1000;
+  engine.OnFilePercentDone = [&](TUnZipEngine&, int percent) {
+    if (percent < last) std::ofstream(grows, std::ios::app) << "+";  // once each reading
+    last = percent;
+  };
+  engine.ZipAction = zaReplace;
+  file("other.txt", "other");
+  EXPECT_EQ(add({grows, dir / "other.txt"}), 1);
+  EXPECT_EQ(refused, std::vector<std::string>{"it kept changing while it was being encrypted"});
+  EXPECT_EQ(names(), (std::vector<std::string>{"grows.txt", "other.txt"}));  // the old one kept
+  EXPECT_EQ(reader.ExtractEntries(), 2);
+}
+
+TEST_F(Writer, ANewArchiveAppearsOnlyWholeAndALinkToAnArchiveStays) {
+  std::string a = file("a.txt", "alpha");
+  std::vector<std::string> seen;
+  engine.OnEndZip = [&](TZipEngine&, const std::string&, int64_t, int64_t, int64_t) {
+    seen.push_back(run("ls -A " + shq(dir.path())).out);
+    throw std::runtime_error("stop");
+  };
+  EXPECT_THROW(add({a}), std::runtime_error);
+  ASSERT_EQ(seen.size(), 1u);
+  // Built beside, under another name.
+  EXPECT_NE(seen[0].find("QLZ"), std::string::npos) << seen[0];
+  EXPECT_EQ(seen[0].find("a.zip"), std::string::npos) << seen[0];
+  EXPECT_EQ(run("ls -A " + shq(dir.path())).out, "a.txt\n");  // and gone with the failure
+  engine.OnEndZip = nullptr;
+
+  TempDir real;
+  ASSERT_EQ(::symlink((real / "real.zip").c_str(), zip().c_str()), 0);
+  EXPECT_EQ(add({a}), 1);
+  EXPECT_EQ(add({file("b.txt", "beta")}), 1);
+  struct stat st;
+  ASSERT_EQ(::lstat(zip().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+  EXPECT_EQ(run("ls -A " + shq(real.path())).out, "real.zip\n");
+  // a.txt, written by this engine and then copied by it, still reads back.
+  TUnZipEngine reader;
+  reader.SetZipName(zip());
+  reader.TestOnly = reader.DoAll = true;
+  EXPECT_EQ(reader.ExtractEntries(), 2);
 }

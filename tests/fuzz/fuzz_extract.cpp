@@ -1,5 +1,5 @@
-// Any bytes as an archive, extracted into a scratch folder: no crash, no hang, and nothing
-// written anywhere but below that folder.
+// Any bytes as an archive, extracted into a scratch folder: no crash, no hang, nothing
+// written anywhere but below that folder, and no link made there that leads out of it.
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,5 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Everything extracted must be below dest: the jail holds nothing else.
   for (const auto& entry : fs::directory_iterator(jail))
     if (entry.path() != dest) __builtin_trap();
+  static const std::string inside = fs::canonical(dest).string() + "/";
+  for (auto it = fs::recursive_directory_iterator(dest, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    std::error_code resolved;
+    if (!it->is_symlink(resolved)) continue;
+    std::string target = fs::weakly_canonical(it->path(), resolved).string();
+    if (!resolved && (target + "/").rfind(inside, 0) != 0) __builtin_trap();
+  }
   return 0;
 }
