@@ -641,10 +641,21 @@ void TMainform::OpenIT() {
   }
   rebuildListing();
   // What the walk found is listed; the user must still know it is not the whole archive.
-  if (!ZipEngine1.CatalogueDamage().empty())
-    dialogs_.MessageBox("The archive is damaged or incomplete: " + ZipEngine1.CatalogueDamage() +
-                            ". Only the entries that could be found are listed.",
-                        kTitle, TMsgBoxIcon::Warning, TMsgBoxButtons::OK);
+  // Every command reads the archive again: say it once for the file as it stands.
+  if (!ZipEngine1.CatalogueDamage().empty()) {
+    QFileInfo file(currentArchive_);
+    QString stamp = file.absoluteFilePath() + '|' + QString::number(file.size()) + '|' +
+                    QString::number(file.lastModified().toMSecsSinceEpoch());
+    if (stamp != damageToldFor_) {
+      damageToldFor_ = stamp;
+      dialogs_.MessageBox("The archive is damaged or incomplete: " +
+                              ZipEngine1.CatalogueDamage() +
+                              ". Only the entries that could be found are listed.",
+                          kTitle, TMsgBoxIcon::Warning, TMsgBoxButtons::OK);
+    }
+  } else {
+    damageToldFor_.clear();
+  }
   if (!storeError.isEmpty()) throw ERegistryException(TextFromQt(storeError));
 }
 

@@ -191,6 +191,7 @@ class TMainform : public QMainWindow {
 
   QString currentArchive_;
   QString tempFolder_;
+  QString damageToldFor_;  // the damaged archive (path, size, time) already warned about
   bool showOutput_ = true;
   bool addDocs2StartMenu_ = true;
   bool shown_ = false;

@@ -216,10 +216,15 @@ TEST_F(Extracting, AnIncompleteArchiveIsAnsweredBothWays) {
   EXPECT_EQ(filesIn(out()), std::vector<std::string>{});
   EXPECT_TRUE(dialogs->Messages().empty());
 
-  // Opened again and answered OK: what can be read is listed and extracted, asked once.
+  // Opened again and answered OK: what can be read is listed, with a word that the archive
+  // is damaged, and extracted, asked once.
   expectDialog("IncompleteZipDlg", [](QDialog& d) { press(d, "OKBut"); });
-  openThroughMenu(dir / "cut.zip");
+  dialogs->AnswerOpenFile(dir / "cut.zip");
+  dialogs->AnswerMessage(TMsgBoxResult::OK);
+  form->Command("Open1")->trigger();
   EXPECT_EQ(form->Listing().rowCount(), 2);
+  ASSERT_EQ(dialogs->Messages().size(), 1u);
+  EXPECT_NE(dialogs->Messages()[0].find("damaged or incomplete"), std::string::npos);
   extractTo(1, 1, 0);
   EXPECT_EQ(filesIn(out()), (std::vector<std::string>{"a.txt", "b/c.txt"}));
   EXPECT_EQ(shownDialogs.filter("IncompleteZipDlg").size(), 2);

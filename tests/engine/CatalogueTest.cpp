@@ -331,7 +331,7 @@ TEST_F(Catalogue, DamageIsToldApartFromWholeAndEmptyArchives) {
   ZipSpec walked = whole;
   walked.endRecord = walked.centralDirectory = false;
   ZipSpec stub = whole;
-  stub.prefix.assign(100, 'M');  // offsets not counting it: walked, yet whole
+  stub.prefix.assign(100, 'M');  // offsets not counting it: found from the end record, whole
   auto spoilt = buildZip(whole);
   std::string text(spoilt.begin(), spoilt.end());
   spoilt[text.rfind("PK\x01\x02") + 2] = 'x';  // the second central header no longer reads
@@ -356,8 +356,7 @@ TEST_F(Catalogue, DamageIsToldApartFromWholeAndEmptyArchives) {
     load(c.path);
     EXPECT_EQ(engine.Count(), c.count) << c.path;
     EXPECT_EQ(engine.CatalogueDamage(), c.damage) << c.path;
-    EXPECT_EQ(engine.Rebuilt(), c.path.find("walked.zip") != std::string::npos ||
-                                    c.path.find("stub.zip") != std::string::npos)
+    EXPECT_EQ(engine.Rebuilt(), c.path.find("walked.zip") != std::string::npos)
         << c.path;  // the empty archive is read as empty, not walked
   }
 }
