@@ -10,7 +10,6 @@ namespace quelt {
 
 // The body of the first block with the given id. nullopt when there is none, or when a
 // block before it claims more bytes than the field holds (nothing after that can be trusted).
-std::optional<std::span<const uint8_t>> FindExtraBlock(std::span<const uint8_t> extra,
-                                                       uint16_t id);
+std::optional<std::span<const uint8_t>> FindExtraBlock(std::span<const uint8_t> extra, uint16_t id);
 
 }  // namespace quelt

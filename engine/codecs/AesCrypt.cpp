@@ -130,10 +130,9 @@ TAesCipher::TAesCipher(std::string_view password, std::span<const uint8_t> salt,
   s.macAlgorithm.reset(EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_HMAC, nullptr));
   if (s.macAlgorithm) s.mac.reset(EVP_MAC_CTX_new(s.macAlgorithm.get()));
   char digest[] = OSSL_DIGEST_NAME_SHA1;
-  const OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_END};
-  if (!s.mac ||
-      EVP_MAC_init(s.mac.get(), derived.bytes.data() + keySize, keySize, params) != 1)
+  const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                               OSSL_PARAM_END};
+  if (!s.mac || EVP_MAC_init(s.mac.get(), derived.bytes.data() + keySize, keySize, params) != 1)
     cryptoFailed("set up HMAC-SHA1");
 }
 

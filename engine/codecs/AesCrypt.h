@@ -27,9 +27,15 @@ inline constexpr unsigned kAesKeyIterations = 1000;
 
 enum class TAesStrength : uint8_t { Aes128 = 1, Aes192 = 2, Aes256 = 3 };
 
-constexpr size_t AesKeySize(TAesStrength s) { return 8 + 8 * size_t(s); }   // 16, 24, 32
-constexpr size_t AesSaltSize(TAesStrength s) { return 4 + 4 * size_t(s); }  // 8, 12, 16
-constexpr unsigned AesKeyBits(TAesStrength s) { return unsigned(AesKeySize(s)) * 8; }
+constexpr size_t AesKeySize(TAesStrength s) {
+  return 8 + 8 * size_t(s);
+}  // 16, 24, 32
+constexpr size_t AesSaltSize(TAesStrength s) {
+  return 4 + 4 * size_t(s);
+}  // 8, 12, 16
+constexpr unsigned AesKeyBits(TAesStrength s) {
+  return unsigned(AesKeySize(s)) * 8;
+}
 
 // The AES extra field of an entry.
 struct TAesField {

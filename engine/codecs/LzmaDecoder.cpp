@@ -30,11 +30,18 @@ int DecodeLzma(TDecodeIO& io, uint64_t memoryLimit) {
   // Matches never reach back past the first byte, and the output stops at the declared
   // size, so a dictionary as large as the entry serves whatever the header claims.
   const uint64_t declared = io.UncompressedSize;
-  options.dict_size = uint32_t(std::max<uint64_t>(
-      LZMA_DICT_SIZE_MIN, std::min<uint64_t>(load32(props + 1), declared)));
-  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  options.ext_size_low = uint32_t(declared);
-  options.ext_size_high = uint32_t(declared >> 32);
+  options.dict_size = uint32_t(
+      std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min<uint64_t>(load32(props + 1), declared)));
+  if (io.BitFlag & kFlagLzmaEndMarker) {
+    // The stream ends at its marker; the output is held to the declared size on its way
+    // out. (Told the size as well, liblzma 5.4.1 fails such a stream when the marker comes
+    // split across two input blocks.)
+    options.ext_size_low = options.ext_size_high = UINT32_MAX;
+  } else {
+    options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;  // some writers add a marker unflagged
+    options.ext_size_low = uint32_t(declared);
+    options.ext_size_high = uint32_t(declared >> 32);
+  }
 
   lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   const uint64_t needs = lzma_raw_decoder_memusage(filters);

@@ -14,9 +14,9 @@ namespace quelt {
 inline constexpr uint16_t kFlagLzmaEndMarker = 0x0002;
 
 // Decompresses the entry into io's output. The stream must give exactly io.UncompressedSize
-// bytes; an end marker is accepted after them whatever the flag says, as both kinds of
-// writer exist. The dictionary is never made larger than the entry, and a stream that would
-// still need more than `memoryLimit` bytes is refused with kCodecNoMemory. Otherwise as
+// bytes: up to its end marker when flag bit 1 is set, else up to that size, where an
+// unflagged end marker may follow. The dictionary is never made larger than the entry, and a stream
+// that would still need more than `memoryLimit` bytes is refused with kCodecNoMemory. Otherwise as
 // DecodeBzip2.
 [[nodiscard]] int DecodeLzma(TDecodeIO& io, uint64_t memoryLimit = kDecoderMemoryLimit);
 

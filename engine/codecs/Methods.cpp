@@ -52,7 +52,9 @@ static_assert(std::ranges::is_sorted(kMethods, {}, &TMethodInfo::Number));
 
 }  // namespace
 
-std::span<const TMethodInfo> MethodTable() { return kMethods; }
+std::span<const TMethodInfo> MethodTable() {
+  return kMethods;
+}
 
 const TMethodInfo* FindMethod(uint16_t method) {
   auto it = std::ranges::lower_bound(kMethods, method, {}, &TMethodInfo::Number);

@@ -30,8 +30,8 @@ using TDecodeFn = int (*)(TDecodeIO& io);
 
 struct TMethodInfo {
   uint16_t Number;
-  const char* Name;   // as listings show it: "Deflated", "bzip2"
-  TDecodeFn Decode;   // nullptr: we cannot read it
+  const char* Name;  // as listings show it: "Deflated", "bzip2"
+  TDecodeFn Decode;  // nullptr: we cannot read it
   bool CanWrite;
 };
 
