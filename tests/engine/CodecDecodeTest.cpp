@@ -263,6 +263,28 @@ TEST(CodecDecode, DamagedStreamsFail) {
   }
 }
 
+TEST(CodecDecode, ZstdFramesAreOfThePublishedFormat) {
+  const TStream& s = streamNamed("zstd, no checksum");
+  // A skippable frame (magic, size, bytes) ahead of the data is passed over.
+  Bytes skippable = {0x50, 0x2A, 0x4D, 0x18, 3, 0, 0, 0, 'x', 'y', 'z'};
+  // The magic of a draft of the format before its publication: refused however it arrives.
+  const Bytes draft = {0x27, 0xB5, 0x2F, 0xFD, 1, 0, 0, 0, 0, 0x84, 0, 0, 0, 0x82};
+  // A frame cut short after an empty block, whose header bytes after the magic would read
+  // as a skippable frame of their own: never a whole frame, wherever the blocks end.
+  const Bytes cut = {0x28, 0xB5, 0x2F, 0xFD, 0x50, 0x2A, 0x4D, 0x18, 0, 0, 0, 0};
+  for (size_t block : {size_t(1), size_t(3), size_t(4), size_t(16000)}) {
+    SCOPED_TRACE(block);
+    EXPECT_NE(decodeMethod(kMethodZstd, cut, 0, 0, block).result, kCodecOk);
+    TDecoded d = decodeMethod(kMethodZstd, concat(skippable, s.data), s.plain.size(), 0, block);
+    EXPECT_EQ(d.result, kCodecOk);
+    EXPECT_TRUE(d.out == s.plain);
+    EXPECT_EQ(decodeMethod(kMethodZstd, draft, 100, 0, block).result, kCodecDamaged);
+    EXPECT_EQ(
+        decodeMethod(kMethodZstd, concat(s.data, draft), s.plain.size() + 100, 0, block).result,
+        kCodecDamaged);
+  }
+}
+
 // The ZIP form of LZMA with its properties changed to claim another dictionary.
 Bytes withDictionary(Bytes lzma, uint32_t dict) {
   store32(&lzma[5], dict);
