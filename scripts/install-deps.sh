@@ -8,9 +8,11 @@ packages=(
   qt6-base-dev libgl-dev libjpeg-dev libpng-dev
   # the image viewer reads TIFF (and more) through Qt's extra image plugins
   qt6-image-formats-plugins
+  # the engine reads bzip2, LZMA, xz and Zstandard entries and AES through Debian's libraries
+  libbz2-dev liblzma-dev libzstd-dev libssl-dev
   # tests: GoogleTest, the fuzzers' compiler, the other ZIP tools we must agree with, a headless X server
   googletest libgtest-dev clang libclang-rt-14-dev
-  zip unzip p7zip-full libarchive-tools python3 sharutils
+  zip unzip p7zip-full libarchive-tools python3 sharutils zstd
   xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
   # the desktop's mail and file-type tools; GLib's own readers of what we write for the desktop
   xdg-utils libglib2.0-0 libglib2.0-bin

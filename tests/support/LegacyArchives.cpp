@@ -27,6 +27,7 @@ std::vector<TRawEntry> readLocalEntries(const std::string& archivePath) {
       throw std::runtime_error("unexpected local header in " + archivePath);
     e.name.assign(reinterpret_cast<const char*>(h + kLocalHeaderSize), nameLength);
     e.data.assign(zip.begin() + dataStart, zip.begin() + dataStart + packed);
+    e.extra.assign(zip.begin() + off + kLocalHeaderSize + nameLength, zip.begin() + dataStart);
     entries.push_back(std::move(e));
     off = dataStart + packed;
   }

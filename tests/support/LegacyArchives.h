@@ -14,7 +14,8 @@ struct TRawEntry {
   uint16_t method = 0;
   uint32_t crc = 0;
   uint32_t uncompressedSize = 0;
-  std::vector<uint8_t> data;  // the compressed bytes as stored
+  std::vector<uint8_t> data;   // the compressed bytes as stored
+  std::vector<uint8_t> extra;  // the local header's extra field
 };
 
 // Walks the local headers from the start of the archive.
