@@ -1,0 +1,78 @@
+// The character set of an archive's stored names and comments: found by looking at all of them,
+// or named by the user. Entries flagged as UTF-8 (bit 11) are UTF-8 whatever the set.
+//
+// Display names are UTF-8. A byte that cannot be decoded, or that would decode to a control
+// character, is shown as U+FFFD followed by its value in two upper-case hex digits ("caf\uFFFDE9"),
+// so nothing is dropped and the name can be written to disk as it is shown. A literal U+FFFD is
+// doubled when an escape could be read in its place (it is followed by U+FFFD or by two such hex
+// digits), which keeps every display name distinct and reversible.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/Errors.h"
+
+namespace quelt {
+
+class TCharsetCodec;
+
+// A set name nobody knows: raised by explicit choice, with the text the user sees.
+class EUnknownCharset : public EZipError {
+ public:
+  using EZipError::EZipError;
+};
+
+// One stored name or comment as the catalogue read it.
+struct TStoredText {
+  std::string_view raw;
+  uint16_t versionMadeBy = 0;
+  bool knownMadeBy = false;  // false for the archive comment and names found without a directory
+  bool utf8Flag = false;
+};
+
+class TNameEncoding {
+ public:
+  // CP437, what the format prescribes for names without the UTF-8 flag.
+  TNameEncoding();
+
+  // Looks at the unflagged texts together and picks the set they were written in among those
+  // their creator's system would use; CP437 unless another set fits clearly better.
+  static TNameEncoding Detect(const std::vector<TStoredText>& texts);
+  // The set the user named, in any spelling iconv accepts for it ("cp866", "SJIS", "windows-1251").
+  // Throws EUnknownCharset.
+  static TNameEncoding Named(std::string_view charset);
+
+  // Canonical name: "CP437", "CP866", "CP932", "GBK", "UTF-8", "ISO-8859-5", ...
+  const std::string& Charset() const { return charset_; }
+  bool Detected() const { return detected_; }
+
+  // The display form of stored bytes (see above); also the name extraction writes to disk.
+  std::string Decode(std::string_view raw, bool utf8Flag) const;
+  // The stored bytes of a display form: Encode(Decode(raw, f), f) == raw for every raw. Nothing
+  // when a character has no form in the set.
+  std::optional<std::string> Encode(std::string_view display, bool utf8Flag) const;
+
+ private:
+  TNameEncoding(std::string charset, std::shared_ptr<const TCharsetCodec> codec, bool detected);
+
+  std::string charset_;
+  std::shared_ptr<const TCharsetCodec> codec_;
+  bool detected_ = false;
+};
+
+// The canonical name of a set in any accepted spelling, or nothing when it is not one we offer.
+std::optional<std::string> canonicalCharsetName(std::string_view name);
+
+// The sets a user is offered to choose from, in menu order, with a short description.
+struct TCharsetChoice {
+  const char* charset;
+  const char* label;
+};
+const std::vector<TCharsetChoice>& nameEncodingChoices();
+
+}  // namespace quelt
