@@ -11,7 +11,7 @@
 #include "engine/CharsetTable.h"
 #include "engine/CodePage.h"
 #include "engine/NameEncoding.h"
-#include "engine/TextClass.h"
+#include "engine/TextScorer.h"
 
 namespace quelt {
 

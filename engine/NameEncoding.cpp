@@ -144,7 +144,9 @@ std::string TNameEncoding::Decode(std::string_view raw, bool utf8Flag) const {
 }
 
 std::optional<std::string> TNameEncoding::Encode(std::string_view display, bool utf8Flag) const {
-  const TCharsetCodec& codec = utf8Flag || charset_ == "UTF-8" ? utf8Codec() : *codec_;
+  const bool utf8 = utf8Flag || charset_ == "UTF-8";
+  if (utf8 && plainUtf8(display)) return std::string(display);
+  const TCharsetCodec& codec = utf8 ? utf8Codec() : *codec_;
   std::string out;
   for (size_t i = 0; i < display.size();) {
     if (display.compare(i, kMarkerUtf8.size(), kMarkerUtf8) == 0) {

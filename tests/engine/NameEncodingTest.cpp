@@ -120,6 +120,11 @@ TEST(NameEncoding, DetectsTheSetOfEachArchiveAndDecodesItsNames) {
       {"UTF-8 locale", "UTF-8", kUnix, kChinese, "UTF-8"},
       {"DOS bytes on a Linux disk", "CP866", kUnix, kRussian, "CP866"},
       {"Japanese bytes on a Linux disk", "CP932", kUnix, kJapanese, "CP932"},
+      // GBK names whose bytes happen to be valid UTF-8 (combining marks, Hebrew accents...).
+      {"Chinese names passing for UTF-8", "GBK", kUnix, {"通知.txt", "学习/", "小说.txt"}, "GBK"},
+      // Some Windows tools write UTF-8 without setting the flag.
+      {"UTF-8 from Windows, unflagged", "UTF-8", kNtfs, kWestern, "UTF-8"},
+      {"GB18030 beyond GBK", "GB18030", kNtfs, {"会议记录.txt", "张䶮的照片/", "通知€.txt"}, "GB18030"},
   };
   for (const NameSet& set : sets) {
     std::vector<std::string> raws;

@@ -1,4 +1,4 @@
-#include "engine/TextClass.h"
+#include "engine/TextScorer.h"
 
 #include <bit>
 
