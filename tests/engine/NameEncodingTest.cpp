@@ -11,31 +11,27 @@ namespace {
 
 constexpr uint16_t kDos = 0x0014, kNtfs = 0x0B14, kUnix = 0x031E;
 
-// The bytes a creator in `charset` stored for a name, made by iconv from the Unicode text.
-std::string bytesIn(const char* charset, const std::string& utf8) {
-  iconv_t cd = iconv_open(charset, "UTF-8");
-  EXPECT_NE(cd, iconv_t(-1)) << charset;
-  std::string out(utf8.size() * 4 + 8, '\0');
-  char* in = const_cast<char*>(utf8.data());
+std::string iconvText(const char* to, const char* from, const std::string& text) {
+  iconv_t cd = iconv_open(to, from);
+  EXPECT_NE(cd, iconv_t(-1)) << from << " to " << to;
+  std::string out(text.size() * 4 + 8, '\0');
+  char* in = const_cast<char*>(text.data());
   char* o = out.data();
-  size_t inLeft = utf8.size(), outLeft = out.size();
-  EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1)) << charset << ": " << utf8;
+  size_t inLeft = text.size(), outLeft = out.size();
+  EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1)) << from << " to " << to;
   iconv_close(cd);
   out.resize(out.size() - outLeft);
   return out;
 }
 
-// What iconv reads those bytes as, for the expected results of a chosen set.
+// The bytes a creator in `charset` stored for a name, made by iconv from the Unicode text.
+std::string bytesIn(const char* charset, const std::string& utf8) {
+  return iconvText(charset, "UTF-8", utf8);
+}
+
+// What iconv reads stored bytes as, for the expected results of a chosen set.
 std::string textFrom(const char* charset, const std::string& bytes) {
-  iconv_t cd = iconv_open("UTF-8", charset);
-  std::string out(bytes.size() * 4 + 8, '\0');
-  char* in = const_cast<char*>(bytes.data());
-  char* o = out.data();
-  size_t inLeft = bytes.size(), outLeft = out.size();
-  EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1)) << charset;
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
+  return iconvText("UTF-8", charset, bytes);
 }
 
 struct NameSet {
@@ -86,9 +82,12 @@ const std::vector<std::string> kTurkish = {
     "Günaydın.txt",        "Belgeler/",  "Şirket raporu.doc", "Fotoğraflar/",
     "Hesap çizelgesi.xls", "Notlar.txt", "Sözleşme.pdf",      "Işık.ppt"};
 
+constexpr uint16_t kUnknown = 0xFFFF;  // names found by walking local headers
+
 std::vector<TStoredText> stored(const std::vector<std::string>& raws, uint16_t madeBy) {
   std::vector<TStoredText> texts;
-  for (const std::string& raw : raws) texts.push_back({raw, madeBy, true, false});
+  for (const std::string& raw : raws)
+    texts.push_back({raw, madeBy == kUnknown ? uint16_t(0) : madeBy, madeBy != kUnknown, false});
   return texts;
 }
 
@@ -124,7 +123,13 @@ TEST(NameEncoding, DetectsTheSetOfEachArchiveAndDecodesItsNames) {
       {"Chinese names passing for UTF-8", "GBK", kUnix, {"通知.txt", "学习/", "小说.txt"}, "GBK"},
       // Some Windows tools write UTF-8 without setting the flag.
       {"UTF-8 from Windows, unflagged", "UTF-8", kNtfs, kWestern, "UTF-8"},
-      {"GB18030 beyond GBK", "GB18030", kNtfs, {"会议记录.txt", "张䶮的照片/", "通知€.txt"}, "GB18030"},
+      {"Damaged, DOS bytes", "CP866", kUnknown, kRussian, "CP866"},
+      {"Damaged, UTF-8", "UTF-8", kUnknown, kKorean, "UTF-8"},
+      {"GB18030 beyond GBK",
+       "GB18030",
+       kNtfs,
+       {"会议记录.txt", "张䶮的照片/", "通知€.txt"},
+       "GB18030"},
   };
   for (const NameSet& set : sets) {
     std::vector<std::string> raws;
