@@ -163,6 +163,18 @@ TEST(NameEncoding, FlaggedNamesStayUtf8BesideUnflaggedOnes) {
   EXPECT_EQ(enc.Encode(kChinese[1], true), kChinese[1]);
 }
 
+TEST(NameEncoding, OneLegacyNameAmongUtf8OnesIsEscapedNotGarbled) {
+  std::vector<std::string> raws(kRussian.begin(), kRussian.begin() + 5);
+  const std::string legacy = bytesIn("CP1251", "Отчёт.doc");
+  raws.push_back(legacy);
+  TNameEncoding enc = TNameEncoding::Detect(stored(raws, kUnix));
+  EXPECT_EQ(enc.Charset(), "UTF-8");
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(enc.Decode(raws[i], false), kRussian[i]);
+  const std::string m = "\xEF\xBF\xBD";
+  EXPECT_EQ(enc.Decode(legacy, false), m + "CE" + m + "F2" + m + "F7" + m + "B8" + m + "F2.doc");
+  EXPECT_EQ(TNameEncoding::Named("CP1251").Decode(legacy, false), "Отчёт.doc");
+}
+
 TEST(NameEncoding, Cp437StaysUnlessAnotherSetIsClearlyBetter) {
   const std::vector<std::string> ascii = {"README.TXT", "src/main.c", "docs/", "a b.txt"};
   // DOS users decorated names with box drawing; other pages read those bytes as letters.
