@@ -9,7 +9,7 @@ namespace {
 enum TKind : uint8_t {
   kLetter,      // a common letter of its script
   kRareLetter,  // a letter, but seldom seen in names
-  kMark,        // combining mark: part of the word, no credit
+  kMark,        // combining mark: counts as a letter after one (decomposed text), odd elsewhere
   kNeutral,     // digits, spaces, punctuation that names do carry
   kOdd,         // symbols: possible in a name, suspicious in numbers
   kBox,         // box drawing: DOS names used it for decoration, garbage shows it inside words
@@ -168,6 +168,11 @@ void TTextScorer::AddInvalid() {
 }
 
 void TTextScorer::EndText() {
+  bool afterLetter = false;
+  for (TItem& it : items_) {
+    if (it.kind == kMark && !afterLetter) it.kind = kOdd;
+    afterLetter = wordPart(it.kind);
+  }
   for (size_t i = 0; i < items_.size(); ++i) {
     TItem& it = items_[i];
     if (!it.bytes) continue;
@@ -179,7 +184,7 @@ void TTextScorer::EndText() {
                     items_[i - 1].cp == it.cp && items_[i - 2].cp == it.cp;
     uint8_t kind = repeated ? uint8_t(kOdd) : it.kind;
     if ((kind == kOdd || kind == kBox) && betweenLetters) kind = kBad;
-    static constexpr double kCredit[] = {1.0, 0.25, 0.0, 0.0, -1.0, 0.0, -4.0};
+    static constexpr double kCredit[] = {1.0, 0.25, 1.0, 0.0, -1.0, 0.0, -4.0};
     credit_ += kCredit[kind] * it.bytes;
     if (kind == kBad) ++faults_;
   }

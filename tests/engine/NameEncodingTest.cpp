@@ -123,6 +123,8 @@ TEST(NameEncoding, DetectsTheSetOfEachArchiveAndDecodesItsNames) {
       {"Chinese names passing for UTF-8", "GBK", kUnix, {"通知.txt", "学习/", "小说.txt"}, "GBK"},
       // Some Windows tools write UTF-8 without setting the flag.
       {"UTF-8 from Windows, unflagged", "UTF-8", kNtfs, kWestern, "UTF-8"},
+      // macOS writes names decomposed: letters followed by combining accents.
+      {"Decomposed UTF-8", "UTF-8", 0x1314, {"Cafe\u0301.txt", "Re\u0301sume\u0301.doc"}, "UTF-8"},
       {"Damaged, DOS bytes", "CP866", kUnknown, kRussian, "CP866"},
       {"Damaged, UTF-8", "UTF-8", kUnknown, kKorean, "UTF-8"},
       {"GB18030 beyond GBK",
