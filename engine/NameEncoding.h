@@ -3,9 +3,11 @@
 //
 // Display names are UTF-8. A byte that cannot be decoded, or that would decode to a control
 // character, is shown as U+FFFD followed by its value in two upper-case hex digits ("caf\uFFFDE9"),
-// so nothing is dropped and the name can be written to disk as it is shown. A literal U+FFFD is
-// doubled when an escape could be read in its place (it is followed by U+FFFD or by two such hex
-// digits), which keeps every display name distinct and reversible.
+// so nothing is dropped. So is a character that does not encode back to the same bytes (the East
+// Asian sets map a few characters twice). A literal U+FFFD is doubled when an escape could be
+// read in its place (it is followed by U+FFFD or by two such hex digits), which keeps every
+// display name distinct and reversible. The display form is also the name extraction writes:
+// valid UTF-8 without NUL or control characters, turned back into the stored bytes by Encode.
 #pragma once
 
 #include <cstdint>
@@ -43,15 +45,16 @@ class TNameEncoding {
   // Looks at the unflagged texts together and picks the set they were written in among those
   // their creator's system would use; CP437 unless another set fits clearly better.
   static TNameEncoding Detect(const std::vector<TStoredText>& texts);
-  // The set the user named, in any spelling iconv accepts for it ("cp866", "SJIS", "windows-1251").
-  // Throws EUnknownCharset.
+  // The set the user named, in the usual spellings ("cp866", "IBM866", "SJIS", "windows-1251",
+  // "ISO_8859-5"). Throws EUnknownCharset.
   static TNameEncoding Named(std::string_view charset);
 
   // Canonical name: "CP437", "CP866", "CP932", "GBK", "UTF-8", "ISO-8859-5", ...
   const std::string& Charset() const { return charset_; }
   bool Detected() const { return detected_; }
 
-  // The display form of stored bytes (see above); also the name extraction writes to disk.
+  // The display form of stored bytes (see above). Flagged bytes that are not UTF-8 are escaped,
+  // not read in the set: the flag is all a reader has to go on.
   std::string Decode(std::string_view raw, bool utf8Flag) const;
   // The stored bytes of a display form: Encode(Decode(raw, f), f) == raw for every raw. Nothing
   // when a character has no form in the set.
