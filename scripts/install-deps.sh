@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential g++ cmake ninja-build pkg-config
+  # the engine tells the character set of stored names with uchardet
+  libuchardet-dev
   qt6-base-dev libgl-dev libjpeg-dev libpng-dev
   # the image viewer reads TIFF (and more) through Qt's extra image plugins
   qt6-image-formats-plugins
