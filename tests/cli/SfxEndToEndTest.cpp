@@ -133,7 +133,14 @@ TEST_F(SelfExtractor, OtherReadersAcceptIt) {
     EXPECT_LE(l.status, 1);
     EXPECT_NE(l.out.find("secret.txt"), std::string::npos);
   }
-  if (haveTool("7z")) {
+  // 7z gives up looking for an archive behind a stub of many megabytes, which the
+  // instrumented build's stub is; the shipped one is small and static.
+#ifndef QUELT_SANITIZED
+  const bool stubAsShipped = true;
+#else
+  const bool stubAsShipped = false;
+#endif
+  if (haveTool("7z") && stubAsShipped) {
     RunResult t = run("7z t -psecret " + shq(exe));
     EXPECT_EQ(t.status, 0) << t.out << t.err;
   }
