@@ -22,19 +22,25 @@ TFolderTree::TFolderTree(const QString& name, QWidget* parent) : QTreeView(paren
   setSelectionMode(QAbstractItemView::SingleSelection);
   // Folders are read in the background; the current one may only now have its place.
   connect(&model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+    if (!currentIndex().isValid() && !folder_.isEmpty()) {
+      QModelIndex again = model_.index(folder_);
+      if (again.isValid()) setCurrentIndex(again);
+    }
     const QString current = Folder();
     if (current == loaded || current.startsWith(loaded.endsWith('/') ? loaded : loaded + '/'))
       showCurrent();
   });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
-            if (current.isValid()) emit FolderChanged(model_.filePath(current));
+            if (!current.isValid()) return;
+            folder_ = model_.filePath(current);
+            emit FolderChanged(folder_);
           });
 }
 
 QString TFolderTree::Folder() const {
   QModelIndex current = currentIndex();
-  return current.isValid() ? model_.filePath(current) : QString();
+  return current.isValid() ? model_.filePath(current) : folder_;
 }
 
 bool TFolderTree::SetFolder(const QString& path) {
@@ -43,6 +49,7 @@ bool TFolderTree::SetFolder(const QString& path) {
   QModelIndex index = model_.index(info.absoluteFilePath());
   if (!index.isValid()) return false;
   for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
+  folder_ = info.absoluteFilePath();
   setCurrentIndex(index);
   showCurrent();
   return true;

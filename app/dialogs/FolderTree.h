@@ -33,6 +33,9 @@ class TFolderTree : public QTreeView {
   void showCurrent();
 
   QFileSystemModel model_;
+  // The folder last made current: the model may drop and rebuild rows while it reads folders
+  // in the background, and the user's choice must outlive that.
+  QString folder_;
 };
 
 }  // namespace quelt
