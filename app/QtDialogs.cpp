@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -118,6 +119,17 @@ std::optional<std::string> TQtDialogs::runFileDialog(const TFileDialogSpec& spec
 
 std::optional<std::string> TQtDialogs::OpenFile(const TFileDialogSpec& spec) {
   return runFileDialog(spec, false);
+}
+
+std::optional<std::string> TQtDialogs::OpenProgram(const TFileDialogSpec& spec) {
+  QFileDialog dialog(parent(), QString::fromStdString(spec.title), PathToQt(spec.initialDir));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // The desktop's own dialog knows no filter by permission; Qt's does.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDot);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return PathFromQt(dialog.selectedFiles().first());
 }
 
 std::optional<std::string> TQtDialogs::SaveFile(const TFileDialogSpec& spec) {

@@ -20,6 +20,7 @@ class TQtDialogs : public IDialogs {
                            TMsgBoxButtons buttons) override;
   std::optional<std::string> OpenFile(const TFileDialogSpec& spec) override;
   std::optional<std::string> SaveFile(const TFileDialogSpec& spec) override;
+  std::optional<std::string> OpenProgram(const TFileDialogSpec& spec) override;
   std::optional<TFontSpec> ChooseFont(const TFontSpec& initial, bool withStyle) override;
   std::optional<std::string> BrowseFolder(const std::string& title,
                                           const std::string& startDir) override;

@@ -23,13 +23,19 @@
 #include "app/WaitCursor.h"
 #include "app/commands/AddCommand.h"
 #include "app/commands/EngineEvents.h"
+#include "app/commands/ExecuteCommand.h"
 #include "app/commands/ExtractCommand.h"
+#include "app/commands/MakeExeCommand.h"
+#include "app/commands/PreferencesCommand.h"
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/DialogParts.h"
 #include "app/dialogs/ExtractForm.h"
 #include "app/dialogs/MsgForm.h"
+#include "app/dialogs/OptionsForm.h"
 #include "app/dialogs/PromptDialogs.h"
+#include "app/dialogs/SfxForm.h"
 #include "engine/Errors.h"
+#include "platform/TempFolder.h"
 
 #ifndef QUELT_VERSION
 #define QUELT_VERSION "0"
@@ -136,6 +142,9 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
     unbuilt_.insert(Command(name));
     Command(name)->setEnabled(false);
   }
+  for (const char* name : {"MakeEXEFile1", "Options1", "Execute1", "Execute2", "ExecuteBut"})
+    MarkBuilt(Command(name));
+  Command("Options1")->setEnabled(true);
   ChangeAll(false);
 
   Timer1 = new QTimer(this);
@@ -157,8 +166,8 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
 
 TMainform::~TMainform() {
   // The dialogs save what they remember as they go, before the window's own items.
-  for (QDialog* dialog :
-       std::initializer_list<QDialog*>{EnterPwd, InvalidPwdDlg, Msgform, AddForm, ExtractForm})
+  for (QDialog* dialog : std::initializer_list<QDialog*>{
+           OptionsForm, ZIPEXE, EnterPwd, InvalidPwdDlg, Msgform, AddForm, ExtractForm})
     delete dialog;
   // A failed save has no one left to tell; the next start uses what the file holds.
   (void)PropStore1->SaveItems();
@@ -227,11 +236,13 @@ void TMainform::buildMenus() {
                             QKeySequence("Ctrl+E")),
                  &TMainform::ExtractButClick);
   actions->addSeparator();
-  addCommand(actions, "MakeEXEFile1", "Make EXE File...", "Convert ZIP file to EXE",
-             QKeySequence("Ctrl+K"));
+  connectCommand(addCommand(actions, "MakeEXEFile1", "Make EXE File...", "Convert ZIP file to EXE",
+                            QKeySequence("Ctrl+K")),
+                 &TMainform::MakeEXEFile1Click);
   actions->addSeparator();
-  addCommand(actions, "Execute1", "Execute...", "Executes the Selected File...",
-             QKeySequence(Qt::Key_F9));
+  connectCommand(addCommand(actions, "Execute1", "Execute...", "Executes the Selected File...",
+                            QKeySequence(Qt::Key_F9)),
+                 &TMainform::StringGrid1DblClick);
   addCommand(actions, "EditText1", "Edit Text...", "Edit File Using an Internal TextEditor...",
              QKeySequence(Qt::Key_F7));
   addCommand(actions, "ViewImage1", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
@@ -239,10 +250,12 @@ void TMainform::buildMenus() {
   addCommand(actions, "VirusScan1", "Virus Scan", "Virus Scan ZIP File", QKeySequence("Ctrl+V"));
   addCommand(actions, "UUEncode1", "UUEncode", "UUEncode ZIP File", QKeySequence("Ctrl+U"));
   addCommand(actions, "ZipComment1", "ZIP Comment", "Edit ZIP Comment", QKeySequence("Ctrl+Z"));
+  connect(actions, &QMenu::aboutToShow, this, &TMainform::Actions1Click);
 
   QMenu* options = menuBar()->addMenu("Options");
   options->setObjectName("OptionsMenu");
-  addCommand(options, "Options1", "Preferences...", "Options");
+  connectCommand(addCommand(options, "Options1", "Preferences...", "Options"),
+                 &TMainform::Options1Click);
   QAction* toolbars = addCommand(options, "ToolBars1", "ToolBar", "Configure Toolbars...");
   toolbars->setCheckable(true);
   toolbars->setChecked(true);
@@ -285,11 +298,13 @@ void TMainform::buildMenus() {
                             "Extract Files From ZIP", QKeySequence("Ctrl+E")),
                  &TMainform::ExtractButClick);
   PopupMenu1->addSeparator();
-  addCommand(PopupMenu1, "Execute2", "Execute...", "Executes the Selected File...",
-             QKeySequence(Qt::Key_F9));
+  connectCommand(addCommand(PopupMenu1, "Execute2", "Execute...", "Executes the Selected File...",
+                            QKeySequence(Qt::Key_F9)),
+                 &TMainform::StringGrid1DblClick);
   addCommand(PopupMenu1, "EditText2", "Edit Text...", "Edit File Using an Internal TextEditor...",
              QKeySequence(Qt::Key_F7));
   addCommand(PopupMenu1, "ViewImage2", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
+  connect(PopupMenu1, &QMenu::aboutToShow, this, &TMainform::PopupMenu1Popup);
 }
 
 void TMainform::buildToolbar() {
@@ -320,6 +335,7 @@ void TMainform::buildToolbar() {
   connectCommand(Command("ZipOpenBut"), &TMainform::ZipOpenButClick);
   connectCommand(Command("ExtractBut"), &TMainform::ExtractButClick);
   connectCommand(Command("AddBut"), &TMainform::AddButClick);
+  connectCommand(Command("ExecuteBut"), &TMainform::StringGrid1DblClick);
   for (const char* name : {"ExtractBut", "AddBut", "EditTextBut", "ExecuteBut"})
     Command(name)->setEnabled(false);
 }
@@ -343,6 +359,8 @@ void TMainform::buildListing() {
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(ListBox1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
+  connect(ListBox1, &QAbstractItemView::doubleClicked, this,
+          [this] { runCommand([this] { StringGrid1DblClick(); }); });
   setCentralWidget(ListBox1);
 }
 
@@ -440,7 +458,7 @@ void TMainform::FormCreate() {
     bool toolbars = readInt("ShowToolbars", 1) != 0;
     Command("ToolBars1")->setChecked(toolbars);
     Toolbar1->setVisible(toolbars);
-    tempFolder_ = readText("ExpDir", QDir::tempPath());
+    tempFolder_ = readText("ExpDir", PathToQt(DefaultTempFolder()));
     switch (readInt("Dockto", 1)) {
       case 1:
         addToolBar(Qt::TopToolBarArea, Toolbar1);
@@ -471,7 +489,7 @@ void TMainform::FormCreate() {
       else if (name == "DefDir")
         reg.WriteString(n, PathFromQt(QDir::homePath()));
       else if (name == "ExpDir")
-        reg.WriteString(n, PathFromQt(QDir::tempPath()));
+        reg.WriteString(n, DefaultTempFolder());
       else
         reg.WriteString(n, "");
     }
@@ -483,9 +501,21 @@ void TMainform::FormCreate() {
       break;
     }
   }
+  SetTempFolder(tempFolder_);
+}
+
+void TMainform::SetTempFolder(const QString& folder) {
+  tempFolder_ = folder;
   // The writer builds new archives in the temporary folder.
   ZipEngine1.TempPath = PathFromQt(tempFolder_);
   if (!ZipEngine1.TempPath.empty() && ZipEngine1.TempPath.back() != '/') ZipEngine1.TempPath += '/';
+  // Our own folder is made now; one the user named is made when a command needs it.
+  if (PathFromQt(QDir::cleanPath(tempFolder_)) != DefaultTempFolder()) return;
+  try {
+    PrepareTempFolder(DefaultTempFolder());
+  } catch (const std::exception&) {
+    // Told when a command needs the folder.
+  }
 }
 
 void TMainform::createDialogs() {
@@ -494,6 +524,8 @@ void TMainform::createDialogs() {
   Msgform = new TMsgform(this);
   InvalidPwdDlg = new TInvalidPwdDlg(this);
   EnterPwd = new TEnterPwd(this);
+  ZIPEXE = new TZIPEXE(this, settings_);
+  OptionsForm = new TOptionsForm(this, settings_, dialogs_);
   ExtractForm->OnPassword = [this] { EnterPasswordClick(); };
   AddForm->OnPassword = [this] { EnterPasswordClick(); };
   // Straight to the engine, never through the command path that waits while it works.
@@ -518,6 +550,37 @@ void TMainform::AddButClick() {
 
 void TMainform::ExtractButClick() {
   ExtractFilesCommand(*this);
+}
+
+void TMainform::MakeEXEFile1Click() {
+  MakeExeCommand(*this);
+}
+
+void TMainform::Options1Click() {
+  PreferencesCommand(*this);
+}
+
+void TMainform::StringGrid1DblClick() {
+  // A double-click reaches here with no archive open, too.
+  if (!Command("Execute1")->isEnabled()) return;
+  ExecuteCommand(*this);
+}
+
+QString TMainform::lastSelectedRowText() const {
+  std::vector<int> rows = SelectedRows();
+  if (rows.empty()) return {};
+  QStringList cells;
+  for (int c = 0; c < TCatalogueModel::colCount; ++c) cells << listing_.CellText(rows.back(), c);
+  return cells.join(' ');
+}
+
+void TMainform::Actions1Click() {
+  if (listing_.rowCount() == 0) return;
+  enableCommand(Command("ViewImage1"), NamesImage(lastSelectedRowText()));
+}
+
+void TMainform::PopupMenu1Popup() {
+  enableCommand(Command("ViewImage2"), NamesImage(lastSelectedRowText()));
 }
 
 void TMainform::ViewOutput1Click() {
@@ -648,8 +711,7 @@ void TMainform::OpenIT() {
                     QString::number(file.lastModified().toMSecsSinceEpoch());
     if (stamp != damageToldFor_) {
       damageToldFor_ = stamp;
-      dialogs_.MessageBox("The archive is damaged or incomplete: " +
-                              ZipEngine1.CatalogueDamage() +
+      dialogs_.MessageBox("The archive is damaged or incomplete: " + ZipEngine1.CatalogueDamage() +
                               ". Only the entries that could be found are listed.",
                           kTitle, TMsgBoxIcon::Warning, TMsgBoxButtons::OK);
     }

@@ -30,6 +30,8 @@ class TEnterPwd;
 class TExtract;
 class TInvalidPwdDlg;
 class TMsgform;
+class TOptionsForm;
+class TZIPEXE;
 
 // Holds a file dialog's remembered starting folder, so the property store can keep it.
 class TFileDialogState : public QObject {
@@ -78,6 +80,12 @@ class TMainform : public QMainWindow {
   const QString& TempFolder() const { return tempFolder_; }
   bool ShowOutput() const { return showOutput_; }
   bool AddDocs2StartMenu() const { return addDocs2StartMenu_; }
+  // The Preferences, in force from the next command on. The temporary folder is also where
+  // the engine builds new archives.
+  void SetTempFolder(const QString& folder);
+  void SetShowOutput(bool value) { showOutput_ = value; }
+  void SetAddDocs2StartMenu(bool value) { addDocs2StartMenu_ = value; }
+  TSettingsStore& Settings() const { return settings_; }
   QAction* Command(const char* name) const;
   QMenu* SortMenu() const { return sortMenu_; }
   QToolBar* ToolBar() const { return Toolbar1; }
@@ -91,6 +99,8 @@ class TMainform : public QMainWindow {
   TExtract& ExtractDialog() const { return *ExtractForm; }
   TEnterPwd& PasswordDialog() const { return *EnterPwd; }
   TInvalidPwdDlg& BadPasswordDialog() const { return *InvalidPwdDlg; }
+  TZIPEXE& SfxDialog() const { return *ZIPEXE; }
+  TOptionsForm& OptionsDialog() const { return *OptionsForm; }
   TEngineEvents& Events() const { return *events_; }
   IDialogs& Dialogs() const { return dialogs_; }
   // Shows the window's own dialogs modally; tests put a script in its place.
@@ -131,6 +141,13 @@ class TMainform : public QMainWindow {
   void ViewOutput1Click();
   // "Password..." of the Add and Extract dialogs: a confirmed password is in force at once.
   void EnterPasswordClick();
+  void MakeEXEFile1Click();
+  void Options1Click();
+  // Execute, from the menus, the toolbar, F9 and a double-click on a row.
+  void StringGrid1DblClick();
+  // The menus show "View Image..." enabled for a picture.
+  void Actions1Click();
+  void PopupMenu1Popup();
 
   // The recent-files entries' paths, position 1 first.
   QStringList RecentFiles() const;
@@ -169,6 +186,8 @@ class TMainform : public QMainWindow {
   void showError(const QString& text);
   void enableCommand(QAction* command, bool value);
   void setTitle(const QString& title);
+  // The text of the last selected row, its cells joined; empty when none is selected.
+  QString lastSelectedRowText() const;
   void createDialogs();
   // Another archive becomes the current one: its password and answers start afresh.
   void forgetArchiveSecrets();
@@ -221,6 +240,8 @@ class TMainform : public QMainWindow {
   TMsgform* Msgform = nullptr;
   TInvalidPwdDlg* InvalidPwdDlg = nullptr;
   TEnterPwd* EnterPwd = nullptr;
+  TZIPEXE* ZIPEXE = nullptr;
+  TOptionsForm* OptionsForm = nullptr;
   std::unique_ptr<TEngineEvents> events_;
 };
 

@@ -230,4 +230,46 @@ int TQueltSFX::build(const std::string& output) {
   return sfxSucceeded;
 }
 
+std::string PlainSFXName(const std::string& archive) {
+  const std::string folder = files::FolderOf(archive), name = files::NameOf(archive);
+  const std::string stem = name.substr(0, name.find('.'));
+  return (folder == "/" ? folder : folder + "/") + stem + ".exe";
+}
+
+std::string MakePlainSFX(const std::string& stub, const std::string& archive,
+                         const std::string& output, bool replace,
+                         const std::function<void()>& processMessages) {
+  if (!files::IsRegularFile(stub)) return "Error - " + stub + " not found";
+  if (!files::IsRegularFile(archive)) return "Error - no zip file specified";
+  if (sameFile(output, archive) || sameFile(output, stub))
+    return "Error - " + output + " is the archive or the stub itself";
+  if (files::PathExists(output, false) && !replace) return "Error - " + output + " already exists";
+  try {
+    TScratchFile temp;
+    temp.path = files::TempFileName(FolderOf(output), "QLZ");
+    TFileStream out(temp.path, TOpenMode::ReadWrite);
+    std::vector<uint8_t> block(kCopyBlock);
+    for (const std::string& part : {stub, archive}) {
+      TFileStream in(part, TOpenMode::Read);
+      while (size_t got = in.Read(block.data(), block.size())) {
+        out.Write(block.data(), got);
+        if (processMessages) processMessages();
+      }
+    }
+    out.Sync();
+    out.Close();
+    if (::chmod(temp.path.c_str(), 0755 & ~currentUmask()) != 0)
+      return "Cannot make \"" + output + "\" executable: " + std::strerror(errno);
+    if (!PlaceFile(temp.path, output, replace)) {
+      if (errno == EEXIST) return "Error - " + output + " already exists";
+      return "Cannot create \"" + output + "\": " + std::strerror(errno);
+    }
+    temp.path.clear();
+  } catch (const std::exception& e) {
+    return "Cannot create \"" + output + "\": " + e.what();
+  }
+  (void)files::SyncFolder(FolderOf(output));
+  return "";
+}
+
 }  // namespace quelt

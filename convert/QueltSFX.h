@@ -68,4 +68,13 @@ class TQueltSFX {
   std::string error_, written_;
 };
 
+// The self-extractors of the older platforms: their stub followed by the archive, nothing
+// between. The program is named after the archive up to the first "." of its file name.
+std::string PlainSFXName(const std::string& archive);
+// Writes `output` from `stub` and `archive`; an existing output is replaced only when
+// `replace` is set. Empty on success, else the message; no partial output is ever left.
+std::string MakePlainSFX(const std::string& stub, const std::string& archive,
+                         const std::string& output, bool replace,
+                         const std::function<void()>& processMessages = {});
+
 }  // namespace quelt

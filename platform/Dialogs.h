@@ -56,6 +56,10 @@ class IDialogs {
   // The chosen file's full path; nothing when cancelled.
   virtual std::optional<std::string> OpenFile(const TFileDialogSpec& spec) = 0;
   virtual std::optional<std::string> SaveFile(const TFileDialogSpec& spec) = 0;
+  // An open dialog that lists only the programs (files the user may run) besides folders.
+  virtual std::optional<std::string> OpenProgram(const TFileDialogSpec& spec) {
+    return OpenFile(spec);
+  }
   // withStyle false hides the bold and italic choice.
   virtual std::optional<TFontSpec> ChooseFont(const TFontSpec& initial, bool withStyle) = 0;
   // A folder, which the user may create in the dialog; nothing when cancelled.

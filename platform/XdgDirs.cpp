@@ -35,6 +35,11 @@ std::string ConfigHome() {
   return dir.empty() ? HomeFolder() + "/.config" : dir;
 }
 
+std::string CacheHome() {
+  std::string dir = absoluteEnv("XDG_CACHE_HOME");
+  return dir.empty() ? HomeFolder() + "/.cache" : dir;
+}
+
 std::vector<std::string> DataDirs() {
   std::vector<std::string> dirs;
   if (const char* value = std::getenv("XDG_DATA_DIRS")) {

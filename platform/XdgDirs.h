@@ -13,6 +13,8 @@ std::string HomeFolder();
 std::string DataHome();
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
 std::string ConfigHome();
+// $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
+std::string CacheHome();
 // The absolute entries of $XDG_DATA_DIRS, else /usr/local/share and /usr/share.
 std::vector<std::string> DataDirs();
 

@@ -74,6 +74,7 @@ void TWindowTest::SetUp() {
   char buf[4096];
   if (::getcwd(buf, sizeof buf)) cwd_ = buf;
   ::setenv("QUELT_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
   dialogs = std::make_unique<TFakeDialogs>();
 }
 

@@ -1,4 +1,6 @@
 // Start-up, the settings the window keeps, and the window-level commands.
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -37,7 +39,12 @@ TEST_F(Startup, AFirstStartWritesTheDefaultsAndDocksTheToolbarAtTheTop) {
   EXPECT_EQ(storedInt("DockTo"), 1);
   EXPECT_EQ(storedInt("ShowToolbars"), 1);
   EXPECT_EQ(storedText("DefDir"), PathFromQt(QDir::homePath()));
-  EXPECT_EQ(storedText("ExpDir"), PathFromQt(QDir::tempPath()));
+  // The temporary folder is the user's own, made for no one else to read.
+  EXPECT_EQ(storedText("ExpDir"), dir / "cache/quelt");
+  struct stat st;
+  ASSERT_EQ(::lstat((dir / "cache/quelt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
   for (int k = 1; k <= 5; ++k) EXPECT_EQ(storedText("last" + std::to_string(k)), "");
   EXPECT_FALSE(storedText("InitDir"));  // InitDir has no default
 
@@ -52,7 +59,7 @@ TEST_F(Startup, AFirstStartWritesTheDefaultsAndDocksTheToolbarAtTheTop) {
   EXPECT_EQ(w.property("Height").toInt(), 435);
   EXPECT_EQ(w.property("Top").toInt(), 50);
   EXPECT_EQ(w.property("Left").toInt(), 50);
-  EXPECT_EQ(w.TempFolder(), QDir::tempPath());
+  EXPECT_EQ(w.TempFolder(), PathToQt(dir / "cache/quelt"));
   EXPECT_EQ(w.windowTitle(), "Quelt");
   EXPECT_EQ(w.StatusText(1), "Total Unzipped Size:");
 

@@ -1,7 +1,7 @@
 // Shows one of the window's dialogs, filled as in use, on the real display, so a script can
 // take its picture:  dialog_gallery NAME SAMPLE-FOLDER
 // NAME: output, add, add-advanced, extract, extract-advanced, password, bad-password,
-// incomplete, next-disk, browse, wildcard.
+// incomplete, next-disk, browse, wildcard, sfx, sfx-dos, options, options-antivirus.
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -12,7 +12,9 @@
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/ExtractForm.h"
 #include "app/dialogs/MsgForm.h"
+#include "app/dialogs/OptionsForm.h"
 #include "app/dialogs/PromptDialogs.h"
+#include "app/dialogs/SfxForm.h"
 #include "app/mainunit.h"
 #include "platform/SettingsStore.h"
 
@@ -79,6 +81,22 @@ int main(int argc, char** argv) {
     later([&] {
       dialogs.InputQuery("Add Wildcard (for example *.exe)", PathFromQt(sample + "/"), "");
     });
+  } else if (name == "sfx" || name == "sfx-dos") {
+    TZIPEXE& sfx = form.SfxDialog();
+    sfx.PlatformGroup->SetItemIndex(name == "sfx" ? TZIPEXE::pfWin32Enh : TZIPEXE::pfDOS);
+    sfx.CaptionEdit->setText("Holiday photos 2023");
+    sfx.ExtractDirEdit->setText("><");
+    sfx.CommandLineEdit->setText("xdg-open|><index.html");
+    sfx.AskFilesCheck->setChecked(true);
+    sfx.show();
+  } else if (name == "options" || name == "options-antivirus") {
+    TOptionsForm& options = form.OptionsDialog();
+    options.SelectPage(name == "options" ? TOptionsForm::pgProgram : TOptionsForm::pgAntiVirus);
+    options.show();
+    options.ExtractFolderRadio->setChecked(true);
+    options.ExtDirEdit->setText(sample + "/letters");
+    options.AntiVirusEdit->setText("/usr/bin/clamscan");
+    options.AntiVirusParamEdit->setText("--infected --recursive");
   } else {
     std::fprintf(stderr, "unknown dialog %s\n", argv[1]);
     return 2;

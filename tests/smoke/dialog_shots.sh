@@ -34,6 +34,10 @@ if [ "${1:-}" = "--inside" ]; then
   shoot next-disk "Spanning"
   shoot browse "Select Folder"
   shoot wildcard "Add Wildcard (for example *.exe)"
+  shoot sfx "Create Self-Extracting ZIP"
+  shoot sfx-dos "Create Self-Extracting ZIP"
+  shoot options "Options"
+  shoot options-antivirus "Options"
   exit 0
 fi
 

@@ -6,6 +6,9 @@
 # 2. Starts on a new archive: answers the offer to create it, adds a folder's files through the
 #    Add Files dialog, extracts them through the Extract dialog, keeps screenshots of the output
 #    window after each, and checks the archive with unzip and the extracted files byte for byte.
+# 3. Opens an archive of a text file, selects its row and presses F9 (Execute): the desktop's
+#    xdg-open runs a handler registered in a scratch XDG data folder, which records the path it
+#    was given; that must be the copy in the user's private temporary folder.
 #   window_smoke.sh PROGRAM WORKDIR
 set -euo pipefail
 
@@ -103,10 +106,25 @@ make_phase() {
   end_program "$pid" "$main"
 }
 
+exec_phase() {
+  local zip="$work/exec/notes.zip" main
+  XDG_DATA_HOME="$work/xdg/data" XDG_CONFIG_HOME="$work/xdg/config" \
+    QUELT_LISTING_DUMP="$work/exec-listing.txt" "$program" "$zip" >"$work/program3.log" 2>&1 &
+  local pid=$!
+  main=$(find_window "Quelt - [$zip]") || { kill "$pid"; return 1; }
+  wait_for '[ -s "$work/exec-listing.txt" ]'
+  # The listing has the focus: Home selects its row, F9 executes it.
+  keys_to "$main" Home
+  keys_to "$main" F9
+  wait_for '[ -s "$work/opened.txt" ]'
+  end_program "$pid" "$main"
+}
+
 if [ "${1:-}" = "--inside" ]; then
   program=$2 archive=$3 work=$4
   open_phase
   make_phase
+  exec_phase
   exit 0
 fi
 
@@ -121,7 +139,24 @@ if [ -n "$missing" ]; then
 fi
 
 rm -rf "$work"
-mkdir -p "$work/My Files" "$work/made" "$work/src" "$work/out" "$work/cfg"
+mkdir -p "$work/My Files" "$work/made" "$work/src" "$work/out" "$work/cfg" "$work/exec" \
+  "$work/xdg/data/applications" "$work/xdg/config"
+# The desktop's handler for text files, for the Execute phase: it records what it opens.
+cat >"$work/xdg/recorder.sh" <<EOF
+#!/bin/sh
+printf '%s\n' "\$@" >"$work/opened.tmp"
+cat "\$1" >"$work/opened-content.txt"
+mv "$work/opened.tmp" "$work/opened.txt"
+EOF
+chmod +x "$work/xdg/recorder.sh"
+cat >"$work/xdg/data/applications/quelt-recorder.desktop" <<EOF
+[Desktop Entry]
+Type=Application
+Name=Recorder
+Exec=$work/xdg/recorder.sh %f
+MimeType=text/plain;
+EOF
+printf '[Default Applications]\ntext/plain=quelt-recorder.desktop\n' >"$work/xdg/config/mimeapps.list"
 archive="$work/My Files/smoke test.zip"
 python3 - "$archive" "$work/src" <<'EOF'
 import os, random, sys, zipfile
@@ -135,6 +170,11 @@ open(os.path.join(src, "notes.txt"), "w").write("a line of notes\n" * 3000)
 open(os.path.join(src, "data[1].bin"), "wb").write(bytes(random.getrandbits(8) for _ in range(200000)))
 open(os.path.join(src, "empty"), "wb").close()
 EOF
+python3 - "$work/exec/notes.zip" <<'EOF'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("docs/Notes.TXT", "notes to open\n")
+EOF
 # The Add dialog starts in the last folder it showed, the Extract dialog in the last it used.
 cat >"$work/cfg/settings.reg" <<EOF
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Dunmarra\\Quelt]
@@ -145,6 +185,8 @@ cat >"$work/cfg/settings.reg" <<EOF
 EOF
 
 export QUELT_CONFIG_HOME="$work/cfg" QUELT_LISTING_DUMP="$work/listing.txt"
+export XDG_CACHE_HOME="$work/cache"
+unset XDG_CURRENT_DESKTOP DESKTOP_SESSION
 export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$program" "$archive" "$work"
 
@@ -175,4 +217,9 @@ grep -qF "\"last1\"=\"$work/made/new archive.zip\"" "$work/cfg/settings.reg" || 
 echo "made in the window:"; cat "$work/made-listing.txt"
 unzip -t "$work/made/new archive.zip" || { echo "unzip -t refuses the archive"; fail=1; }
 diff -r "$work/src" "$work/out" || { echo "the extracted files differ from the sources"; fail=1; }
+echo "the desktop was asked to open:"; cat "$work/opened.txt"
+[ "$(cat "$work/opened.txt")" = "$work/cache/quelt/Notes.TXT" ] || {
+  echo "Execute opened the wrong path"; fail=1; }
+[ "$(cat "$work/opened-content.txt")" = "notes to open" ] || { echo "the copy differs"; fail=1; }
+[ "$(stat -c %a "$work/cache/quelt")" = 700 ] || { echo "the temporary folder is not private"; fail=1; }
 exit $fail

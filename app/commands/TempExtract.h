@@ -1,0 +1,26 @@
+// Copies of entries in the temporary folder, for the commands that hand an entry to another
+// program or open it in a viewer: the last selected row's file, extracted alone, flat.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace quelt {
+
+class TMainform;
+
+struct TTempCopy {
+  int index = -1;  // the engine entry
+  QString path;    // the file the engine wrote
+};
+
+// Extracts the last selected entry into the temporary folder; an old file of its name there
+// is deleted first (a link there is removed, never followed). Nothing when no row is
+// selected or the row is a folder entry. Throws with a message for the user when the copy
+// was not made.
+std::optional<TTempCopy> ExtractToTemp(TMainform& form);
+
+// Extracts every entry of the archive into the temporary folder, without their folders.
+void ExtractAllToTemp(TMainform& form);
+
+}  // namespace quelt
