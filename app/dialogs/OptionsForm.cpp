@@ -37,13 +37,14 @@ TOptionsForm::TOptionsForm(QWidget* parent, TSettingsStore& settings, IDialogs& 
   PropStore1 = new TPropStore(this, settings_);
   PropStore1->RegistryRoot = LOCAL_MACHINE;
   PropStore1->Items = {
-      SettingsItem("AddLastRadio", "Checked", "", "AddUseLast"),
-      SettingsItem("AddFolderRadio", "Checked", "", "AddUseSpecDir"),
-      SettingsItem("ExtractLastRadio", "Checked", "", "ExtractUseLast"),
-      SettingsItem("ExtractFolderRadio", "Checked", "", "ExtractUseSpecDir"),
+      // With nothing stored, Cancel still goes back to how the dialog started.
+      SettingsItem("AddLastRadio", "Checked", "1", "AddUseLast"),
+      SettingsItem("AddFolderRadio", "Checked", "0", "AddUseSpecDir"),
+      SettingsItem("ExtractLastRadio", "Checked", "1", "ExtractUseLast"),
+      SettingsItem("ExtractFolderRadio", "Checked", "0", "ExtractUseSpecDir"),
       SettingsItem("AntiVirusEdit", "Text", "", "AntiVirusProgram"),
       SettingsItem("AntiVirusParamEdit", "Text", "", "AntiVirusParam"),
-      SettingsItem("RunMinimizedCheck", "Checked", "", "RunAntiVirusMinimized"),
+      SettingsItem("RunMinimizedCheck", "Checked", "0", "RunAntiVirusMinimized"),
   };
   LoadSettings();
 }

@@ -38,6 +38,8 @@ TZIPEXE::TZIPEXE(QWidget* parent, TSettingsStore& settings) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(body, 1);
   layout->addLayout(bottom);
+  // The help texts read best on lines of some length.
+  TextPanel->setMinimumWidth(fontMetrics().averageCharWidth() * 48);
 
   PropStore1 = new TPropStore(this, settings);
   PropStore1->RegistryRoot = CURRENT_USER;

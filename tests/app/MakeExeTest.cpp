@@ -29,15 +29,16 @@ class MakingExe : public TArchiveTest {
 TEST_F(MakingExe, TheProgramMadeThroughTheDialogExtractsAsItsRecordSays) {
   const std::string path = archive();
   const std::string unpacked = dir / "unpacked";
-  writeFile(unpacked + "/readme.txt", "mine\n");  // "Skip extraction" keeps it
+  writeFile(unpacked + "/readme.txt", "mine\n");  // "Always Overwrite" replaces it
   start();
   open(path);
+  dialogs->AnswerMessage(TMsgBoxResult::OK);
   makeExe([&](TZIPEXE& d) {
     enhanced(d);
     d.CaptionEdit->setText("Sample files");
     d.ExtractDirEdit->setText(PathToQt(unpacked));
     d.CommandLineEdit->setText("touch|><ran.txt");
-    d.OverwriteGroup->SetItemIndex(2);
+    d.OverwriteGroup->SetItemIndex(1);
     d.AskFilesCheck->setChecked(true);
   });
   const std::string exe = dir / "pack.exe";
@@ -53,7 +54,7 @@ TEST_F(MakingExe, TheProgramMadeThroughTheDialogExtractsAsItsRecordSays) {
   EXPECT_EQ(record->Caption, "Sample files");
   EXPECT_EQ(record->DefaultDir, unpacked);
   EXPECT_EQ(record->CommandLine, "touch|><ran.txt");
-  EXPECT_EQ(record->OverWriteMode, OvrNever);
+  EXPECT_EQ(record->OverWriteMode, OvrAlways);
   EXPECT_EQ(record->Options, SFXOpts{SFXAskFiles});
   const auto zipBytes = readFile(path);
   EXPECT_TRUE(std::equal(zipBytes.begin(), zipBytes.end(), bytes.end() - long(zipBytes.size())));
@@ -62,7 +63,7 @@ TEST_F(MakingExe, TheProgramMadeThroughTheDialogExtractsAsItsRecordSays) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out.substr(0, 12), "Sample files");
   EXPECT_EQ(readText(unpacked + "/docs/a.txt"), "new a\n");
-  EXPECT_EQ(readText(unpacked + "/readme.txt"), "mine\n");
+  EXPECT_EQ(readText(unpacked + "/readme.txt"), "read me\n");
   EXPECT_TRUE(fileExists(unpacked + "/ran.txt"));
   // The archive is open again and listed.
   EXPECT_EQ(rows().size(), 2);

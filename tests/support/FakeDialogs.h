@@ -81,26 +81,24 @@ class TFakeDialogs : public IDialogs {
     EXPECT_TRUE(answers_.empty()) << answers_.size() << " answers unused";
   }
 
-  void AnswerMessage(TMsgBoxResult r) { answers_.push_back({TPromptKind::Message, r}); }
+  void AnswerMessage(TMsgBoxResult r) { queue({TPromptKind::Message, r}); }
   void AnswerOpenFile(std::optional<std::string> path) {
-    answers_.push_back({TPromptKind::OpenFile, std::move(path)});
+    queue({TPromptKind::OpenFile, std::move(path)});
   }
   void AnswerSaveFile(std::optional<std::string> path) {
-    answers_.push_back({TPromptKind::SaveFile, std::move(path)});
+    queue({TPromptKind::SaveFile, std::move(path)});
   }
   void AnswerFolder(std::optional<std::string> path) {
-    answers_.push_back({TPromptKind::Folder, std::move(path)});
+    queue({TPromptKind::Folder, std::move(path)});
   }
-  void AnswerFont(std::optional<TFontSpec> font) { answers_.push_back({TPromptKind::Font, font}); }
+  void AnswerFont(std::optional<TFontSpec> font) { queue({TPromptKind::Font, font}); }
   // Nothing: the dialog is cancelled.
   void AnswerPrinterSetup(std::optional<TPrintSpec> spec) {
-    answers_.push_back({TPromptKind::PrinterSetup, spec});
+    queue({TPromptKind::PrinterSetup, spec});
   }
-  void AnswerPrint(std::optional<TPrintSpec> spec) {
-    answers_.push_back({TPromptKind::Print, spec});
-  }
+  void AnswerPrint(std::optional<TPrintSpec> spec) { queue({TPromptKind::Print, spec}); }
   void AnswerInput(std::optional<std::string> text) {
-    answers_.push_back({TPromptKind::Input, std::move(text)});
+    queue({TPromptKind::Input, std::move(text)});
   }
 
   // Everything asked or shown, in order. The about box and the shell's "open" need no answer.
@@ -175,6 +173,9 @@ class TFakeDialogs : public IDialogs {
     TPromptKind kind;
     TValue value;
   };
+  // Out of line: inlined where the alternative is known, copying the variant makes GCC 12
+  // warn that the other alternatives' bytes are unset.
+  [[gnu::noinline]] void queue(const TAnswer& answer) { answers_.push_back(answer); }
 
   std::optional<TValue> take(TPromptKind kind, const std::string& what) {
     if (answers_.empty() || answers_.front().kind != kind) {
