@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -94,7 +95,9 @@ QWidget* TAddForm::buildStandardTab() {
   FileList->setColumnWidth(0, fontMetrics().averageCharWidth() * 30);
   FileList->setColumnWidth(1, fontMetrics().averageCharWidth() * 10);
   connect(DirTree, &TFolderTree::FolderChanged, this, [this] { fillFileList(); });
-  connect(FilterEdit, &QLineEdit::returnPressed, this, &TAddForm::ApplyFilter);
+  // Enter in the filter edit filters and goes no further: the dialog's default button must not
+  // see it, and OK must not ask where the keyboard focus happens to be.
+  FilterEdit->installEventFilter(this);
   connect(SelectAllBut, &QPushButton::clicked, this, &TAddForm::SelectAllClick);
   connect(FileList, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
     // A folder opens in the tree; a file goes into the list.
@@ -351,12 +354,18 @@ void TAddForm::ExecuteClick() {
 }
 
 void TAddForm::okClick() {
-  // Enter in the filter edit reaches the default button too; there it only filters.
-  if (FilterEdit->hasFocus()) {
-    ApplyFilter();
-    return;
-  }
   accept();
+}
+
+bool TAddForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == FilterEdit && event->type() == QEvent::KeyPress) {
+    int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      ApplyFilter();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TAddForm::fillFileList() {

@@ -91,6 +91,7 @@ class TAddForm : public QDialog {
   QPushButton* CancelBut;
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
