@@ -34,6 +34,13 @@ if [ "${1:-}" = "--inside" ]; then
   shoot next-disk "Spanning"
   shoot browse "Select Folder"
   shoot wildcard "Add Wildcard (for example *.exe)"
+  shoot info "ZIP Information"
+  shoot comment "Editing Zip Comment for holiday-2023.zip"
+  shoot new-overwrite "Quelt"
+  shoot remove-confirm "Quelt"
+  shoot multi-volume "Quelt"
+  shoot replace "Confirm Replace"
+  shoot delete-confirm "Confirm Delete"
   exit 0
 fi
 
