@@ -62,7 +62,7 @@ TInfoForm::TInfoForm(QWidget* parent) : QDialog(parent) {
   layout->addLayout(grid);
   layout->addStretch(1);
   layout->addWidget(buttons);
-  fileName_->setMinimumWidth(fontMetrics().averageCharWidth() * 40);
+  fileName_->setMinimumWidth(fontMetrics().averageCharWidth() * 56);
 }
 
 void TInfoForm::SetValues(const QString& fileName, const QString& compressed,
