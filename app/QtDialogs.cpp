@@ -112,6 +112,7 @@ std::optional<std::string> TQtDialogs::runFileDialog(const TFileDialogSpec& spec
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   if (!spec.defaultExt.empty()) dialog.setDefaultSuffix(QString::fromStdString(spec.defaultExt));
+  if (save && !spec.askReplace) dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (!spec.fileName.empty()) dialog.selectFile(PathToQt(spec.fileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return PathFromQt(dialog.selectedFiles().first());

@@ -22,20 +22,26 @@
 #include "app/QtText.h"
 #include "app/WaitCursor.h"
 #include "app/commands/AddCommand.h"
+#include "app/commands/ArchiveCommands.h"
 #include "app/commands/EngineEvents.h"
 #include "app/commands/ExecuteCommand.h"
 #include "app/commands/ExtractCommand.h"
+#include "app/commands/FileCommands.h"
 #include "app/commands/MakeExeCommand.h"
 #include "app/commands/PreferencesCommand.h"
 #include "app/dialogs/AddForm.h"
+#include "app/dialogs/CommentEditor.h"
 #include "app/dialogs/DialogParts.h"
 #include "app/dialogs/ExtractForm.h"
+#include "app/dialogs/InfoForm.h"
 #include "app/dialogs/MsgForm.h"
 #include "app/dialogs/OptionsForm.h"
 #include "app/dialogs/PromptDialogs.h"
 #include "app/dialogs/SfxForm.h"
 #include "engine/Errors.h"
+#include "platform/LinuxShellFileOps.h"
 #include "platform/TempFolder.h"
+#include "platform/XbelRecentDocuments.h"
 
 #ifndef QUELT_VERSION
 #define QUELT_VERSION "0"
@@ -79,11 +85,8 @@ const char* const kEntryCommands[] = {
     "RemoveFiles1", "ExtractFiles1", "RemoveFiles2", "ExtractFiles2"};
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
-const char* const kUnbuiltCommands[] = {
-    "New1",        "SaveAs1",    "CopyZIP1",     "MoveZIP1",     "DeleteZIP1", "Information1",
-    "FixZIP1",     "MailZIP1",   "RemoveFiles1", "MakeEXEFile1", "Execute1",   "EditText1",
-    "ViewImage1",  "VirusScan1", "UUEncode1",    "ZipComment1",  "Options1",   "NewZipBut",
-    "EditTextBut", "ExecuteBut", "RemoveFiles2", "Execute2",     "EditText2",  "ViewImage2"};
+const char* const kUnbuiltCommands[] = {"MailZIP1",  "EditText1",   "ViewImage1", "VirusScan1",
+                                        "UUEncode1", "EditTextBut", "EditText2",  "ViewImage2"};
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
@@ -107,7 +110,11 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
     : QMainWindow(parent),
       settings_(settings),
       dialogs_(dialogs),
-      arguments_(std::move(arguments)) {
+      arguments_(std::move(arguments)),
+      ownFileOps_(std::make_unique<TLinuxShellFileOps>()),
+      ownRecentDocs_(std::make_unique<TXbelRecentDocuments>()),
+      fileOps_(ownFileOps_.get()),
+      recentDocs_(ownRecentDocs_.get()) {
   setObjectName("Mainform");
   setWindowTitle(kTitle);
   ZipEngine1.OverwriteMode = Always;
@@ -142,9 +149,8 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
     unbuilt_.insert(Command(name));
     Command(name)->setEnabled(false);
   }
-  for (const char* name : {"MakeEXEFile1", "Options1", "Execute1", "Execute2", "ExecuteBut"})
-    MarkBuilt(Command(name));
   Command("Options1")->setEnabled(true);
+  wireFileCommands();
   ChangeAll(false);
 
   Timer1 = new QTimer(this);
@@ -391,6 +397,10 @@ void TMainform::wireEngine() {
                                const std::string& initialDir) {
     return dialogs_.OpenFile(TFileDialogSpec{title, filter, initialDir, "", ""});
   };
+  host.SelectSaveFile = [this](const std::string& title, const std::string& filter,
+                               const std::string& initialDir) {
+    return dialogs_.SaveFile(TFileDialogSpec{title, filter, initialDir, "", "zip"});
+  };
   host.SelectFolder = [this](const std::string& start) {
     return dialogs_.BrowseFolder("Select Folder", start);
   };
@@ -526,6 +536,8 @@ void TMainform::createDialogs() {
   EnterPwd = new TEnterPwd(this);
   ZIPEXE = new TZIPEXE(this, settings_);
   OptionsForm = new TOptionsForm(this, settings_, dialogs_);
+  InfoForm = new TInfoForm(this);
+  CommentEditor = new TCommentEditor(this);
   ExtractForm->OnPassword = [this] { EnterPasswordClick(); };
   AddForm->OnPassword = [this] { EnterPasswordClick(); };
   // Straight to the engine, never through the command path that waits while it works.
@@ -585,6 +597,82 @@ void TMainform::PopupMenu1Popup() {
 
 void TMainform::ViewOutput1Click() {
   Msgform->ShowOutput();
+}
+
+void TMainform::NewZipButClick() {
+  NewArchiveCommand(*this);
+}
+
+void TMainform::DeleteButClick() {
+  RemoveFilesCommand(*this);
+}
+
+void TMainform::SaveAs1Click() {
+  SaveArchiveAsCommand(*this);
+}
+
+void TMainform::CopyZIP1Click() {
+  CopyArchiveCommand(*this);
+}
+
+void TMainform::MoveZIP1Click() {
+  MoveArchiveCommand(*this);
+}
+
+void TMainform::DeleteZIP1Click() {
+  DeleteArchiveCommand(*this);
+}
+
+void TMainform::Information1Click() {
+  InformationCommand(*this);
+}
+
+void TMainform::FixZIP1Click() {
+  FixArchiveCommand(*this);
+}
+
+void TMainform::ZipComment1Click() {
+  CommentCommand(*this);
+}
+
+void TMainform::wireFileCommands() {
+  const std::pair<const char*, void (TMainform::*)()> wiring[] = {
+      {"New1", &TMainform::NewZipButClick},
+      {"NewZipBut", &TMainform::NewZipButClick},
+      {"RemoveFiles1", &TMainform::DeleteButClick},
+      {"RemoveFiles2", &TMainform::DeleteButClick},
+      {"SaveAs1", &TMainform::SaveAs1Click},
+      {"CopyZIP1", &TMainform::CopyZIP1Click},
+      {"MoveZIP1", &TMainform::MoveZIP1Click},
+      {"DeleteZIP1", &TMainform::DeleteZIP1Click},
+      {"Information1", &TMainform::Information1Click},
+      {"FixZIP1", &TMainform::FixZIP1Click},
+      {"ZipComment1", &TMainform::ZipComment1Click}};
+  for (const auto& [name, handler] : wiring) connectCommand(Command(name), handler);
+  // Not archive commands: there whether or not an archive is open.
+  Command("New1")->setEnabled(true);
+  Command("NewZipBut")->setEnabled(true);
+}
+
+void TMainform::ShowNewArchive(const QString& path) {
+  listing_.Clear();
+  enableCommand(Command("SaveAs1"), true);
+  ZipFname->setText(path);
+  ChangeAll(true);
+  setTitle(QString(kTitle) + " - [" + path + "]");
+  forgetArchiveSecrets();
+  currentArchive_ = path;
+  CalcTotSize();
+  addRecentFile(path);
+  updateRecentMenu();
+  saveRecentFiles();
+}
+
+void TMainform::ShowNoArchive() {
+  panels_[1]->setText(kTotalSizeLabel);
+  ChangeAll(false);
+  listing_.Clear();
+  setTitle(kTitle);
 }
 
 void TMainform::EnterPasswordClick() {

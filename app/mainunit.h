@@ -20,14 +20,18 @@
 #include "app/dialogs/Modal.h"
 #include "engine/ZipEngine.h"
 #include "platform/Dialogs.h"
+#include "platform/RecentDocuments.h"
 #include "platform/SettingsStore.h"
+#include "platform/ShellFileOps.h"
 
 namespace quelt {
 
 class TAddForm;
+class TCommentEditor;
 class TEngineEvents;
 class TEnterPwd;
 class TExtract;
+class TInfoForm;
 class TInvalidPwdDlg;
 class TMsgform;
 class TOptionsForm;
@@ -103,6 +107,15 @@ class TMainform : public QMainWindow {
   TOptionsForm& OptionsDialog() const { return *OptionsForm; }
   TEngineEvents& Events() const { return *events_; }
   IDialogs& Dialogs() const { return dialogs_; }
+  TInfoForm& InfoDialog() const { return *InfoForm; }
+  TCommentEditor& CommentDialog() const { return *CommentEditor; }
+  TFileDialogState& NewZipDialog() const { return *NewDialog; }
+  TFileDialogState& SaveAsDialog() const { return *SaveDialog1; }
+  // The desktop services of the file commands; tests put fakes in place.
+  IShellFileOps& FileOps() const { return *fileOps_; }
+  void SetFileOps(IShellFileOps& ops) { fileOps_ = &ops; }
+  IRecentDocuments& RecentDocuments() const { return *recentDocs_; }
+  void SetRecentDocuments(IRecentDocuments& docs) { recentDocs_ = &docs; }
   // Shows the window's own dialogs modally; tests put a script in its place.
   TModal& Modal() { return modal_; }
   // Runs an engine operation; meanwhile the commands that would start another one wait.
@@ -139,6 +152,22 @@ class TMainform : public QMainWindow {
   void AddButClick();
   void ExtractButClick();
   void ViewOutput1Click();
+  void NewZipButClick();
+  void DeleteButClick();
+  void SaveAs1Click();
+  void CopyZIP1Click();
+  void MoveZIP1Click();
+  void DeleteZIP1Click();
+  void Information1Click();
+  void FixZIP1Click();
+  void ZipComment1Click();
+
+  // A new archive, which exists only as a name until something is added, becomes the
+  // current one: empty listing, commands on, caption, recent files, no password.
+  void ShowNewArchive(const QString& path);
+  // The current archive is gone: listing, total and caption are emptied and the archive
+  // commands disabled; the path stays until another archive is opened or created.
+  void ShowNoArchive();
   // "Password..." of the Add and Extract dialogs: a confirmed password is in force at once.
   void EnterPasswordClick();
   void MakeEXEFile1Click();
@@ -189,6 +218,7 @@ class TMainform : public QMainWindow {
   // The text of the last selected row, its cells joined; empty when none is selected.
   QString lastSelectedRowText() const;
   void createDialogs();
+  void wireFileCommands();
   // Another archive becomes the current one: its password and answers start afresh.
   void forgetArchiveSecrets();
   void rebuildListing();
@@ -242,6 +272,12 @@ class TMainform : public QMainWindow {
   TEnterPwd* EnterPwd = nullptr;
   TZIPEXE* ZIPEXE = nullptr;
   TOptionsForm* OptionsForm = nullptr;
+  TInfoForm* InfoForm = nullptr;
+  TCommentEditor* CommentEditor = nullptr;
+  std::unique_ptr<IShellFileOps> ownFileOps_;
+  std::unique_ptr<IRecentDocuments> ownRecentDocs_;
+  IShellFileOps* fileOps_ = nullptr;
+  IRecentDocuments* recentDocs_ = nullptr;
   std::unique_ptr<TEngineEvents> events_;
 };
 

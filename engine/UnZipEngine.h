@@ -45,6 +45,11 @@ struct TEngineHost {
   std::function<std::optional<std::string>(const std::string& title, const std::string& filter,
                                            const std::string& initialDir)>
       SelectOpenFile;
+  // A save-file dialog, which accepts a name that does not exist yet; nothing when cancelled.
+  // Without one, the open-file dialog is asked instead.
+  std::function<std::optional<std::string>(const std::string& title, const std::string& filter,
+                                           const std::string& initialDir)>
+      SelectSaveFile;
   // A folder dialog that may create the folder; nothing when cancelled.
   std::function<std::optional<std::string>(const std::string& startDir)> SelectFolder;
   // Lets the host handle its pending events during long loops.

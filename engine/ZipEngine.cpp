@@ -178,6 +178,10 @@ class TZipEngine::TZipRun : public TEncodeIO {
   std::string storedPath(const std::string& path, bool folder) const;
   std::string storedPathOf(const std::string& path) const;
   bool matchesForRemoval(const std::string& s, const TZipHeaderInfo& entry) const;
+  // A name of LiteralFiles is one file's (or entry's) name, wildcard characters and all.
+  bool isLiteral(const std::string& s) const {
+    return std::find(e_.LiteralFiles.begin(), e_.LiteralFiles.end(), s) != e_.LiteralFiles.end();
+  }
   void createOutput();
   void copyPrefix();
   void merge();
@@ -414,7 +418,7 @@ std::string TZipEngine::TZipRun::storedPathOf(const std::string& path) const {
 
 bool TZipEngine::TZipRun::matchesForRemoval(const std::string& s,
                                             const TZipHeaderInfo& entry) const {
-  if (HasWildcards(s)) {
+  if (HasWildcards(s) && !isLiteral(s)) {
     const std::string& target =
         s.find('\\') == std::string::npos ? entry.Filename() : entry.FullName();
     return WildcardMatch(s, target, e_.PatternsIgnoreCase);
@@ -430,6 +434,9 @@ void TZipEngine::TZipRun::createOutput() {
   if (updating_) {
     end_.Assign(e_.endRecord_);
     end_.EntriesThisDisk = end_.TotalEntries = 0;
+  } else {
+    // A comment given to an archive that is only a name yet goes into it when it is made.
+    end_.SetZipComment(e_.endRecord_.ZipComment());
   }
 }
 
@@ -477,7 +484,7 @@ void TZipEngine::TZipRun::merge() {
           used[match] = true;
         } else {
           keepIt = false;
-          if (!HasWildcards(s)) used[match] = true;
+          if (!HasWildcards(s) || isLiteral(s)) used[match] = true;
         }
       } else {
         used[match] = true;
@@ -1024,9 +1031,11 @@ int TZipEngine::RepairArchive(const std::string& InputName, const std::string& O
   if (target.empty()) {
     std::string folder = FolderOf(zipName_);
     if (!files::IsFolder(folder)) folder = "/";
+    // The repaired archive goes to a new file, which only a save dialog lets the user name.
+    const auto& select = Host.SelectSaveFile ? Host.SelectSaveFile : Host.SelectOpenFile;
     std::optional<std::string> picked;
-    if (Host.SelectOpenFile)
-      picked = Host.SelectOpenFile("Select a new name for the fixed file.", "Zip Files (*.ZIP)", folder);
+    if (select)
+      picked = select("Select a new name for the fixed file.", "Zip Files (*.ZIP)|*.zip", folder);
     if (!picked) return 0;
     target = *picked;
   }

@@ -35,7 +35,8 @@ class TZipEngine : public TUnZipEngine {
   TZipAction ZipAction = zaUpdate;
   bool Store83Names = false;
   std::string TempPath;  // where archives are built; the system's temporary folder when empty
-  // Entries of FilesList that name one file exactly, although they hold "*", "?", "[" or "]".
+  // Entries of FilesList that name one file (or, when removing, one stored entry) exactly,
+  // although they hold "*", "?", "[" or "]".
   std::vector<std::string> LiteralFiles;
   // Stores symbolic links as links (their target as data) instead of the files they point
   // to; links to folders are then kept too, where otherwise they are reported and left out.

@@ -20,6 +20,9 @@ struct TFileDialogSpec {
   std::string initialDir;
   std::string fileName;    // preselected name, may be empty
   std::string defaultExt;  // without the dot; appended to a name typed without one
+  // Save dialogs: whether choosing an existing file asks first. Off where the command asks
+  // its own question about it.
+  bool askReplace = true;
 };
 
 struct TFontSpec {

@@ -8,6 +8,7 @@
 
 #include "app/QtText.h"
 #include "app/WaitCursor.h"
+#include "app/commands/ArchiveCommands.h"
 #include "app/commands/EngineEvents.h"
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/MsgForm.h"
@@ -41,6 +42,7 @@ void AddFilesCommand(TMainform& form) {
                        TMsgBoxButtons::OK);
     return;
   }
+  if (RefusedAsMultiVolume(form)) return;
   // Relative names typed in the dialog mean the folder it shows.
   if (::chdir(PathFromQt(dialog.Folder()).c_str()) != 0) dialog.SetFolder(QDir::homePath());
   if (form.Modal().Run(dialog) != QDialog::Accepted) return;

@@ -75,6 +75,8 @@ void TWindowTest::SetUp() {
   if (::getcwd(buf, sizeof buf)) cwd_ = buf;
   ::setenv("QUELT_CONFIG_HOME", (dir / "cfg").c_str(), 1);
   ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+  // The desktop's recent-files list of a window under test is the test's own.
+  ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
   dialogs = std::make_unique<TFakeDialogs>();
 }
 

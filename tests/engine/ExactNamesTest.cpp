@@ -101,4 +101,40 @@ TEST_F(ExactNames, LiteralSourcesAreNotPatterns) {
   EXPECT_EQ(engine.CompressFiles(), 2);  // what?.txt and whatX.txt
 }
 
+TEST_F(ExactNames, LiteralNamesRemoveOnlyTheirOwnEntry) {
+  ZipSpec spec;
+  spec.entries = {stored("file1.txt", "1"),    stored("file[1].txt", "bracket"),
+                  stored("star*.txt", "star"), stored("stars.txt", "s"),
+                  stored("one/x?.txt", "q"),   stored("one/xy.txt", "y")};
+  struct TCase {
+    std::vector<std::string> names;
+    bool literal;
+    std::vector<std::string> left;
+  };
+  const TCase cases[] = {
+      {{"file[1].txt", "star*.txt", "one\\x?.txt"},
+       true,
+       {"file1.txt", "stars.txt", "one\\xy.txt"}},
+      // Not marked literal, the same strings are masks: "[1]" is the character 1.
+      {{"file[1].txt"},
+       false,
+       {"file[1].txt", "star*.txt", "stars.txt", "one\\x?.txt", "one\\xy.txt"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.names.front());
+    writeFile(dir / "a.zip", buildZip(spec));
+    engine.SetZipName("");
+    engine.SetZipName(dir / "a.zip");
+    engine.FilesList = c.names;
+    engine.LiteralFiles = c.literal ? c.names : std::vector<std::string>{};
+    engine.RemoveEntries();
+    std::vector<std::string> left;
+    for (int i = 0; i < engine.Count(); ++i) left.push_back(engine.Entry(i).FullName());
+    EXPECT_EQ(left, c.left);
+    // Each literal name was used up by its one entry.
+    EXPECT_TRUE(!c.literal || engine.FilesList.empty());
+  }
+  engine.LiteralFiles.clear();
+}
+
 }  // namespace

@@ -1,7 +1,8 @@
 // Shows one of the window's dialogs, filled as in use, on the real display, so a script can
 // take its picture:  dialog_gallery NAME SAMPLE-FOLDER
 // NAME: output, add, add-advanced, extract, extract-advanced, password, bad-password,
-// incomplete, next-disk, browse, wildcard, sfx, sfx-dos, options, options-antivirus.
+// incomplete, next-disk, browse, wildcard, sfx, sfx-dos, options, options-antivirus, info,
+// comment, new-overwrite, remove-confirm, replace, delete-confirm, multi-volume.
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -10,7 +11,9 @@
 #include "app/QtText.h"
 #include "app/commands/EngineEvents.h"
 #include "app/dialogs/AddForm.h"
+#include "app/dialogs/CommentEditor.h"
 #include "app/dialogs/ExtractForm.h"
+#include "app/dialogs/InfoForm.h"
 #include "app/dialogs/MsgForm.h"
 #include "app/dialogs/OptionsForm.h"
 #include "app/dialogs/PromptDialogs.h"
@@ -97,6 +100,45 @@ int main(int argc, char** argv) {
     options.ExtDirEdit->setText(sample + "/letters");
     options.AntiVirusEdit->setText("/usr/bin/clamscan");
     options.AntiVirusParamEdit->setText("--infected --recursive");
+  } else if (name == "info") {
+    TInfoForm& info = form.InfoDialog();
+    info.SetValues(sample + "/photos/holiday-2023/holiday-2023-all-pictures.zip",
+                   "4831838208 bytes", "5368709120 bytes", "10 %");
+    info.show();
+  } else if (name == "comment") {
+    TCommentEditor& editor = form.CommentDialog();
+    editor.setWindowTitle("Editing Zip Comment for holiday-2023.zip");
+    editor.SetText(
+        "Holiday pictures, summer 2023\n\nDay\tPlace\n1\tKöln\n2\tMünchen — Marienplatz\n3\t東京");
+    editor.show();
+  } else if (name == "new-overwrite" || name == "remove-confirm" || name == "multi-volume") {
+    // These boxes carry the window's own caption: the window stays away so the picture is
+    // the box's.
+    form.hide();
+    const std::string archive = PathFromQt(sample + "/letters/correspondence.zip");
+    later([&dialogs, name, archive] {
+      if (name == "new-overwrite")
+        dialogs.MessageBox("Overwrite Existing File: " + archive + "?", "Quelt",
+                           TMsgBoxIcon::Question, TMsgBoxButtons::YesNo);
+      else if (name == "remove-confirm")
+        dialogs.MessageBox("Delete selected files from: " + archive + "?", "Quelt",
+                           TMsgBoxIcon::Question, TMsgBoxButtons::YesNo);
+      else
+        dialogs.MessageBox(archive +
+                               " is one volume of a multi-volume set, which cannot be changed. "
+                               "Extract its files and add them to a new archive instead.",
+                           "Quelt", TMsgBoxIcon::Error, TMsgBoxButtons::OK);
+    });
+  } else if (name == "replace") {
+    later([&] {
+      dialogs.MessageBox("Replace existing file " + PathFromQt(sample) + "/backup/report.zip?",
+                         "Confirm Replace", TMsgBoxIcon::Question, TMsgBoxButtons::YesNo);
+    });
+  } else if (name == "delete-confirm") {
+    later([&] {
+      dialogs.MessageBox("Do you wish to delete " + PathFromQt(sample) + "/letters/old.zip?",
+                         "Confirm Delete", TMsgBoxIcon::Question, TMsgBoxButtons::YesNoCancel);
+    });
   } else {
     std::fprintf(stderr, "unknown dialog %s\n", argv[1]);
     return 2;

@@ -9,7 +9,11 @@ if [ "${1:-}" = "--inside" ]; then
     "$gallery" "$1" "$sample" >"$out/$1.log" 2>&1 &
     local pid=$! window=""
     for _ in $(seq 1 100); do
-      window=$(xwininfo -root -tree | grep -F "\"$2\"" | awk '{print $1}' | tail -n 1 || true)
+      # The last window of that title that is on screen: a hidden one of the same title
+      # (the main window behind a box with its caption) cannot be pictured.
+      for candidate in $(xwininfo -root -tree | grep -F "\"$2\"" | awk '{print $1}' || true); do
+        if xwininfo -id "$candidate" | grep -q IsViewable; then window=$candidate; fi
+      done
       [ -n "$window" ] && break
       sleep 0.2
     done
@@ -38,6 +42,13 @@ if [ "${1:-}" = "--inside" ]; then
   shoot sfx-dos "Create Self-Extracting ZIP"
   shoot options "Options"
   shoot options-antivirus "Options"
+  shoot info "ZIP Information"
+  shoot comment "Editing Zip Comment for holiday-2023.zip"
+  shoot new-overwrite "Quelt"
+  shoot remove-confirm "Quelt"
+  shoot multi-volume "Quelt"
+  shoot replace "Confirm Replace"
+  shoot delete-confirm "Confirm Delete"
   exit 0
 fi
 
