@@ -10,16 +10,13 @@
 #include "engine/Crc32.h"
 #include "engine/Errors.h"
 #include "engine/ExtractPath.h"
-#include "engine/Explode.h"
-#include "engine/Inflate.h"
 #include "engine/Placement.h"
-#include "engine/Unreduce.h"
-#include "engine/Unshrink.h"
 #include "engine/UnZipEngine.h"
 #include "engine/WildMatch.h"
 #include "engine/ZipCrypt.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipLib.h"
+#include "engine/codecs/Methods.h"
 #include "platform/FileSystem.h"
 
 namespace quelt {
@@ -33,10 +30,6 @@ struct TOutputOverflow {};
 
 // A link's target is a path: anything longer is no link of a real file system.
 constexpr uint32_t kLongestLinkTarget = 4095;
-
-bool isSupportedMethod(uint16_t method) {
-  return method <= kMethodImploded || method == kMethodDeflated;
-}
 
 // The moment an entry was last changed: its UTC time when it carries one, else its DOS
 // date-time read as local time; nothing for an impossible DOS value.
@@ -101,6 +94,7 @@ class TUnZipEngine::TExtractRun : public TDecodeIO {
   bool overflow_ = false;
   bool damaged_ = false;  // the decoder met data it cannot decode
   TZipCrypt crypt_;
+  TDecodeFn decode_ = nullptr;
   std::optional<TPlacement> place_;  // none when only testing
   std::unique_ptr<TPlacedFile> file_;
   std::string writeError_;
@@ -195,7 +189,7 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
     e_.stream_->Seek(span->nameLength + span->extraLength, soFromCurrent);
     // A single file holds all of an entry's data; a volume of a set may not.
     if (e_.endRecord_.NumberOfThisDisk == 0 && e_.MultiMode() == mmNone &&
-        e_.stream_->Position() + int64_t(cur_.CompressedSize) > e_.stream_->Size()) {
+        cur_.CompressedSize > uint64_t(e_.stream_->Size() - e_.stream_->Position())) {
       giveUp(skDamaged, index, "its data runs past the end of the archive");
       return;
     }
@@ -212,11 +206,12 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
     if (e_.RecreateDirs) placeFolder(index, where);
     return;
   }
-  if (!isSupportedMethod(cur_.CompressionMethod)) {
+  decode_ = MethodDecoder(cur_.CompressionMethod);
+  if (!decode_) {
     if (e_.Host.ShowMessage)
-      e_.Host.ShowMessage("Unknown Compression Method", "Zip Error", TMsgButtons::OK);
-    giveUp(skUnknownMethod, index,
-           "compression method " + std::to_string(cur_.CompressionMethod) + " is not supported");
+      e_.Host.ShowMessage("Unknown Compression Method: " + MethodName(cur_.CompressionMethod),
+                          "Zip Error", TMsgButtons::OK);
+    giveUp(skUnknownMethod, index, CannotReadMessage(cur_.CompressionMethod));
     return;
   }
   if (link && cur_.UncompressedSize > kLongestLinkTarget) {
@@ -376,27 +371,7 @@ bool TUnZipEngine::TExtractRun::overwriteAllowed(int index, const TExtractPath& 
 }
 
 void TUnZipEngine::TExtractRun::decompress() {
-  switch (cur_.CompressionMethod) {
-    case kMethodStored:
-      while (inPos != inEnd || Refill()) {
-        Output(inPos, size_t(inEnd - inPos));
-        inPos = inEnd;
-      }
-      FlushOutput();
-      break;
-    case kMethodShrunk:
-      damaged_ = Unshrink(*this) != 0;
-      break;
-    case kMethodImploded:
-      damaged_ = Explode(*this) != 0;
-      break;
-    case kMethodDeflated:
-      damaged_ = Inflate(*this) != 0;
-      break;
-    default:  // reduced with factors 1 to 4
-      damaged_ = Unreduce(*this, cur_.CompressionMethod - 1) != 0;
-      break;
-  }
+  damaged_ = decode_(*this) != 0;
 }
 
 bool TUnZipEngine::TExtractRun::Refill() {
