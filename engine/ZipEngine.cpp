@@ -21,6 +21,8 @@
 #include "engine/ZipCrypt.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipLib.h"
+#include "engine/codecs/AesEncodeIO.h"
+#include "engine/codecs/Methods.h"
 #include "platform/FileSystem.h"
 
 namespace quelt {
@@ -189,6 +191,9 @@ class TZipEngine::TZipRun : public TEncodeIO {
   // under an encryption header that must know its CRC in advance.
   bool writeData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
                  std::unique_ptr<TLFNFileStream>& spill);
+  // The same for AES-256: one pass, since no header must know the CRC beforehand.
+  bool writeAesData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
+                    std::unique_ptr<TLFNFileStream>& spill);
   bool copyUnchanged(TZipHeaderInfo& entry);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
   void keep(std::unique_ptr<TZipHeaderInfo> entry);
@@ -695,6 +700,7 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
 
 bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& path,
                                     int64_t headerAt, std::unique_ptr<TLFNFileStream>& spill) {
+  if (!e_.Password.empty() && e_.AesEncryption) return writeAesData(entry, path, headerAt, spill);
   encrypting_ = !e_.Password.empty();
   struct TEncryptingOff {
     bool& flag;
@@ -757,6 +763,44 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
     out_->Seek(after, soFromBeginning);
     return true;
   }
+}
+
+bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string& path,
+                                       int64_t headerAt, std::unique_ptr<TLFNFileStream>& spill) {
+  // AE-2: no CRC in the headers (it would tell about the plain text); the authentication
+  // code vouches for the data. The real method is known after compressing; the field keeps
+  // its length, so the local header is written again in place.
+  auto aesBlock = [](uint16_t method) {
+    auto b = MakeAesField({2, TAesStrength::Aes256, method});
+    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+  };
+  out_->Seek(headerAt, soFromBeginning);
+  entry.CompressionMethod = kMethodAes;
+  entry.CRC32 = 0;
+  entry.VersionNeeded = std::max<uint16_t>(entry.VersionNeeded, 51);
+  entry.SetExtraBlock(aesBlock(kMethodDeflated));
+  entry.WriteLocalHeader(*out_);
+  TAesEncodeIO aes(*this, e_.Password, TAesStrength::Aes256);
+  aes.Begin();
+  TDeflateResult result = encoder_->Deflate(aes, e_.PackLevel);
+  aes.Finish();
+  if (!entry.LocalZip64() && (uint64_t(sourceRead_) >= kZip64Marker32 ||
+                              result.CompressedSize + aes.Overhead() >= kZip64Marker32))
+    throw EZipRefused("\"" + path + "\" grew past 4 GiB while it was being compressed");
+  entry.UncompressedSize = uint64_t(sourceRead_);
+  entry.SetExtraBlock(aesBlock(result.Method));
+  entry.BitFlag = uint16_t(entry.BitFlag | result.Flags | kFlagEncrypted);
+  entry.InternalAttributes = result.InternalAttributes;
+  entry.CompressedSize = result.CompressedSize + aes.Overhead();
+  const int64_t written =
+      spill ? spill->Position() : out_->Position() - headerAt - int64_t(entry.LocalSize());
+  if (written != int64_t(entry.CompressedSize))
+    throw EFatalUnzipError("The compressed size of \"" + path + "\" disagrees with the bytes written");
+  const int64_t after = out_->Position();
+  out_->Seek(headerAt, soFromBeginning);
+  entry.WriteLocalHeader(*out_);
+  out_->Seek(after, soFromBeginning);
+  return true;
 }
 
 size_t TZipEngine::TZipRun::Read(uint8_t* buf, size_t count) {

@@ -243,6 +243,13 @@ std::string TZipHeaderInfo::centralZip64() const {
   return b;
 }
 
+void TZipHeaderInfo::SetExtraBlock(const std::string& block) {
+  const uint16_t id = load16(reinterpret_cast<const uint8_t*>(block.data()));
+  localExtra_ = withoutBlock(localExtra_, id) + block;
+  centralExtra_ = withoutBlock(centralExtra_, id) + block;
+  ExtraFieldLength = uint16_t(localExtra_.size());
+}
+
 void TZipHeaderInfo::ReserveLocalZip64() {
   if (localZip64_) return;
   localZip64_ = true;

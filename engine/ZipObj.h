@@ -101,6 +101,9 @@ class TZipHeaderInfo {
   void SetUnixAttributes(uint32_t mode);
   // Gives a new entry its extended-timestamp extra field, local and central.
   void SetModTime(int64_t utcSeconds);
+  // Puts a whole extra block (id, size, body) in a new entry's local and central extra
+  // fields, in place of any block with its id.
+  void SetExtraBlock(const std::string& block);
   const std::string& CentralExtra() const { return centralExtra_; }
   // For an entry copied from another archive: its local extra field travels with its data,
   // so WriteLocalHeader writes only ExtraFieldLength; `localZip64` says whether that field

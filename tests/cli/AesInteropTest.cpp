@@ -57,3 +57,25 @@ TEST_F(AesInterop, SevenZipAesArchivesReadRefuseAndAuthenticate) {
   EXPECT_FALSE(fileExists(dest + "/big.txt"));
   EXPECT_EQ(readText(dest + "/hello.txt"), readText(src() + "/hello.txt"));
 }
+
+TEST_F(AesInterop, OurAes256ArchivesPassTheOtherToolsCheck) {
+  std::string archive = path("ours.zip");
+  RunResult a = run(cli() + " add --aes -P S3cr3t " + shq(archive) + " *", src());
+  ASSERT_EQ(a.status, 0) << a.out << a.err;
+  // AE-2: the real method in the AES field, no CRC to tell about the plain text.
+  RunResult py = run("python3 -c 'import sys,zipfile; i=zipfile.ZipFile(sys.argv[1]).getinfo(\"big.txt\"); "
+                     "print(i.compress_type, i.CRC, i.flag_bits & 1, i.extra.hex().find(\"0199070002004145\") >= 0)' " +
+                     shq(archive));
+  EXPECT_EQ(py.out, "99 0 1 True\n") << py.err;
+  RunResult own = run(cli() + " extract -P S3cr3t -d " + shq(path("own")) + " " + shq(archive));
+  EXPECT_EQ(own.status, 0) << own.out;
+  EXPECT_EQ(compareTrees(src(), path("own"), true), std::vector<std::string>{});
+  EXPECT_EQ(run(cli() + " test -P wrong " + shq(archive)).status, 1);
+  if (!haveTool("7z")) return;
+  RunResult t = run("7z t -bd -bso0 -pS3cr3t " + shq(archive));
+  EXPECT_EQ(t.status, 0) << t.out << t.err;
+  RunResult x = run("7z x -bd -bso0 -pS3cr3t -o" + shq(path("7z")) + " " + shq(archive));
+  EXPECT_EQ(x.status, 0) << x.out << x.err;
+  EXPECT_EQ(compareTrees(src(), path("7z"), false), std::vector<std::string>{});
+  EXPECT_NE(run("7z t -bd -bso0 -pwrong " + shq(archive)).status, 0);
+}
