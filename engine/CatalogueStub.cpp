@@ -12,7 +12,8 @@ int64_t TUnZipEngine::ArchiveStartBehindStub() {
   const int64_t recordAt = endRecord_.Zip64RecordPos >= 0
                                ? endRecord_.Zip64RecordPos
                                : endRecord_.ZipCommentPos - int64_t(kEndRecordSize);
-  if (endRecord_.CentralDirSize > uint64_t(recordAt) || endRecord_.CentralDirOffset > uint64_t(recordAt))
+  if (endRecord_.CentralDirSize > uint64_t(recordAt) ||
+      endRecord_.CentralDirOffset > uint64_t(recordAt))
     return 0;
   const int64_t directoryAt = recordAt - int64_t(endRecord_.CentralDirSize);
   const int64_t start = directoryAt - int64_t(endRecord_.CentralDirOffset);

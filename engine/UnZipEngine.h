@@ -208,7 +208,7 @@ class TUnZipEngine {
   TZipSortMode sortMode_ = ByNone;
   std::unique_ptr<TLFNFileStream> stream_;
   TEndCentral endRecord_;
-  std::unique_ptr<TSortedZip> main_;  // physical order; owns the entries
+  std::unique_ptr<TSortedZip> main_;    // physical order; owns the entries
   std::unique_ptr<TSortedZip> sorted_;  // a separate sorted view, when not ByNone
   const TSortedZip* view_ = nullptr;
   TFileStamp zipDateTime_;

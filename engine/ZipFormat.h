@@ -69,10 +69,10 @@ inline constexpr uint16_t kMadeByUnix = uint16_t(kHostUnix << 8 | 20);
 // Extra-field blocks: a 2-byte tag and a 2-byte length, then the data.
 inline constexpr uint16_t kExtraTimestamp = 0x5455;  // "UT": flags, then Unix times (UTC)
 inline constexpr uint16_t kExtraNtfs = 0x000A;       // NTFS times in 100 ns since 1601
+inline constexpr uint8_t kTimestampMtime = 0x01;     // the UT flag for a modification time
 // Zip64 sizes, offset and disk: 8-byte sizes and offset, a 4-byte disk, each present only
 // when its classic field holds the marker, in that order.
 inline constexpr uint16_t kExtraZip64 = 0x0001;
-inline constexpr uint8_t kTimestampMtime = 0x01;     // the UT flag for a modification time
 
 // Field offsets of the local file header.
 namespace local {

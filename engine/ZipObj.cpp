@@ -29,7 +29,9 @@ bool readAcross(TStream*& stream, const TNextVolumeFn& nextVolume, void* buffer,
   return got == n;
 }
 
-uint16_t length16(const std::string& s) { return uint16_t(s.size() > 0xFFFF ? 0xFFFF : s.size()); }
+uint16_t length16(const std::string& s) {
+  return uint16_t(s.size() > 0xFFFF ? 0xFFFF : s.size());
+}
 
 constexpr int64_t kNtfsToUnixSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
 
@@ -118,7 +120,9 @@ std::string zip64Block(std::initializer_list<uint64_t> sizes, std::optional<uint
   return b;
 }
 
-uint32_t classic32(uint64_t v) { return v >= kZip64Marker32 ? kZip64Marker32 : uint32_t(v); }
+uint32_t classic32(uint64_t v) {
+  return v >= kZip64Marker32 ? kZip64Marker32 : uint32_t(v);
+}
 
 }  // namespace
 
@@ -202,8 +206,8 @@ void TZipHeaderInfo::SetModTime(int64_t utcSeconds) {
 }
 
 void TZipHeaderInfo::takeZip64(std::string& extra, bool central) {
-  auto block = FindExtraBlock({reinterpret_cast<const uint8_t*>(extra.data()), extra.size()},
-                              kExtraZip64);
+  auto block =
+      FindExtraBlock({reinterpret_cast<const uint8_t*>(extra.data()), extra.size()}, kExtraZip64);
   if (!block) return;
   // Each value is there only when its classic field holds the marker; a block too short for
   // what the markers promise leaves the markers, which no file is large enough to match.
@@ -234,7 +238,8 @@ std::string TZipHeaderInfo::centralZip64() const {
   if (!u && !c && !o) return {};
   std::string b = zip64Block({}, std::nullopt);
   uint8_t v[8];
-  for (auto [need, value] : {std::pair{u, UncompressedSize}, {c, CompressedSize}, {o, RelativeOffset}}) {
+  for (auto [need, value] :
+       {std::pair{u, UncompressedSize}, {c, CompressedSize}, {o, RelativeOffset}}) {
     if (!need) continue;
     store64(v, value);
     b.append(reinterpret_cast<const char*>(v), 8);
@@ -422,7 +427,8 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
 void TZipHeaderInfo::WriteLocalHeader(TStream& stream) {
   std::string name = StoredName();
   RelativeOffset = uint64_t(stream.Position());
-  if (localZip64_ && localExtra_.size() >= 20 && load16(reinterpret_cast<const uint8_t*>(localExtra_.data())) == kExtraZip64) {
+  if (localZip64_ && localExtra_.size() >= 20 &&
+      load16(reinterpret_cast<const uint8_t*>(localExtra_.data())) == kExtraZip64) {
     // Our own reserved block, in front: it gets the sizes.
     auto* b = reinterpret_cast<uint8_t*>(localExtra_.data());
     store64(b + 4, UncompressedSize);
@@ -430,7 +436,8 @@ void TZipHeaderInfo::WriteLocalHeader(TStream& stream) {
   }
   uint8_t h[kLocalHeaderSize];
   store32(h + local::kSignature, kLocalHeaderSig);
-  store16(h + local::kVersionNeeded, localZip64_ ? std::max(VersionNeeded, kVersionZip64) : VersionNeeded);
+  store16(h + local::kVersionNeeded,
+          localZip64_ ? std::max(VersionNeeded, kVersionZip64) : VersionNeeded);
   store16(h + local::kFlags, BitFlag);
   store16(h + local::kMethod, CompressionMethod);
   store32(h + local::kTime, LastModFileDateTime);
@@ -452,9 +459,9 @@ void TZipHeaderInfo::WriteCentralHeader(TStream& stream) {
   uint8_t h[kCentralHeaderSize];
   store32(h + central::kSignature, kCentralHeaderSig);
   store16(h + central::kVersionMadeBy, VersionMadeBy);
-  store16(h + central::kVersionNeeded,
-          extra.size() > centralExtra_.size() || localZip64_ ? std::max(VersionNeeded, kVersionZip64)
-                                                             : VersionNeeded);
+  store16(h + central::kVersionNeeded, extra.size() > centralExtra_.size() || localZip64_
+                                           ? std::max(VersionNeeded, kVersionZip64)
+                                           : VersionNeeded);
   store16(h + central::kFlags, BitFlag);
   store16(h + central::kMethod, CompressionMethod);
   store32(h + central::kTime, LastModFileDateTime);
@@ -501,7 +508,9 @@ void TEndCentral::LoadRecord(const uint8_t* r, std::string_view commentBytes) {
   ZipCommentLength = uint16_t(commentBytes.size());
 }
 
-std::string TEndCentral::StoredComment() const { return rawComment_ ? *rawComment_ : comment_; }
+std::string TEndCentral::StoredComment() const {
+  return rawComment_ ? *rawComment_ : comment_;
+}
 
 void TEndCentral::LoadZip64Record(const uint8_t* r, int64_t pos) {
   // The Zip64 record holds every value whole; the classic one may have the markers.

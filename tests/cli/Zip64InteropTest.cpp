@@ -11,7 +11,9 @@ using namespace quelt::test;
 
 namespace {
 
-std::string cli() { return shq(binPath("quelt-cli")); }
+std::string cli() {
+  return shq(binPath("quelt-cli"));
+}
 
 // Python's zipfile with its limits lowered, so every Zip64 record it knows is written for a
 // small archive: end record and locator, sizes and offsets in the central extra fields.
@@ -23,7 +25,8 @@ const char* kForcedZip64 =
     "    for root, dirs, files in sorted(os.walk(\".\")):\n"
     "        for f in sorted(files):\n"
     "            p = os.path.join(root, f)[2:]\n"
-    "            with open(p, \"rb\") as s, z.open(p, \"w\", force_zip64=True) as d: d.write(s.read())' ";
+    "            with open(p, \"rb\") as s, z.open(p, \"w\", force_zip64=True) as d: "
+    "d.write(s.read())' ";
 
 class Zip64Interop : public SampleTreeTest {
  protected:
@@ -91,7 +94,8 @@ TEST_F(Zip64Interop, SeventyThousandEntriesBothWays) {
   std::string many = path("many.zip");
   ASSERT_EQ(run("python3 -c 'import sys,zipfile\n"
                 "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
-                "    for i in range(70000): z.writestr(\"d/f%05d\" % i, str(i))' " + shq(many))
+                "    for i in range(70000): z.writestr(\"d/f%05d\" % i, str(i))' " +
+                shq(many))
                 .status,
             0);
   RunResult l = quelt("list " + shq(many));
@@ -107,10 +111,13 @@ TEST_F(Zip64Interop, SeventyThousandEntriesBothWays) {
                 .status,
             0);
   std::string ours = path("ours.zip");
-  RunResult a = quelt("add -l 1 --paths none " + shq(ours) + " " + shq(tree + "/*") + " > /dev/null");
+  RunResult a =
+      quelt("add -l 1 --paths none " + shq(ours) + " " + shq(tree + "/*") + " > /dev/null");
   ASSERT_EQ(a.status, 0) << a.err;
-  RunResult py = run("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
-                     "print(len(z.infolist()), z.read(\"f69999\"))' " + shq(ours));
+  RunResult py =
+      run("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+          "print(len(z.infolist()), z.read(\"f69999\"))' " +
+          shq(ours));
   EXPECT_EQ(py.out, "70000 b'69999'\n") << py.err;
   if (haveTool("unzip")) {
     EXPECT_EQ(run("unzip -tq " + shq(ours)).status, 0);
@@ -129,9 +136,10 @@ TEST_F(Zip64Interop, SlowFileOfFiveGiB) {
   std::string archive = path("big.zip");
   RunResult a = quelt("add -l 1 --paths none " + shq(archive) + " " + shq(big) + " hello.txt");
   ASSERT_EQ(a.status, 0) << a.out << a.err;
-  RunResult py = run("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
-                     "print([(i.filename, i.file_size) for i in z.infolist()]); print(z.testzip())' " +
-                     shq(archive));
+  RunResult py =
+      run("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+          "print([(i.filename, i.file_size) for i in z.infolist()]); print(z.testzip())' " +
+          shq(archive));
   EXPECT_EQ(py.out, "[('big.bin', 5368709120), ('hello.txt', " +
                         std::to_string(readText(src() + "/hello.txt").size()) + ")]\nNone\n")
       << py.err;

@@ -15,7 +15,8 @@ namespace {
 
 std::vector<uint8_t> sample() {
   std::string s;
-  for (int i = 0; i < 3000; ++i) s += "line " + std::to_string(i * 7919 % 1000) + " of the sample\n";
+  for (int i = 0; i < 3000; ++i)
+    s += "line " + std::to_string(i * 7919 % 1000) + " of the sample\n";
   return {s.begin(), s.end()};
 }
 
@@ -31,7 +32,8 @@ ZipEntrySpec entryOf(const std::string& name, uint16_t method, std::vector<uint8
 }
 
 TEST(ExtractMethods, NewerMethodsExtractAndAnUnreadableOneIsNamed) {
-  if (!haveTool("7z") || !haveTool("xz") || !haveTool("zstd")) GTEST_SKIP() << "7z, xz or zstd missing";
+  if (!haveTool("7z") || !haveTool("xz") || !haveTool("zstd"))
+    GTEST_SKIP() << "7z, xz or zstd missing";
   const auto plain = sample();
   ZipSpec spec;
   // 7z writes the zip forms of bzip2, LZMA (with its own small header) and PPMd.
@@ -40,7 +42,8 @@ TEST(ExtractMethods, NewerMethodsExtractAndAnUnreadableOneIsNamed) {
     ASSERT_EQ(made.size(), 1u);
     spec.entries.push_back(entryOf(made[0].name, made[0].method, made[0].data, plain));
   }
-  spec.entries.push_back(entryOf("xz.txt", kMethodXz, filterThrough("xz -c in > out", plain), plain));
+  spec.entries.push_back(
+      entryOf("xz.txt", kMethodXz, filterThrough("xz -c in > out", plain), plain));
   spec.entries.push_back(
       entryOf("zstd.txt", kMethodZstd, filterThrough("zstd -q in -o out", plain), plain));
   ASSERT_EQ(spec.entries[0].method, kMethodBzip2);

@@ -83,7 +83,8 @@ TEST(Zip64Records, EndRecordGainsZip64RecordsOnlyWhenNeeded) {
   struct Case {
     uint64_t entries, offset;
     bool zip64;
-  } cases[] = {{65534, 1000, false}, {65535, 1000, true}, {70000, 1000, true}, {3, 0xFFFFFFFFull, true}};
+  } cases[] = {
+      {65534, 1000, false}, {65535, 1000, true}, {70000, 1000, true}, {3, 0xFFFFFFFFull, true}};
   for (const Case& c : cases) {
     TEndCentral end;
     end.TotalEntries = end.EntriesThisDisk = c.entries;

@@ -63,7 +63,8 @@ TEST(SortedZip, BulkViewsEqualOneByOneInsertion) {
   TSortedZip main(true, dupError);
   for (uint32_t i = 0; i < 300; ++i) {
     std::string name = std::string(1, char('a' + gen() % 3)) + "\\" + char('A' + gen() % 4);
-    main.Add(entry(name, i * 50, gen() % 5, gen() % 4, DateTimeToDosDateTime({2020, 1, int(1 + gen() % 3), 0, 0, 0})));
+    main.Add(entry(name, i * 50, gen() % 5, gen() % 4,
+                   DateTimeToDosDateTime({2020, 1, int(1 + gen() % 3), 0, 0, 0})));
   }
   for (TZipSortMode mode : {ByName, ByFileName, ByDirectoryName, ByDate, ByCompressedSize,
                             ByUnCompressedSize, ByRate, ByNone}) {
