@@ -676,8 +676,10 @@ void TMainform::ShowNoArchive() {
 }
 
 void TMainform::EnterPasswordClick() {
-  if (modal_.Run(*EnterPwd) == QDialog::Accepted)
+  if (modal_.Run(*EnterPwd) == QDialog::Accepted) {
     ZipEngine1.Password = TextFromQt(EnterPwd->Text());
+    ZipEngine1.AesEncryption = EnterPwd->UseAes();
+  }
 }
 
 int TMainform::RunEngine(const std::function<int()>& operation) {

@@ -29,8 +29,9 @@ void printTsv(const TUnZipEngine& engine) {
   for (int i = 0; i < engine.Count(); ++i) {
     const TZipHeaderInfo& e = engine.Entry(i);
     out += Slashed(e.FullName());
-    std::snprintf(fields, sizeof fields, "\t%u\t%u\t%u\t%08x\t%s\t%d\n", e.UncompressedSize,
-                  e.CompressedSize, e.CompressionMethod, e.CRC32,
+    std::snprintf(fields, sizeof fields, "\t%llu\t%llu\t%u\t%08x\t%s\t%d\n",
+                  (unsigned long long)e.UncompressedSize, (unsigned long long)e.CompressedSize,
+                  e.CompressionMethod, e.CRC32,
                   FormatIso(engine.EntryDateTime(i)).c_str(), e.Encrypted() ? 1 : 0);
     out += fields;
     if (out.size() > 65536) {

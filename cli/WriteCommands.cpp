@@ -25,6 +25,8 @@ const char* kAddHelp =
     "  -l, --level N          Deflate level 1 (fastest) to 9 (smallest), default 6\n"
     "  -r, --recurse          wildcards and folders also search subfolders\n"
     "  -P, --password PASS    encrypt the new entries with traditional ZIP encryption\n"
+    "      --aes              with -P: encrypt with AES-256 instead (traditional\n"
+    "                         encryption is weak; AES needs a newer unzipping tool)\n"
     "      --update           replace entries whose file is newer (the default)\n"
     "      --replace          replace matching entries whatever their dates\n"
     "      --freshen          only replace entries already in the archive, when newer\n"
@@ -111,9 +113,11 @@ void reportRefusals(TZipEngine& engine, int& problems) {
 }
 
 int runAdd(int argc, char** argv) {
+  constexpr int kOptAes = 1000;  // long-only
   static const option longOptions[] = {{"level", required_argument, nullptr, 'l'},
                                        {"recurse", no_argument, nullptr, 'r'},
                                        {"password", required_argument, nullptr, 'P'},
+                                       {"aes", no_argument, nullptr, kOptAes},
                                        {"update", no_argument, nullptr, 'u'},
                                        {"replace", no_argument, nullptr, 'R'},
                                        {"freshen", no_argument, nullptr, 'f'},
@@ -133,7 +137,7 @@ int runAdd(int argc, char** argv) {
   std::string password, paths = "relative", root;
   TZipAction action = zaUpdate;
   int64_t split = 0, firstSplit = 0;
-  bool span = false;
+  bool span = false, aes = false;
   int c;
   while ((c = getopt_long(argc, argv, "l:rP:yCh", longOptions, nullptr)) != -1) {
     switch (c) {
@@ -143,6 +147,7 @@ int runAdd(int argc, char** argv) {
         break;
       case 'r': recurse = true; break;
       case 'P': password = optarg; break;
+      case kOptAes: aes = true; break;
       case 'u': action = zaUpdate; break;
       case 'R': action = zaReplace; break;
       case 'f': action = zaFreshen; break;
@@ -172,6 +177,7 @@ int runAdd(int argc, char** argv) {
   std::string archive = argv[optind++];
   if (span && split) return usageError("add", "--span and --split exclude each other");
   if (firstSplit && !split) return usageError("add", "--first-split needs --split");
+  if (aes && password.empty()) return usageError("add", "--aes needs a password (-P)");
 
   TZipEngine engine;
   if (split) {
@@ -183,6 +189,7 @@ int runAdd(int argc, char** argv) {
   }
   engine.PackLevel = level;
   engine.Password = password;
+  engine.AesEncryption = aes;
   engine.ZipAction = action;
   engine.Dispose = move;
   engine.SetStorePaths(paths != "none");

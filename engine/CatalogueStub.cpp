@@ -9,7 +9,12 @@ int64_t TUnZipEngine::ArchiveStartBehindStub() {
   if (endRecord_.NumberOfThisDisk != 0 || endRecord_.TotalEntries == 0) return 0;
   // The directory ends where the end record begins; its offset, counted back from there,
   // gives the archive's start.
-  const int64_t recordAt = int64_t(endRecord_.ZipCommentPos) - int64_t(kEndRecordSize);
+  const int64_t recordAt = endRecord_.Zip64RecordPos >= 0
+                               ? endRecord_.Zip64RecordPos
+                               : endRecord_.ZipCommentPos - int64_t(kEndRecordSize);
+  if (endRecord_.CentralDirSize > uint64_t(recordAt) ||
+      endRecord_.CentralDirOffset > uint64_t(recordAt))
+    return 0;
   const int64_t directoryAt = recordAt - int64_t(endRecord_.CentralDirSize);
   const int64_t start = directoryAt - int64_t(endRecord_.CentralDirOffset);
   if (directoryAt < 0 || start <= 0) return 0;

@@ -22,8 +22,8 @@ class TDecodeIO {
   const uint8_t* inEnd = nullptr;
 
   // Facts of the entry that some methods need.
-  uint32_t UncompressedSize = 0;  // counts the output of methods without an end marker
-  uint32_t CompressedSize = 0;    // after any encryption header
+  uint64_t UncompressedSize = 0;  // counts the output of methods without an end marker
+  uint64_t CompressedSize = 0;    // after any encryption header
   uint16_t BitFlag = 0;
 
   // Loads the next block of the entry's compressed bytes; false when they are used up.

@@ -10,16 +10,14 @@
 #include "engine/Crc32.h"
 #include "engine/Errors.h"
 #include "engine/ExtractPath.h"
-#include "engine/Explode.h"
-#include "engine/Inflate.h"
 #include "engine/Placement.h"
-#include "engine/Unreduce.h"
-#include "engine/Unshrink.h"
 #include "engine/UnZipEngine.h"
 #include "engine/WildMatch.h"
 #include "engine/ZipCrypt.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipLib.h"
+#include "engine/codecs/AesDecodeIO.h"
+#include "engine/codecs/Methods.h"
 #include "platform/FileSystem.h"
 
 namespace quelt {
@@ -33,10 +31,6 @@ struct TOutputOverflow {};
 
 // A link's target is a path: anything longer is no link of a real file system.
 constexpr uint32_t kLongestLinkTarget = 4095;
-
-bool isSupportedMethod(uint16_t method) {
-  return method <= kMethodImploded || method == kMethodDeflated;
-}
 
 // The moment an entry was last changed: its UTC time when it carries one, else its DOS
 // date-time read as local time; nothing for an impossible DOS value.
@@ -77,6 +71,8 @@ class TUnZipEngine::TExtractRun : public TDecodeIO {
   void extractOne(int index, bool& retry);
   // Reads the 12-byte encryption header and runs the password loop; false to give up.
   bool checkPassword(int index);
+  // The same for an AES-encrypted entry: salt, verifier, and the password loop.
+  bool checkAesPassword(int index, const TAesField& field);
   bool overwriteAllowed(int index, const TExtractPath& where, std::string& path);
   void decompress();
   void giveUp(TSkipReason reason, int index, const std::string& why);
@@ -101,6 +97,8 @@ class TUnZipEngine::TExtractRun : public TDecodeIO {
   bool overflow_ = false;
   bool damaged_ = false;  // the decoder met data it cannot decode
   TZipCrypt crypt_;
+  TDecodeFn decode_ = nullptr;
+  std::optional<TAesDecodeIO> aes_;  // between the stored bytes and the decoder, when AES
   std::optional<TPlacement> place_;  // none when only testing
   std::unique_ptr<TPlacedFile> file_;
   std::string writeError_;
@@ -195,7 +193,7 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
     e_.stream_->Seek(span->nameLength + span->extraLength, soFromCurrent);
     // A single file holds all of an entry's data; a volume of a set may not.
     if (e_.endRecord_.NumberOfThisDisk == 0 && e_.MultiMode() == mmNone &&
-        e_.stream_->Position() + int64_t(cur_.CompressedSize) > e_.stream_->Size()) {
+        cur_.CompressedSize > uint64_t(e_.stream_->Size() - e_.stream_->Position())) {
       giveUp(skDamaged, index, "its data runs past the end of the archive");
       return;
     }
@@ -212,11 +210,21 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
     if (e_.RecreateDirs) placeFolder(index, where);
     return;
   }
-  if (!isSupportedMethod(cur_.CompressionMethod)) {
+  // An AES-encrypted entry names its real method in its AES extra field.
+  aes_.reset();
+  std::optional<TAesField> aesField;
+  uint16_t method = cur_.CompressionMethod;
+  if (method == kMethodAes) {
+    const std::string& extra = cur_.CentralExtra();
+    aesField = ParseAesField({reinterpret_cast<const uint8_t*>(extra.data()), extra.size()});
+    if (aesField) method = aesField->Method;
+  }
+  decode_ = MethodDecoder(method);
+  if (!decode_ || (cur_.CompressionMethod == kMethodAes && !aesField)) {
     if (e_.Host.ShowMessage)
-      e_.Host.ShowMessage("Unknown Compression Method", "Zip Error", TMsgButtons::OK);
-    giveUp(skUnknownMethod, index,
-           "compression method " + std::to_string(cur_.CompressionMethod) + " is not supported");
+      e_.Host.ShowMessage("Unknown Compression Method: " + MethodName(method), "Zip Error",
+                          TMsgButtons::OK);
+    giveUp(skUnknownMethod, index, CannotReadMessage(method));
     return;
   }
   if (link && cur_.UncompressedSize > kLongestLinkTarget) {
@@ -230,7 +238,13 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
   inPos = inEnd = nullptr;
   truncated_ = overflow_ = damaged_ = false;
   decrypting_ = false;
-  if (cur_.Encrypted() && !checkPassword(index)) return;
+  UncompressedSize = cur_.UncompressedSize;
+  BitFlag = cur_.BitFlag;
+  if (aesField) {
+    if (!checkAesPassword(index, *aesField)) return;
+  } else if (cur_.Encrypted() && !checkPassword(index)) {
+    return;
+  }
 
   std::string path = where.path;
   if (place_ && place_->Placed(path)) {
@@ -265,15 +279,28 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
     return;
   }
 
+  bool authentic = true;
   try {
     decompress();
+    // The authentication code covers every stored byte: nothing is good before it matches.
+    if (aes_) authentic = aes_->Finish() == TAesResult::Ok;
   } catch (const TOutputOverflow&) {
     overflow_ = true;
   }
   linkTarget_ = nullptr;
 
   const uint32_t calc = ~crc_;
-  if (!truncated_ && !overflow_ && !damaged_ && calc == cur_.CRC32) {
+  // AE-2 stores no CRC: the authentication code alone vouches for the data.
+  const bool crcGood = calc == cur_.CRC32 || (aesField && !aesField->ChecksCrc());
+  if (aes_ && !overflow_ && (!authentic || truncated_)) {
+    file_.reset();
+    giveUp(skDamaged, index,
+           truncated_ ? "its data ends before the entry does"
+                      : "its authentication code does not match: the data was changed after "
+                        "it was encrypted");
+    return;
+  }
+  if (!truncated_ && !overflow_ && !damaged_ && crcGood) {
     if (!writeError_.empty()) {
       file_.reset();
       giveUp(skNotWritten, index, writeError_);
@@ -299,7 +326,7 @@ void TUnZipEngine::TExtractRun::extractOne(int index, bool& retry) {
                   : overflow_ ? "it holds more data than its header declares"
                   : damaged_  ? "its compressed data is damaged"
                               : "CRC error";
-  if (cur_.Encrypted()) {
+  if (cur_.Encrypted() && !aes_) {
     // A wrong password that passed the check byte decrypts to garbage.
     std::string answer = e_.Password;
     if (e_.OnBadPassword) e_.OnBadPassword(e_, index, answer);
@@ -376,27 +403,25 @@ bool TUnZipEngine::TExtractRun::overwriteAllowed(int index, const TExtractPath& 
 }
 
 void TUnZipEngine::TExtractRun::decompress() {
-  switch (cur_.CompressionMethod) {
-    case kMethodStored:
-      while (inPos != inEnd || Refill()) {
-        Output(inPos, size_t(inEnd - inPos));
-        inPos = inEnd;
-      }
-      FlushOutput();
-      break;
-    case kMethodShrunk:
-      damaged_ = Unshrink(*this) != 0;
-      break;
-    case kMethodImploded:
-      damaged_ = Explode(*this) != 0;
-      break;
-    case kMethodDeflated:
-      damaged_ = Inflate(*this) != 0;
-      break;
-    default:  // reduced with factors 1 to 4
-      damaged_ = Unreduce(*this, cur_.CompressionMethod - 1) != 0;
-      break;
+  damaged_ = (aes_ ? decode_(*aes_) : decode_(*this)) != 0;
+}
+
+bool TUnZipEngine::TExtractRun::checkAesPassword(int index, const TAesField& field) {
+  TAesDecodeIO& aes = aes_.emplace(*this, field, cur_.CompressedSize);
+  if (aes.Start() != TAesResult::Ok) {
+    giveUp(skDamaged, index, "its encryption header is cut short");
+    return false;
   }
+  while (aes.SetPassword(e_.Password) != TAesResult::Ok) {
+    std::string answer = e_.Password;
+    if (e_.OnBadPassword) e_.OnBadPassword(e_, index, answer);
+    if (!e_.OnBadPassword || answer == e_.Password) {
+      giveUp(skBadPassword, index, passwordTrouble());
+      return false;
+    }
+    e_.Password = answer;
+  }
+  return true;
 }
 
 bool TUnZipEngine::TExtractRun::Refill() {

@@ -60,12 +60,14 @@ bool TUnZipEngine::findDataDescriptor(TLFNFileStream& in, int64_t dataStart, TZi
     if (++matched < 4) continue;
     matched = 0;
     int64_t sigAt = pos - 4;
-    uint8_t d[12];
-    if (!in.ReadExact(d, sizeof d)) return false;
-    if (int64_t(load32(d + 4)) == sigAt - dataStart) {
+    uint8_t d[20];
+    const size_t length = entry.LocalZip64() ? 20 : 12;
+    if (!in.ReadExact(d, length)) return false;
+    const uint64_t packed = entry.LocalZip64() ? load64(d + 4) : load32(d + 4);
+    if (packed == uint64_t(sigAt - dataStart)) {
       entry.CRC32 = load32(d);
-      entry.CompressedSize = load32(d + 4);
-      entry.UncompressedSize = load32(d + 8);
+      entry.CompressedSize = packed;
+      entry.UncompressedSize = entry.LocalZip64() ? load64(d + 12) : load32(d + 8);
       return true;
     }
     in.Seek(pos, soFromBeginning);
@@ -199,7 +201,7 @@ void TUnZipEngine::readDirectory() {
   // An empty directory that starts where the end record stands: nothing was left out.
   if (found && endRecord_.TotalEntries == 0 && endRecord_.CentralDirSize == 0 &&
       endRecord_.NumberOfThisDisk == 0 &&
-      endRecord_.CentralDirOffset == endRecord_.ZipCommentPos - kEndRecordSize) {
+      endRecord_.CentralDirOffset == uint64_t(endRecord_.ZipCommentPos) - kEndRecordSize) {
     // An archive with no entries, such as the 22 bytes left when the last entry is removed.
     currentVolume_ = 0;
     volumeCount_ = 1;
@@ -217,7 +219,8 @@ void TUnZipEngine::readDirectory() {
     if (endRecord_.CentralDirStartDisk != currentVolume_)
       RequestDisk(endRecord_.CentralDirStartDisk + 1);
     uint8_t sig[4] = {0, 0, 0, 0};
-    stream_->Seek(endRecord_.CentralDirOffset, soFromBeginning);
+    stream_->Seek(int64_t(std::min<uint64_t>(endRecord_.CentralDirOffset, uint64_t(INT64_MAX))),
+                  soFromBeginning);
     if (stream_->ReadExact(sig, 4) && load32(sig) == kCentralHeaderSig) {
       stream_->Seek(-4, soFromCurrent);
       main_ = std::make_unique<TSortedZip>(true, dupError, ByNone);
@@ -254,8 +257,8 @@ void TUnZipEngine::readDirectory() {
       return stream_.get();
     };
   }
-  int read = 0;
-  for (int k = 0; k < endRecord_.TotalEntries; ++k, ++read) {
+  uint64_t read = 0;
+  for (uint64_t k = 0; k < endRecord_.TotalEntries; ++k, ++read) {
     auto entry = std::make_unique<TZipHeaderInfo>();
     // A header that does not read ends the directory: no blank entry is ever made.
     if (!entry->ReadCentralHeader(*stream_, nextVolume)) break;
@@ -263,13 +266,12 @@ void TUnZipEngine::readDirectory() {
       int index;
       if (main_->Find(*entry, index)) {
         TZipHeaderInfo& walked = (*main_)[index];
-        uint32_t offset = walked.RelativeOffset;
+        const uint64_t offset = walked.RelativeOffset;
         walked = *entry;
         walked.RelativeOffset = offset;
       }
     } else {
-      entry->RelativeOffset =
-          uint32_t(std::min<int64_t>(entry->RelativeOffset + stubLength, UINT32_MAX));
+      entry->RelativeOffset += uint64_t(stubLength);
       main_->Add(std::move(entry));
     }
   }
@@ -297,10 +299,32 @@ bool TUnZipEngine::ReadEndRecord() {
     endRecord_.LoadRecord(&tail[pos], std::string_view(
                                           reinterpret_cast<const char*>(tail.data()) + commentAt,
                                           length));
-    endRecord_.ZipCommentPos = uint32_t(size - int64_t(w) + int64_t(commentAt));
+    endRecord_.ZipCommentPos = size - int64_t(w) + int64_t(commentAt);
+    // A Zip64 locator right in front of the record leads to the Zip64 end record.
+    if (pos >= kZip64LocatorSize && load32(&tail[pos - kZip64LocatorSize]) == kZip64LocatorSig)
+      readZip64EndRecord(&tail[pos - kZip64LocatorSize],
+                         size - int64_t(w) + int64_t(pos) - int64_t(kZip64LocatorSize));
     return true;
   }
   return false;
+}
+
+void TUnZipEngine::readZip64EndRecord(const uint8_t* locator, int64_t locatorAt) {
+  // Only a record on this volume is read: a set whose Zip64 record sits on an earlier volume
+  // is read by its classic record.
+  if (load32(locator + zip64loc::kEndRecordDisk) != endRecord_.NumberOfThisDisk) return;
+  const uint64_t claimed = load64(locator + zip64loc::kEndRecordOffset);
+  // Where the locator says, or just in front of the locator when a program in front of the
+  // archive (a self-extractor's stub) shifted everything.
+  for (int64_t at : {int64_t(std::min<uint64_t>(claimed, uint64_t(INT64_MAX))),
+                     locatorAt - int64_t(kZip64EndRecordSize)}) {
+    if (at < 0 || at + int64_t(kZip64EndRecordSize) > locatorAt) continue;
+    uint8_t r[kZip64EndRecordSize];
+    stream_->Seek(at, soFromBeginning);
+    if (!stream_->ReadExact(r, sizeof r) || load32(r) != kZip64EndRecordSig) continue;
+    endRecord_.LoadZip64Record(r, at);
+    return;
+  }
 }
 
 void TUnZipEngine::WalkLocalHeaders() {
@@ -337,7 +361,7 @@ void TUnZipEngine::WalkLocalHeaders() {
       auto entry = std::make_unique<TZipHeaderInfo>();
       if (!entry->ReadLocalHeader(in)) break;
       int64_t dataStart = in.Position();
-      int64_t next = dataStart + int64_t(entry->CompressedSize);
+      int64_t next = dataStart + int64_t(std::min<uint64_t>(entry->CompressedSize, uint64_t(INT64_MAX / 2)));
       if (entry->HasDataDescriptor()) {
         if (entry->CompressedSize == 0) {
           // Written by a streaming tool: the sizes are only in the descriptor after the data.
@@ -347,7 +371,7 @@ void TUnZipEngine::WalkLocalHeaders() {
           }
           next = dataStart + int64_t(entry->CompressedSize);
         }
-        next += DataDescriptorLength(in, next);
+        next += DataDescriptorLength(in, next, entry->LocalZip64());
       }
       main_->Add(std::move(entry));
       if (next > in.Size()) break;
@@ -356,8 +380,9 @@ void TUnZipEngine::WalkLocalHeaders() {
   }
   endRecord_.NumberOfThisDisk = 0;
   currentVolume_ = 0;
-  endRecord_.CentralDirOffset = uint32_t(in.Position());
-  endRecord_.TotalEntries = uint16_t(main_->Count());
+  endRecord_.CentralDirOffset = uint64_t(in.Position());
+  endRecord_.TotalEntries = uint64_t(main_->Count());
+  endRecord_.Zip64RecordPos = -1;
   volumeCount_ = 1;
 }
 

@@ -188,6 +188,8 @@ class TUnZipEngine {
   void ReadDirectory();
   void readDirectory();
   bool ReadEndRecord();
+  // Takes the counts, size and offset from the Zip64 end record the locator leads to.
+  void readZip64EndRecord(const uint8_t* locator, int64_t locatorAt);
   // Where the archive starts when a program in front of it (a self-extractor's stub) was not
   // counted in its offsets: the start its end record implies, when the central directory is
   // found there; 0 otherwise. Leaves the stream at the directory.
@@ -211,7 +213,7 @@ class TUnZipEngine {
   TZipSortMode sortMode_ = ByNone;
   std::unique_ptr<TLFNFileStream> stream_;
   TEndCentral endRecord_;
-  std::unique_ptr<TSortedZip> main_;  // physical order; owns the entries
+  std::unique_ptr<TSortedZip> main_;    // physical order; owns the entries
   std::unique_ptr<TSortedZip> sorted_;  // a separate sorted view, when not ByNone
   const TSortedZip* view_ = nullptr;
   TFileStamp zipDateTime_;

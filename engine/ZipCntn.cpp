@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <unordered_map>
 
 #include "engine/DateTime.h"
 #include "engine/Errors.h"
@@ -10,7 +12,8 @@ namespace quelt {
 
 namespace {
 
-constexpr int kMaxCapacity = 65535;
+// Entries live in vectors that grow geometrically; the capacity only keeps the count an int.
+constexpr int kMaxCapacity = INT32_MAX - 16;
 
 [[noreturn]] void indexError(long long value) {
   throw EListError("List index out of bounds (" + std::to_string(value) + ")");
@@ -75,7 +78,7 @@ int CompareEntries(TZipSortMode mode, const TZipHeaderInfo& existing, const TZip
     case ByNone:
     default:
       if (existing.DiskNumberStart != added.DiskNumberStart)
-        return int(existing.DiskNumberStart) - int(added.DiskNumberStart);
+        return existing.DiskNumberStart < added.DiskNumberStart ? -1 : 1;
       // Offsets are unsigned: archives past 2 GiB must still sort by position.
       if (existing.RelativeOffset == added.RelativeOffset) return 0;
       return existing.RelativeOffset < added.RelativeOffset ? -1 : 1;
@@ -181,10 +184,13 @@ void TSortedZip::AssignFrom(const TSortedZip& source) {
 std::vector<std::unique_ptr<TZipHeaderInfo>> TSortedZip::TakeAll() {
   std::vector<std::unique_ptr<TZipHeaderInfo>> out;
   out.reserve(items_.size());
+  // One pass over the owned entries, not a search per item: catalogues may be large.
+  std::unordered_map<TZipHeaderInfo*, size_t> where;
+  where.reserve(owned_.size());
+  for (size_t i = 0; i < owned_.size(); ++i) where.emplace(owned_[i].get(), i);
   for (TZipHeaderInfo* item : items_) {
-    auto it = std::find_if(owned_.begin(), owned_.end(),
-                           [item](const auto& p) { return p.get() == item; });
-    out.push_back(it != owned_.end() ? std::move(*it) : nullptr);
+    auto it = where.find(item);
+    out.push_back(it != where.end() ? std::move(owned_[it->second]) : nullptr);
   }
   items_.clear();
   owned_.clear();

@@ -21,13 +21,17 @@
 #include "engine/ZipCrypt.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipLib.h"
+#include "engine/codecs/AesEncodeIO.h"
+#include "engine/codecs/Methods.h"
 #include "platform/FileSystem.h"
 
 namespace quelt {
 
 namespace {
 
-constexpr uint64_t kLargestSource = 0x7FFFFFFF;  // sizes live in 32-bit fields read as signed
+// A source this large may not fit the classic 32-bit size fields once compressed (stored
+// blocks and an encryption header add a little): its local header makes room for Zip64 sizes.
+constexpr uint64_t kZip64SourceFrom = 0xF0000000;
 constexpr size_t kMaxArchiveComment = 65506;     // a longer one hides the end record
 constexpr size_t kCopyBlock = 65536;
 
@@ -191,6 +195,9 @@ class TZipEngine::TZipRun : public TEncodeIO {
   // under an encryption header that must know its CRC in advance.
   bool writeData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
                  std::unique_ptr<TLFNFileStream>& spill);
+  // The same for AES-256: one pass, since no header must know the CRC beforehand.
+  bool writeAesData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
+                    std::unique_ptr<TLFNFileStream>& spill);
   bool copyUnchanged(TZipHeaderInfo& entry);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
   void keep(std::unique_ptr<TZipHeaderInfo> entry);
@@ -230,7 +237,7 @@ class TZipEngine::TZipRun : public TEncodeIO {
   // Bytes in front of the first entry (a self-extractor's stub) and what stored offsets
   // count from: 0 when the old archive's offsets counted the stub, else its length.
   int64_t prefix_ = 0;
-  uint32_t offsetBase_ = 0;
+  uint64_t offsetBase_ = 0;
 
   TMultiMode mode_ = mmNone;  // mmNone, or how the new archive is spread over volumes
   int disk_ = 0;
@@ -447,7 +454,7 @@ void TZipEngine::TZipRun::copyPrefix() {
   // A stub in front: keep it byte for byte, and keep counting offsets as the old archive
   // did, from the file's start (adjusted) or from the end of the stub (a walked archive).
   prefix_ = first;
-  offsetBase_ = e_.rebuilt_ ? uint32_t(first) : 0;
+  offsetBase_ = e_.rebuilt_ ? uint64_t(first) : 0;
   e_.stream_->Seek(0, soFromBeginning);
   if (!copyBytes(*e_.stream_, *out_, prefix_))
     throw EFatalUnzipError("Premature end of file reached");
@@ -538,10 +545,12 @@ bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
   const int64_t dataStart = int64_t(entry.RelativeOffset) + int64_t(kLocalHeaderSize) +
                             (readable ? span->nameLength : 0);
   const uint16_t extra = readable ? span->extraLength : 0;
-  int64_t end = dataStart + extra + int64_t(entry.CompressedSize);
+  const bool localZip64 = readable && LocalHeaderHasZip64(in, int64_t(entry.RelativeOffset), *span);
+  // A size no file can hold is taken as the file's size: past its end either way.
+  int64_t end = dataStart + extra + int64_t(std::min<uint64_t>(entry.CompressedSize, uint64_t(archiveSize)));
   int64_t descriptor = 0;
   if (readable && entry.HasDataDescriptor() && end + 4 <= archiveSize)
-    descriptor = DataDescriptorLength(in, end);
+    descriptor = DataDescriptorLength(in, end, localZip64);
   if (!readable || end + descriptor > archiveSize) {
     std::string why = readable ? "its data runs past the end of the archive"
                                : "its local header cannot be read";
@@ -552,7 +561,7 @@ bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
     throw EFatalUnzipError("\"" + entry.FullName() + "\" cannot be copied: " + why);
   }
   // An entry written earlier by this engine still holds the extra field it made.
-  entry.LeaveLocalExtraToCaller();
+  entry.LeaveLocalExtraToCaller(localZip64);
   entry.ExtraFieldLength = extra;
   if (entry.CentralHeaderPos == 0 && entry.VersionMadeBy == 0) {
     // Found by walking the local headers: it gets what the writer gives a new entry, with
@@ -596,11 +605,6 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
     refuse(path, "it is not a regular file");
     return false;
   }
-  if (uint64_t(st.st_size) > kLargestSource) {
-    refuse(path, "it is 2 GiB or larger, more than this archive format can hold");
-    totalBytes_ -= int64_t(st.st_size);
-    return false;
-  }
   if (!folder && !link &&
       (fileIdOf(path) == outId_ ||
        (updating_ && fileIdOf(path) == fileIdOf(e_.zipName_) && outName_ == e_.zipName_))) {
@@ -636,7 +640,8 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   entry->SetUnixAttributes(st.st_mode);
   entry->LastModFileDateTime = files::DosDateTimeFromTime(st.st_mtime).value_or(0);
   entry->SetModTime(st.st_mtime);
-  entry->UncompressedSize = uint32_t(st.st_size);
+  entry->UncompressedSize = uint64_t(st.st_size);
+  if (entry->UncompressedSize >= kZip64SourceFrom) entry->ReserveLocalZip64();
   sourceSize_ = st.st_size;
   entry->SetStoredPath(name);
   entry->InternalAttributes = 2;
@@ -702,6 +707,7 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
 
 bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& path,
                                     int64_t headerAt, std::unique_ptr<TLFNFileStream>& spill) {
+  if (!e_.Password.empty() && e_.AesEncryption) return writeAesData(entry, path, headerAt, spill);
   encrypting_ = !e_.Password.empty();
   struct TEncryptingOff {
     bool& flag;
@@ -740,17 +746,19 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
       out_->Seek(headerAt, soFromBeginning);  // what was written is overwritten, or cut off
       return false;
     }
-    if (sourceRead_ > int64_t(kLargestSource) ||
-        result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0) > 0xFFFFFFFFull)
-      throw EZipRefused("\"" + path + "\" grew past what this archive format can hold");
+    // Without room for Zip64 sizes the local header can only say what 32 bits hold.
+    if (!entry.LocalZip64() &&
+        (uint64_t(sourceRead_) >= kZip64Marker32 ||
+         result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0) >= kZip64Marker32))
+      throw EZipRefused("\"" + path + "\" grew past 4 GiB while it was being compressed");
 
     entry.CRC32 = crc;
-    entry.UncompressedSize = uint32_t(sourceRead_);  // what was really read and stored
+    entry.UncompressedSize = uint64_t(sourceRead_);  // what was really read and stored
     entry.CompressionMethod = result.Method;
     entry.BitFlag = uint16_t(entry.BitFlag | result.Flags | (encrypting_ ? kFlagEncrypted : 0));
     entry.InternalAttributes = result.InternalAttributes;
     entry.CompressedSize =
-        uint32_t(result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0));
+        result.CompressedSize + (encrypting_ ? kEncryptionHeaderSize : 0);
     const int64_t written =
         spill ? spill->Position() : out_->Position() - headerAt - int64_t(entry.LocalSize());
     if (written != int64_t(entry.CompressedSize))
@@ -762,6 +770,44 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
     out_->Seek(after, soFromBeginning);
     return true;
   }
+}
+
+bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string& path,
+                                       int64_t headerAt, std::unique_ptr<TLFNFileStream>& spill) {
+  // AE-2: no CRC in the headers (it would tell about the plain text); the authentication
+  // code vouches for the data. The real method is known after compressing; the field keeps
+  // its length, so the local header is written again in place.
+  auto aesBlock = [](uint16_t method) {
+    auto b = MakeAesField({2, TAesStrength::Aes256, method});
+    return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+  };
+  out_->Seek(headerAt, soFromBeginning);
+  entry.CompressionMethod = kMethodAes;
+  entry.CRC32 = 0;
+  entry.VersionNeeded = std::max<uint16_t>(entry.VersionNeeded, 51);
+  entry.SetExtraBlock(aesBlock(kMethodDeflated));
+  entry.WriteLocalHeader(*out_);
+  TAesEncodeIO aes(*this, e_.Password, TAesStrength::Aes256);
+  aes.Begin();
+  TDeflateResult result = encoder_->Deflate(aes, e_.PackLevel);
+  aes.Finish();
+  if (!entry.LocalZip64() && (uint64_t(sourceRead_) >= kZip64Marker32 ||
+                              result.CompressedSize + aes.Overhead() >= kZip64Marker32))
+    throw EZipRefused("\"" + path + "\" grew past 4 GiB while it was being compressed");
+  entry.UncompressedSize = uint64_t(sourceRead_);
+  entry.SetExtraBlock(aesBlock(result.Method));
+  entry.BitFlag = uint16_t(entry.BitFlag | result.Flags | kFlagEncrypted);
+  entry.InternalAttributes = result.InternalAttributes;
+  entry.CompressedSize = result.CompressedSize + aes.Overhead();
+  const int64_t written =
+      spill ? spill->Position() : out_->Position() - headerAt - int64_t(entry.LocalSize());
+  if (written != int64_t(entry.CompressedSize))
+    throw EFatalUnzipError("The compressed size of \"" + path + "\" disagrees with the bytes written");
+  const int64_t after = out_->Position();
+  out_->Seek(headerAt, soFromBeginning);
+  entry.WriteLocalHeader(*out_);
+  out_->Seek(after, soFromBeginning);
+  return true;
 }
 
 size_t TZipEngine::TZipRun::Read(uint8_t* buf, size_t count) {
@@ -869,9 +915,8 @@ void TZipEngine::TZipRun::copySpill(TStream& spill, int64_t size) {
 }
 
 void TZipEngine::TZipRun::writeCentralDirectory() {
-  if (entries_.Count() > 0xFFFF) throw EZipRefused("An archive holds at most 65535 entries");
   int64_t size = 0;
-  end_.CentralDirOffset = uint32_t(out_->Position() - offsetBase_);
+  end_.CentralDirOffset = uint64_t(out_->Position()) - offsetBase_;
   end_.CentralDirStartDisk = uint16_t(disk_);
   int onThisDisk = 0;
   for (int i = 0; i < entries_.Count(); ++i) {
@@ -886,21 +931,24 @@ void TZipEngine::TZipRun::writeCentralDirectory() {
       }
     }
     int64_t before = out_->Position();
-    uint32_t offset = entry.RelativeOffset;
+    const uint64_t offset = entry.RelativeOffset;
     entry.RelativeOffset = offset - offsetBase_;
     entry.WriteCentralHeader(*out_);
     entry.RelativeOffset = offset;
     size += out_->Position() - before;
     ++onThisDisk;
   }
-  end_.CentralDirSize = uint32_t(size);
+  end_.CentralDirSize = uint64_t(size);
+  end_.TotalEntries = uint64_t(entries_.Count());
+  end_.EntriesThisDisk = uint64_t(onThisDisk);
+  // The Zip64 records, when needed, stand on the volume of the end record, just before it.
+  const size_t zip64 = end_.NeedsZip64() ? kZip64EndRecordSize + kZip64LocatorSize : 0;
   const int startDisk = disk_;
-  makeRoom(kEndRecordSize + end_.StoredComment().size(), "the end record");
+  makeRoom(int64_t(zip64 + kEndRecordSize + end_.StoredComment().size()), "the end record");
   if (disk_ != startDisk) onThisDisk = 0;
   end_.NumberOfThisDisk = uint16_t(disk_);
-  end_.EntriesThisDisk = uint16_t(onThisDisk);
-  end_.TotalEntries = uint16_t(entries_.Count());
-  end_.WriteEndRecord(*out_);
+  end_.EntriesThisDisk = uint64_t(onThisDisk);
+  end_.WriteEndRecord(*out_, uint64_t(out_->Position()) - offsetBase_);
   labelDisk();
 }
 

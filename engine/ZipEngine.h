@@ -41,6 +41,9 @@ class TZipEngine : public TUnZipEngine {
   // Stores symbolic links as links (their target as data) instead of the files they point
   // to; links to folders are then kept too, where otherwise they are reported and left out.
   bool StoreLinks = false;
+  // With a Password: encrypt new entries with AES-256 instead of the traditional cipher,
+  // which is weak but what the oldest tools read.
+  bool AesEncryption = false;
 
   bool StorePaths() const { return storePaths_; }
   // Off also turns StoreVolumes and RelativePaths off.

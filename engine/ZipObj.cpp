@@ -7,6 +7,7 @@
 
 #include "engine/CodePage.h"
 #include "engine/Errors.h"
+#include "engine/ExtraField.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipLib.h"
 #include "platform/FileSystem.h"
@@ -28,7 +29,9 @@ bool readAcross(TStream*& stream, const TNextVolumeFn& nextVolume, void* buffer,
   return got == n;
 }
 
-uint16_t length16(const std::string& s) { return uint16_t(s.size() > 0xFFFF ? 0xFFFF : s.size()); }
+uint16_t length16(const std::string& s) {
+  return uint16_t(s.size() > 0xFFFF ? 0xFFFF : s.size());
+}
 
 constexpr int64_t kNtfsToUnixSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
 
@@ -63,16 +66,65 @@ std::optional<int64_t> modTimeFromExtra(std::string_view extra) {
 
 std::optional<TLocalSpan> ReadLocalSpan(TStream& stream, int64_t offset) {
   uint8_t h[kLocalHeaderSize];
+  if (offset < 0) return std::nullopt;  // a Zip64 offset no file can reach
   stream.Seek(offset, soFromBeginning);
   if (!stream.ReadExact(h, sizeof h) || load32(h) != kLocalHeaderSig) return std::nullopt;
   return TLocalSpan{load16(h + local::kNameLength), load16(h + local::kExtraLength)};
 }
 
-int64_t DataDescriptorLength(TStream& stream, int64_t pos) {
+int64_t DataDescriptorLength(TStream& stream, int64_t pos, bool zip64) {
   uint8_t sig[4];
   stream.Seek(pos, soFromBeginning);
-  return stream.ReadExact(sig, 4) && load32(sig) == kDataDescriptorSig ? 16 : 12;
+  const int64_t sizes = zip64 ? 8 : 0;
+  return (stream.ReadExact(sig, 4) && load32(sig) == kDataDescriptorSig ? 16 : 12) + sizes;
 }
+
+bool LocalHeaderHasZip64(TStream& stream, int64_t offset, const TLocalSpan& span) {
+  std::vector<uint8_t> extra(span.extraLength);
+  stream.Seek(offset + int64_t(kLocalHeaderSize) + span.nameLength, soFromBeginning);
+  if (!stream.ReadExact(extra.data(), extra.size())) return false;
+  return FindExtraBlock(extra, kExtraZip64).has_value();
+}
+
+namespace {
+
+// Removes every block with the id from an extra field; the rest stays as it was.
+std::string withoutBlock(const std::string& extra, uint16_t id) {
+  std::string out;
+  auto* p = reinterpret_cast<const uint8_t*>(extra.data());
+  size_t at = 0;
+  while (extra.size() - at >= 4) {
+    const size_t size = load16(p + at + 2);
+    if (size > extra.size() - at - 4) break;
+    if (load16(p + at) != id) out.append(extra, at, 4 + size);
+    at += 4 + size;
+  }
+  out.append(extra, at, std::string::npos);  // padding, or a block that runs past the end
+  return out;
+}
+
+std::string zip64Block(std::initializer_list<uint64_t> sizes, std::optional<uint32_t> disk) {
+  std::string b(4, '\0');
+  uint8_t v[8];
+  for (uint64_t x : sizes) {
+    store64(v, x);
+    b.append(reinterpret_cast<const char*>(v), 8);
+  }
+  if (disk) {
+    store32(v, *disk);
+    b.append(reinterpret_cast<const char*>(v), 4);
+  }
+  auto* h = reinterpret_cast<uint8_t*>(b.data());
+  store16(h, kExtraZip64);
+  store16(h + 2, uint16_t(b.size() - 4));
+  return b;
+}
+
+uint32_t classic32(uint64_t v) {
+  return v >= kZip64Marker32 ? kZip64Marker32 : uint32_t(v);
+}
+
+}  // namespace
 
 // ---- TZipHeaderInfo
 
@@ -151,6 +203,63 @@ void TZipHeaderInfo::SetModTime(int64_t utcSeconds) {
   centralExtra_ = localExtra_;
   ExtraFieldLength = uint16_t(localExtra_.size());
   ModTimeUtc = utcSeconds;
+}
+
+void TZipHeaderInfo::takeZip64(std::string& extra, bool central) {
+  auto block =
+      FindExtraBlock({reinterpret_cast<const uint8_t*>(extra.data()), extra.size()}, kExtraZip64);
+  if (!block) return;
+  // Each value is there only when its classic field holds the marker; a block too short for
+  // what the markers promise leaves the markers, which no file is large enough to match.
+  size_t at = 0;
+  auto take = [&](uint64_t& field) {
+    if (field != kZip64Marker32) return;
+    if (block->size() - at < 8) return;
+    field = load64(block->data() + at);
+    at += 8;
+  };
+  take(UncompressedSize);
+  take(CompressedSize);
+  if (central) {
+    take(RelativeOffset);
+    if (DiskNumberStart == kZip64Marker16 && block->size() - at >= 4) {
+      const uint32_t disk = load32(block->data() + at);
+      DiskNumberStart = disk < kZip64Marker16 ? uint16_t(disk) : kZip64Marker16;
+    }
+  } else {
+    localZip64_ = true;
+  }
+  extra = withoutBlock(extra, kExtraZip64);
+}
+
+std::string TZipHeaderInfo::centralZip64() const {
+  const bool u = UncompressedSize >= kZip64Marker32, c = CompressedSize >= kZip64Marker32,
+             o = RelativeOffset >= kZip64Marker32;
+  if (!u && !c && !o) return {};
+  std::string b = zip64Block({}, std::nullopt);
+  uint8_t v[8];
+  for (auto [need, value] :
+       {std::pair{u, UncompressedSize}, {c, CompressedSize}, {o, RelativeOffset}}) {
+    if (!need) continue;
+    store64(v, value);
+    b.append(reinterpret_cast<const char*>(v), 8);
+  }
+  store16(reinterpret_cast<uint8_t*>(b.data()) + 2, uint16_t(b.size() - 4));
+  return b;
+}
+
+void TZipHeaderInfo::SetExtraBlock(const std::string& block) {
+  const uint16_t id = load16(reinterpret_cast<const uint8_t*>(block.data()));
+  localExtra_ = withoutBlock(localExtra_, id) + block;
+  centralExtra_ = withoutBlock(centralExtra_, id) + block;
+  ExtraFieldLength = uint16_t(localExtra_.size());
+}
+
+void TZipHeaderInfo::ReserveLocalZip64() {
+  if (localZip64_) return;
+  localZip64_ = true;
+  localExtra_ = zip64Block({0, 0}, std::nullopt) + localExtra_;
+  ExtraFieldLength = uint16_t(localExtra_.size());
 }
 
 void TZipHeaderInfo::splitName(const std::string& name) {
@@ -248,7 +357,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolumeFn& nex
   e.InternalAttributes = load16(h + central::kInternalAttributes);
   e.ExternalAttributes = load32(h + central::kExternalAttributes);
   e.RelativeOffset = load32(h + central::kRelativeOffset);
-  e.CentralHeaderPos = uint32_t(start);
+  e.CentralHeaderPos = start;
 
   std::string name(e.FilenameLength, '\0'), extra(e.ExtraFieldLength, '\0');
   if (!readAcross(s, nextVolume, name.data(), name.size()) ||
@@ -267,8 +376,9 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolumeFn& nex
   e.rawName_ = name;
   // On a DOS host "\" separates folders; elsewhere it is a character of the name.
   e.slashedName_ = madeOnDosFileSystem(e.VersionMadeBy) ? Slashed(decoded) : decoded;
+  e.ModTimeUtc = modTimeFromExtra(extra);
+  e.takeZip64(extra, true);
   e.centralExtra_ = std::move(extra);
-  e.ModTimeUtc = modTimeFromExtra(e.centralExtra_);
   e.comment_ = decodeStoredText(comment, e.BitFlag, e.VersionMadeBy, true);
   e.rawComment_ = comment;
   e.FilenameLength = uint16_t(name.size());
@@ -296,7 +406,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   e.ExtraFieldLength = load16(h + local::kExtraLength);
   e.InternalAttributes = 0;
   e.ExternalAttributes = 0;
-  e.RelativeOffset = uint32_t(start);
+  e.RelativeOffset = uint64_t(start);
   std::string name(load16(h + local::kNameLength), '\0'), extra(e.ExtraFieldLength, '\0');
   if (!stream.ReadExact(name.data(), name.size()) ||
       !stream.ReadExact(extra.data(), extra.size())) {
@@ -304,6 +414,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
     return false;
   }
   e.ModTimeUtc = modTimeFromExtra(extra);
+  e.takeZip64(extra, false);
   e.splitName(Backslashed(decodeStoredText(name, e.BitFlag, 0, false)));
   e.rawName_ = name;
   e.rawComment_ = std::string();
@@ -315,16 +426,24 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
 
 void TZipHeaderInfo::WriteLocalHeader(TStream& stream) {
   std::string name = StoredName();
-  RelativeOffset = uint32_t(stream.Position());
+  RelativeOffset = uint64_t(stream.Position());
+  if (localZip64_ && localExtra_.size() >= 20 &&
+      load16(reinterpret_cast<const uint8_t*>(localExtra_.data())) == kExtraZip64) {
+    // Our own reserved block, in front: it gets the sizes.
+    auto* b = reinterpret_cast<uint8_t*>(localExtra_.data());
+    store64(b + 4, UncompressedSize);
+    store64(b + 12, CompressedSize);
+  }
   uint8_t h[kLocalHeaderSize];
   store32(h + local::kSignature, kLocalHeaderSig);
-  store16(h + local::kVersionNeeded, VersionNeeded);
+  store16(h + local::kVersionNeeded,
+          localZip64_ ? std::max(VersionNeeded, kVersionZip64) : VersionNeeded);
   store16(h + local::kFlags, BitFlag);
   store16(h + local::kMethod, CompressionMethod);
   store32(h + local::kTime, LastModFileDateTime);
   store32(h + local::kCrc, CRC32);
-  store32(h + local::kCompressedSize, CompressedSize);
-  store32(h + local::kUncompressedSize, UncompressedSize);
+  store32(h + local::kCompressedSize, localZip64_ ? kZip64Marker32 : uint32_t(CompressedSize));
+  store32(h + local::kUncompressedSize, localZip64_ ? kZip64Marker32 : uint32_t(UncompressedSize));
   store16(h + local::kNameLength, uint16_t(name.size()));
   if (!localExtra_.empty()) ExtraFieldLength = uint16_t(localExtra_.size());
   store16(h + local::kExtraLength, ExtraFieldLength);
@@ -336,26 +455,29 @@ void TZipHeaderInfo::WriteLocalHeader(TStream& stream) {
 void TZipHeaderInfo::WriteCentralHeader(TStream& stream) {
   std::string name = StoredName();
   std::string comment = StoredComment();
+  const std::string extra = centralZip64() + centralExtra_;
   uint8_t h[kCentralHeaderSize];
   store32(h + central::kSignature, kCentralHeaderSig);
   store16(h + central::kVersionMadeBy, VersionMadeBy);
-  store16(h + central::kVersionNeeded, VersionNeeded);
+  store16(h + central::kVersionNeeded, extra.size() > centralExtra_.size() || localZip64_
+                                           ? std::max(VersionNeeded, kVersionZip64)
+                                           : VersionNeeded);
   store16(h + central::kFlags, BitFlag);
   store16(h + central::kMethod, CompressionMethod);
   store32(h + central::kTime, LastModFileDateTime);
   store32(h + central::kCrc, CRC32);
-  store32(h + central::kCompressedSize, CompressedSize);
-  store32(h + central::kUncompressedSize, UncompressedSize);
+  store32(h + central::kCompressedSize, classic32(CompressedSize));
+  store32(h + central::kUncompressedSize, classic32(UncompressedSize));
   store16(h + central::kNameLength, uint16_t(name.size()));
-  store16(h + central::kExtraLength, uint16_t(centralExtra_.size()));
+  store16(h + central::kExtraLength, uint16_t(extra.size()));
   store16(h + central::kCommentLength, uint16_t(comment.size()));
   store16(h + central::kDiskNumberStart, DiskNumberStart);
   store16(h + central::kInternalAttributes, InternalAttributes);
   store32(h + central::kExternalAttributes, ExternalAttributes);
-  store32(h + central::kRelativeOffset, RelativeOffset);
+  store32(h + central::kRelativeOffset, classic32(RelativeOffset));
   stream.Write(h, sizeof h);
   stream.Write(name.data(), name.size());
-  stream.Write(centralExtra_.data(), centralExtra_.size());
+  stream.Write(extra.data(), extra.size());
   stream.Write(comment.data(), comment.size());
 }
 
@@ -386,19 +508,55 @@ void TEndCentral::LoadRecord(const uint8_t* r, std::string_view commentBytes) {
   ZipCommentLength = uint16_t(commentBytes.size());
 }
 
-std::string TEndCentral::StoredComment() const { return rawComment_ ? *rawComment_ : comment_; }
+std::string TEndCentral::StoredComment() const {
+  return rawComment_ ? *rawComment_ : comment_;
+}
 
-void TEndCentral::WriteEndRecord(TStream& stream) {
+void TEndCentral::LoadZip64Record(const uint8_t* r, int64_t pos) {
+  // The Zip64 record holds every value whole; the classic one may have the markers.
+  EntriesThisDisk = load64(r + zip64end::kEntriesThisDisk);
+  TotalEntries = load64(r + zip64end::kTotalEntries);
+  CentralDirSize = load64(r + zip64end::kCentralDirSize);
+  CentralDirOffset = load64(r + zip64end::kCentralDirOffset);
+  Zip64RecordPos = pos;
+}
+
+bool TEndCentral::NeedsZip64() const {
+  return TotalEntries >= kZip64Marker16 || EntriesThisDisk >= kZip64Marker16 ||
+         CentralDirSize >= kZip64Marker32 || CentralDirOffset >= kZip64Marker32;
+}
+
+void TEndCentral::WriteEndRecord(TStream& stream, uint64_t zip64At) {
   std::string comment = StoredComment();
   ZipCommentLength = uint16_t(comment.size());
+  if (NeedsZip64()) {
+    uint8_t z[kZip64EndRecordSize + kZip64LocatorSize] = {};
+    store32(z + zip64end::kSignature, kZip64EndRecordSig);
+    store64(z + zip64end::kRecordSize, kZip64EndRecordSize - 12);
+    store16(z + zip64end::kVersionMadeBy, (kMadeByUnix & 0xFF00) | kVersionZip64);
+    store16(z + zip64end::kVersionNeeded, kVersionZip64);
+    store32(z + zip64end::kThisDisk, NumberOfThisDisk);
+    store32(z + zip64end::kCentralDirDisk, CentralDirStartDisk);
+    store64(z + zip64end::kEntriesThisDisk, EntriesThisDisk);
+    store64(z + zip64end::kTotalEntries, TotalEntries);
+    store64(z + zip64end::kCentralDirSize, CentralDirSize);
+    store64(z + zip64end::kCentralDirOffset, CentralDirOffset);
+    uint8_t* l = z + kZip64EndRecordSize;
+    store32(l + zip64loc::kSignature, kZip64LocatorSig);
+    store32(l + zip64loc::kEndRecordDisk, NumberOfThisDisk);
+    store64(l + zip64loc::kEndRecordOffset, zip64At);
+    store32(l + zip64loc::kTotalDisks, uint32_t(NumberOfThisDisk) + 1);
+    stream.Write(z, sizeof z);
+  }
+  auto classic16 = [](uint64_t v) { return v >= kZip64Marker16 ? kZip64Marker16 : uint16_t(v); };
   uint8_t r[kEndRecordSize];
   store32(r + endrec::kSignature, kEndRecordSig);
   store16(r + endrec::kThisDisk, NumberOfThisDisk);
   store16(r + endrec::kCentralDirDisk, CentralDirStartDisk);
-  store16(r + endrec::kEntriesThisDisk, EntriesThisDisk);
-  store16(r + endrec::kTotalEntries, TotalEntries);
-  store32(r + endrec::kCentralDirSize, CentralDirSize);
-  store32(r + endrec::kCentralDirOffset, CentralDirOffset);
+  store16(r + endrec::kEntriesThisDisk, classic16(EntriesThisDisk));
+  store16(r + endrec::kTotalEntries, classic16(TotalEntries));
+  store32(r + endrec::kCentralDirSize, classic32(CentralDirSize));
+  store32(r + endrec::kCentralDirOffset, classic32(CentralDirOffset));
   store16(r + endrec::kCommentLength, ZipCommentLength);
   stream.Write(r, sizeof r);
   stream.Write(comment.data(), comment.size());

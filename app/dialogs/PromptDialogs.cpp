@@ -51,8 +51,15 @@ TEnterPwd::TEnterPwd(QWidget* parent) : QDialog(parent) {
       this);
   note->setObjectName("NoteLabel");
   note->setWordWrap(true);
+  aes_ = new QCheckBox("Encrypt added files with &AES-256", this);
+  aes_->setObjectName("AesCheck");
+  auto* weak =
+      new QLabel("Traditional ZIP encryption is weak; AES-256 needs a recent unzip tool.", this);
+  weak->setObjectName("WeakCipherLabel");
   layout->addWidget(label);
   layout->addWidget(edit_);
+  layout->addWidget(aes_);
+  layout->addWidget(weak);
   layout->addSpacing(6);
   layout->addWidget(note);
   layout->addWidget(okCancel(this, "&OK", "&Cancel"));

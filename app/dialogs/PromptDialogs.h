@@ -3,6 +3,7 @@
 // about an archive without its end record.
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,8 @@ class TEnterPwd : public QDialog {
  public:
   explicit TEnterPwd(QWidget* parent);
   QString Text() const { return edit_->text(); }
+  // Whether files added with the password are encrypted with AES-256; traditional otherwise.
+  bool UseAes() const { return aes_->isChecked(); }
   // Another archive is opened: the last password typed is offered no more.
   void Clear() { edit_->clear(); }
 
@@ -24,6 +27,7 @@ class TEnterPwd : public QDialog {
 
  private:
   QLineEdit* edit_;
+  QCheckBox* aes_;
 };
 
 class TInvalidPwdDlg : public QDialog {

@@ -175,7 +175,9 @@ TEST_F(SelfExtractor, TheStubStandsAlone) {
   // Linked statically, so it runs where Quelt and its libraries are not installed.
   RunResult ldd = run("ldd " + shq(stub));
   EXPECT_NE((ldd.out + ldd.err).find("not a dynamic executable"), std::string::npos) << ldd.out;
-  EXPECT_LT(st.st_size, 2 * 1024 * 1024);
+  // The crypto library's AES, HMAC and PBKDF2 (for AES-encrypted archives) come with much
+  // of its machinery; still a small download.
+  EXPECT_LT(st.st_size, 8 * 1024 * 1024);
 #endif
 }
 

@@ -151,14 +151,7 @@ TEST_F(WriteInterop, MissingAndUnsuitableSources) {
   EXPECT_EQ(run("zipinfo -1 " + shq(archive)).out, "hello.txt\n");
 }
 
-TEST_F(WriteInterop, HugeSourcesAreRefusedAndDescriptorsSurviveARewrite) {
-  std::string archive = path("h.zip");
-  ASSERT_EQ(run("truncate -s 2G " + shq(path("huge.bin"))).status, 0);  // sparse: no disk used
-  RunResult r = quelt("add --paths none " + shq(archive) + " " + shq(path("huge.bin")) + " hello.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("2 GiB or larger"), std::string::npos) << r.out;
-  EXPECT_EQ(run("zipinfo -1 " + shq(archive)).out, "hello.txt\n");
-
+TEST_F(WriteInterop, DescriptorsSurviveARewrite) {
   if (!haveTool("bsdtar")) return;
   // Streamed entries carry data descriptors; copied unchanged they keep them.
   std::string piped = path("piped.zip");

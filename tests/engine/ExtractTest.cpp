@@ -216,8 +216,8 @@ TEST_F(Extract, CancelLeavesNoPartialFile) {
 TEST_F(Extract, DamageIsReportedPerEntry) {
   auto text = textBytes(40000, 4);
   ZipSpec spec;
-  ZipEntrySpec unknown = stored("bz.bin", "xxxx");
-  unknown.method = 12;
+  ZipEntrySpec unknown = stored("pp.bin", "xxxx");
+  unknown.method = 98;
   ZipEntrySpec corrupt;
   corrupt.name = "corrupt.txt";
   corrupt.method = 8;
@@ -235,7 +235,7 @@ TEST_F(Extract, DamageIsReportedPerEntry) {
     return TMsgResult::OK;
   };
   EXPECT_EQ(engine.ExtractEntries(), 1);
-  EXPECT_EQ(message, "Zip Error: Unknown Compression Method");
+  EXPECT_EQ(message, "Zip Error: Unknown Compression Method: PPMd");
   EXPECT_EQ(rec.events[1], "skip 3 0");  // before any output was made
   EXPECT_EQ(rec.events[3], "badcrc 1");
   EXPECT_EQ(rec.events[5], "badcrc 2");

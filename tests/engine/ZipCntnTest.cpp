@@ -63,7 +63,8 @@ TEST(SortedZip, BulkViewsEqualOneByOneInsertion) {
   TSortedZip main(true, dupError);
   for (uint32_t i = 0; i < 300; ++i) {
     std::string name = std::string(1, char('a' + gen() % 3)) + "\\" + char('A' + gen() % 4);
-    main.Add(entry(name, i * 50, gen() % 5, gen() % 4, DateTimeToDosDateTime({2020, 1, int(1 + gen() % 3), 0, 0, 0})));
+    main.Add(entry(name, i * 50, gen() % 5, gen() % 4,
+                   DateTimeToDosDateTime({2020, 1, int(1 + gen() % 3), 0, 0, 0})));
   }
   for (TZipSortMode mode : {ByName, ByFileName, ByDirectoryName, ByDate, ByCompressedSize,
                             ByUnCompressedSize, ByRate, ByNone}) {
@@ -98,11 +99,22 @@ TEST(SortedZip, RefusesDuplicatesAndBadIndices) {
   EXPECT_EQ(namesOf(main), (std::vector<std::string>{"a", "mid", "high"}));
 }
 
-TEST(SortedZip, HoldsAtMost65520Entries) {
+TEST(SortedZip, HoldsMoreEntriesThanClassicArchivesAndHandsThemOverInOrder) {
   TSortedZip main(true, dupError);
-  for (uint32_t i = 0; i < 65520; ++i) main.Add(entry("e", i));
-  EXPECT_EQ(main.Capacity(), 65520);
-  EXPECT_THROW(main.Add(entry("e", 70000)), EListError);
+  for (uint32_t i = 0; i < 70000; ++i) main.Add(entry("e" + std::to_string(i), i * 40));
+  // Offsets past 4 GiB, as Zip64 archives have them, sort after the rest.
+  auto far = entry("far", 0);
+  far->RelativeOffset = 0x100000000ull;
+  main.Add(std::move(far));
+  main.Add(entry("near", 70000 * 40));
+  ASSERT_EQ(main.Count(), 70002);
+  EXPECT_EQ(main[70000].FullName(), "near");
+  EXPECT_EQ(main[70001].FullName(), "far");
+  auto all = main.TakeAll();
+  ASSERT_EQ(all.size(), 70002u);
+  EXPECT_EQ(all[12345]->FullName(), "e12345");
+  EXPECT_EQ(all[70001]->FullName(), "far");
+  EXPECT_EQ(main.Count(), 0);
 }
 
 TEST(ZipHeaderInfo, NamesSplitAndCountStoredBytes) {
