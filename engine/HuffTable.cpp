@@ -1,5 +1,6 @@
 #include "engine/HuffTable.h"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 
@@ -13,7 +14,7 @@ uint32_t symbolEntry(unsigned sym, unsigned s, const uint16_t* bases, const uint
   extra = 0;
   if (sym < s) return sym == 256 ? kHuffEnd : kHuffLiteral | (uint32_t(sym) << 16);
   uint8_t e = extras[sym - s];
-  if (e > 13) return kHuffInvalid;
+  if (e > 16) return kHuffInvalid;
   extra = e;
   return uint32_t(bases[sym - s]) << 16;
 }
@@ -21,16 +22,27 @@ uint32_t symbolEntry(unsigned sym, unsigned s, const uint16_t* bases, const uint
 }  // namespace
 
 int BuildTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* bases,
-               const uint8_t* extras, THuffTable& table, unsigned& m) {
+               const uint8_t* extras, THuffTable& table, unsigned& m, bool exactRoot) {
   if (n > kHuffMaxSymbols) throw std::invalid_argument("BuildTable: too many symbols");
-  unsigned count[kHuffMaxCodeBits + 1] = {};
-  for (unsigned i = 0; i < n; ++i) {
-    if (lengths[i] > kHuffMaxCodeBits) throw std::invalid_argument("BuildTable: bad code length");
-    ++count[lengths[i]];
+  uint8_t maxLength = 0;
+  for (unsigned i = 0; i < n; ++i) maxLength = std::max(maxLength, lengths[i]);
+  if (maxLength > kHuffMaxCodeBits) throw std::invalid_argument("BuildTable: bad code length");
+  // Four partial counts, so that runs of equal lengths do not wait on one counter.
+  unsigned partial[4][kHuffMaxCodeBits + 1] = {};
+  unsigned k = 0;
+  for (; k + 4 <= n; k += 4) {
+    ++partial[0][lengths[k]];
+    ++partial[1][lengths[k + 1]];
+    ++partial[2][lengths[k + 2]];
+    ++partial[3][lengths[k + 3]];
   }
-  table.entries_.clear();
+  for (; k < n; ++k) ++partial[0][lengths[k]];
+  unsigned count[kHuffMaxCodeBits + 1];
+  for (unsigned len = 0; len <= kHuffMaxCodeBits; ++len)
+    count[len] = partial[0][len] + partial[1][len] + partial[2][len] + partial[3][len];
   table.rootBits_ = 0;
   if (count[0] == n) {
+    table.entries_.clear();
     m = 0;
     return kHuffOk;
   }
@@ -44,13 +56,16 @@ int BuildTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* b
   int left = 1;
   for (unsigned len = 1; len <= kHuffMaxCodeBits; ++len) {
     left = 2 * left - int(count[len]);
-    if (left < 0) return kHuffOversubscribed;
+    if (left < 0) {
+      table.entries_.clear();
+      return kHuffOversubscribed;
+    }
   }
   // A lone code of length 1 is how a single-symbol alphabet is written; take it as complete.
   int result = (left > 0 && longest != 1) ? kHuffIncomplete : kHuffOk;
 
-  unsigned root = m < shortest ? shortest : m;
-  if (root > longest) root = longest;
+  unsigned root = m < shortest && !exactRoot ? shortest : m;
+  if (root > longest && !exactRoot) root = longest;
   if (root > kHuffMaxRootBits) root = kHuffMaxRootBits;
   m = root;
 
@@ -65,7 +80,11 @@ int BuildTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* b
   try {
     std::vector<uint32_t>& t = table.entries_;
     const uint32_t rootMask = (1u << root) - 1;
-    t.assign(size_t(1) << root, kHuffInvalid);
+    // A complete code fills every entry, so the previous table's entries may stay until
+    // overwritten; only an incomplete one needs its unused patterns marked.
+    const bool fill = left > 0;
+    t.resize(size_t(1) << root);
+    if (fill) std::fill(t.begin(), t.end(), kHuffInvalid);
 
     // `code` is the canonical code bit-reversed, i.e. in the order the stream delivers it,
     // so it indexes the tables directly.
@@ -97,7 +116,8 @@ int BuildTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* b
           subBase = t.size();
           // At most 288 codes keep the offsets far below 2^16; guard the field anyway.
           if (subBase > 0xFFFF) throw std::logic_error("BuildTable: table too large");
-          t.resize(subBase + (size_t(1) << subBits), kHuffInvalid);
+          t.resize(subBase + (size_t(1) << subBits));
+          if (fill) std::fill(t.begin() + long(subBase), t.end(), kHuffInvalid);
           t[subRoot] = kHuffSubtable | uint32_t(subBase << 16) | (subBits << 8) | root;
         }
         unsigned subLen = len - root;

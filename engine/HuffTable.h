@@ -105,7 +105,7 @@ class THuffTable {
 
  private:
   friend int BuildTable(const uint8_t*, unsigned, unsigned, const uint16_t*, const uint8_t*,
-                        THuffTable&, unsigned&);
+                        THuffTable&, unsigned&, bool);
   friend void FreeTable(THuffTable&);
   std::vector<uint32_t> entries_;
   unsigned rootBits_ = 0;
@@ -114,14 +114,17 @@ class THuffTable {
 // Builds the decoding table of n codes (n <= kHuffMaxSymbols) with the given bit lengths
 // (0 = unused, at most kHuffMaxCodeBits). Symbols below s are simple: literals, and 256 is
 // end of block. Symbol v >= s decodes to bases[v - s] with extras[v - s] extra bits; an
-// extras value above 13 (kHuffInvalidExtra) makes it invalid. On entry m is the wanted
+// extras value above 16 (kHuffInvalidExtra) makes it invalid. On entry m is the wanted
 // root width; on return the width used: clamped to the shortest and longest code length
 // (and kHuffMaxRootBits), 0 when all lengths are 0 (an empty table, result kHuffOk).
+// With exactRoot the root is m whatever the lengths (but still 0 for an empty table), so a
+// decoder may mask its lookups with a constant.
 // Returns kHuffOk, kHuffIncomplete (a single code of length 1 counts as complete),
 // kHuffOversubscribed or kHuffOutOfMemory; the table is empty after the last two.
 // Throws std::invalid_argument for n or a length out of range (a caller's fault).
 [[nodiscard]] int BuildTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* bases,
-                             const uint8_t* extras, THuffTable& table, unsigned& m);
+                             const uint8_t* extras, THuffTable& table, unsigned& m,
+                             bool exactRoot = false);
 
 // Empties a table and releases its memory.
 void FreeTable(THuffTable& table);

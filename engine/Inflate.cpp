@@ -1,4 +1,4 @@
-// Inflate: a block-by-block decoder over a 64-bit bit buffer.
+// Inflate: a block-by-block decoder over a 64-bit bit buffer, for Deflate and Deflate64.
 //
 // States of one stream:
 //   header   3 bits: final flag and block type; type 3 ends with kInflateBadCodes
@@ -6,7 +6,7 @@
 //   fixed    the fixed codes (tables built once per stream, on first use)
 //   dynamic  the code-length code, the literal/length and distance code lengths, tables
 //   codes    literal/length and distance symbols until end of block (fast and careful loop)
-//   done     after the final block: flush the window and the output
+//   done     after the final block: output the rest
 // Any failure returns its code at once; the caller's CRC check then rejects the entry.
 //
 // Bit buffer: bits are taken from the low end of `bitbuf_`; `bitsleft_` of them are valid.
@@ -14,11 +14,19 @@
 // refill ORs in again, so a refill never needs to clear them. Once the entry's bytes are
 // used up, refills append zero bytes (counted in `phantom_`) so that codes near the end can
 // be looked up with a full-width peek; consuming any of those bits is a data error.
+//
+// Output: one linear buffer, [history | chunk | slack]. Decoding starts at its front and
+// runs to `limit_` (history + chunk); there what is not yet output is handed over and the
+// last `history` bytes move to the front. Every byte a match may reach thus lies before the
+// output position in one piece, and the slack behind the limit lets any match that starts
+// before it be copied in whole words that run a little past its end.
 #include "engine/Inflate.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "engine/HuffTable.h"
@@ -27,42 +35,64 @@ namespace quelt {
 
 namespace {
 
-constexpr unsigned kWindow = unsigned(TDecodeIO::kWindowSize);
-constexpr unsigned kMaxMatch = 258;
+constexpr unsigned kMaxMatch = 258;  // longest Deflate match; Deflate64's go in pieces of this
 constexpr unsigned kMaxCodeBits = 15;
+constexpr size_t kChunk = size_t(1) << 17;
+// A match of up to kMaxMatch bytes copied in words writes at most this far past its start.
+constexpr size_t kSlack = kMaxMatch + 32;
 
-// Root widths: wide enough that nearly every code takes one lookup, small enough that the
-// tables stay in the first-level cache and build quickly for small blocks.
+// Root widths, fixed so that lookups mask with a constant: wide enough that nearly every
+// code takes one lookup, small enough that the tables stay in the first-level cache and
+// build quickly for small blocks.
 constexpr unsigned kLitLenRootBits = 10;
 constexpr unsigned kDistRootBits = 8;
 constexpr unsigned kCodeLenRootBits = 7;
+constexpr uint64_t kLitMask = (1u << kLitLenRootBits) - 1;
+constexpr uint64_t kDistMask = (1u << kDistRootBits) - 1;
 
 // Zero bytes allowed past the end of the data: enough for any peek, never consumed.
 constexpr unsigned kMaxPhantomBytes = 8;
 
-// One pass of the fast loop writes up to 3 literals or one match; below this window
-// position that fits.
-constexpr unsigned kFastWindowLimit = kWindow - kMaxMatch;
-// It refills once, loading 8 bytes.
-constexpr size_t kFastInputMargin = 8;
-
-// Length symbols 257..287 (286 and 287 are invalid) and distance symbols 0..29.
+// Length symbols 257..287 (286 and 287 are invalid) and distance symbols 0..31 (30 and 31
+// only in Deflate64). Deflate64 gives symbol 285 base 3 and 16 extra bits.
 constexpr uint16_t kLengthBase[31] = {3,  4,   5,   6,   7,   8,   9,   10, 11, 13, 15,
                                       17, 19,  23,  27,  31,  35,  43,  51, 59, 67, 83,
                                       99, 115, 131, 163, 195, 227, 258, 0,  0};
 constexpr uint8_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
                                       3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
-constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint16_t kLength64Base[31] = {3,  4,   5,   6,   7,   8,   9,  10, 11, 13, 15,
+                                        17, 19,  23,  27,  31,  35,  43, 51, 59, 67, 83,
+                                        99, 115, 131, 163, 195, 227, 3,  0,  0};
+constexpr uint8_t kLength64Extra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2,  2,  2, 2,
+                                        3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16, 99, 99};
+constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,     5,     7,     9,     13,
+                                    17,   25,   33,   49,    65,    97,    129,   193,
+                                    257,  385,  513,  769,   1025,  1537,  2049,  3073,
+                                    4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 constexpr uint8_t kCodeLenOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
 
+// What each format changes.
+template <bool k64>
+struct TFormat {
+  static constexpr size_t kHistory = k64 ? 65536 : 32768;
+  static constexpr unsigned kDistCodes = k64 ? 32 : 30;
+  static constexpr const uint16_t* kLenBase = k64 ? kLength64Base : kLengthBase;
+  static constexpr const uint8_t* kLenExtra = k64 ? kLength64Extra : kLengthExtra;
+  // Input one pass of the fast loop may load: one refill of 8 bytes, and in Deflate64 a
+  // second one, since a length with 16 extra bits and a distance with 14 need 60 bits.
+  static constexpr size_t kInputMargin = k64 ? 16 : 8;
+};
+
 // Stands in for a distance table built from all-zero lengths (a block of literals only):
 // every lookup finds an invalid code, so a match in such a block is a data error.
-constexpr uint32_t kNoCodes[1] = {kHuffInvalid};
+constexpr auto kNoCodes = [] {
+  std::array<uint32_t, size_t(1) << kDistRootBits> a{};
+  a.fill(kHuffInvalid);
+  return a;
+}();
 
 inline uint64_t loadLE64(const uint8_t* p) {
   uint64_t v;
@@ -77,51 +107,36 @@ inline void copyWord(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, &v, 8);
 }
 
-inline void copy16(uint8_t* dst, const uint8_t* src) {
-  uint8_t v[16];
-  std::memcpy(v, src, 16);
-  std::memcpy(dst, v, 16);
-}
-
-inline void copy4(uint8_t* dst, const uint8_t* src) {
-  uint32_t v;
-  std::memcpy(&v, src, 4);
-  std::memcpy(dst, &v, 4);
-}
-
-// Copies n >= 1 bytes from src to dst within the window as a forward byte-by-byte copy
-// would, writing nothing outside dst..dst+n: the bytes past a match are the window's
-// previous lap, which later matches may still reach. Words are used where source and
-// destination are at least a word apart, since a word then never reads a byte this copy
-// has yet to write (or has already overwritten, when the source lies ahead).
-inline void copyBytes(uint8_t* dst, const uint8_t* src, unsigned n) {
+// Copies a match of n >= 1 bytes at distance dist (at most dst - the buffer's start) as a
+// forward byte-by-byte copy would, in words: it may write up to 24 bytes past dst and 8 past
+// the match's end. Those bytes lie ahead of the output position; later output replaces them.
+inline void overCopy(uint8_t* dst, size_t dist, unsigned n) {
+  const uint8_t* src = dst - dist;
   uint8_t* const end = dst + n;
-  const size_t apart = dst > src ? size_t(dst - src) : size_t(src - dst);
-  if (apart >= 16 && n > 16) {
-    while (dst < end - 16) {
-      copy16(dst, src);
-      dst += 16;
-      src += 16;
+  if (dist >= 8) {
+    // Each word read lies at least 8 bytes behind the word written, so it is already final.
+    copyWord(dst, src);
+    copyWord(dst + 8, src + 8);
+    copyWord(dst + 16, src + 16);
+    dst += 24;
+    src += 24;
+    while (dst < end) {
+      copyWord(dst, src);
+      dst += 8;
+      src += 8;
     }
-    copy16(end - 16, src + (end - 16 - dst));
-  } else if (apart >= 8) {
-    if (n >= 8) {
-      while (dst < end - 8) {
-        copyWord(dst, src);
-        dst += 8;
-        src += 8;
-      }
-      copyWord(end - 8, src + (end - 8 - dst));
-    } else if (n >= 4) {
-      copy4(dst, src);
-      copy4(end - 4, src + n - 4);
-    } else {
-      for (unsigned i = 0; i < n; ++i) dst[i] = src[i];
-    }
-  } else if (dst == src + 1) {
-    std::memset(dst, *src, n);
-  } else if (dst != src) {
-    for (unsigned i = 0; i < n; ++i) dst[i] = src[i];
+  } else if (dist == 1) {
+    const uint64_t v = 0x0101010101010101ull * *src;
+    do {
+      std::memcpy(dst, &v, 8);
+      dst += 8;
+    } while (dst < end);
+  } else {
+    // A short period: lay down one word of the pattern, then repeat it by the largest
+    // multiple of the period that fits a word.
+    for (unsigned i = 0; i < 8; ++i) dst[i] = src[i];
+    const size_t step = 8 / dist * dist;
+    for (dst += step; dst < end; dst += step) copyWord(dst, dst - step);
   }
 }
 
@@ -129,21 +144,14 @@ inline uint64_t lowBits(uint64_t v, unsigned n) {
   return v & ((uint64_t(1) << n) - 1);
 }
 
-// Tables of one block in the form the loops use; a root mask of 0 with kNoCodes for none.
+// Tables of one block in the form the loops use; kNoCodes for no distance codes.
 struct TCodes {
   const uint32_t* lit;
-  unsigned litMask;
   const uint32_t* dist;
-  unsigned distMask;
 };
 
 TCodes codesOf(const THuffTable& lit, const THuffTable& dist) {
-  TCodes c{lit.entries(), (1u << lit.rootBits()) - 1, kNoCodes, 0};
-  if (!dist.empty()) {
-    c.dist = dist.entries();
-    c.distMask = (1u << dist.rootBits()) - 1;
-  }
-  return c;
+  return {lit.entries(), dist.empty() ? kNoCodes.data() : dist.entries()};
 }
 
 // ---- The fast loop ----
@@ -153,39 +161,44 @@ struct TFastState {
   const uint8_t* inEnd;
   uint64_t bitbuf;
   unsigned bitsleft;
-  uint8_t* win;
-  uint8_t* out;  // next free byte of the window
-  bool wrapped;  // a whole window has been written
+  uint8_t* buf;
+  uint8_t* out;    // next free byte of the buffer
+  uint8_t* limit;  // passes start only below it
+  // A Deflate64 match longer than kMaxMatch, decoded but left for the caller to copy.
+  unsigned pendingLength;
+  unsigned pendingDist;
 };
 
 enum class TFastEnd { kRoom, kBlockEnd, kError };
 
-// While kFastInputMargin input bytes remain in the block and the window has room for a
-// whole match, no step needs a bounds check.
+// While kInputMargin input bytes remain in the block and the output is below the limit, no
+// step needs a bounds check.
 //
 // Every pass starts with at least 56 bits in the buffer and the entry for them already
 // looked up, and ends with a refill, so table lookups overlap refills and copies. Budget
 // per pass: up to three root-table literals take 3 * 10 bits; otherwise a literal/length
 // code with its extra bits takes at most 10 + 5 + 5 (root, sub-table, extra), and a
-// distance code with its extra bits at most 15 + 13: 48 bits in all.
+// distance code with its extra bits at most 15 + 13: 48 bits in all. Deflate64's lengths
+// may take 15 + 16 and its distances 15 + 14, so it refills between the two when short.
 //
 // bitsleft holds the count in its low byte only: subtracting whole entries leaves garbage
 // above it, which costs nothing and saves taking the byte out each time.
+template <bool k64>
 TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
+  using F = TFormat<k64>;
   static_assert(4 * kLitLenRootBits <= 56, "three literals and a lookup must fit a refill");
   const uint8_t* in = st.in;
   const uint8_t* const inEnd = st.inEnd;
   uint64_t bitbuf = st.bitbuf;
   uint32_t bitsleft = st.bitsleft;
   uint8_t* out = st.out;
-  uint8_t* const win = st.win;
-  uint8_t* const outLimit = win + kFastWindowLimit;
+  uint8_t* const buf = st.buf;
+  uint8_t* const outLimit = st.limit;
   const uint32_t* const litTable = c.lit;
   const uint32_t* const distTable = c.dist;
-  const uint64_t litMask = c.litMask, distMask = c.distMask;
   TFastEnd result = TFastEnd::kRoom;
 
-  auto roomToRun = [&] { return size_t(inEnd - in) >= kFastInputMargin && out <= outLimit; };
+  auto roomToRun = [&] { return size_t(inEnd - in) >= F::kInputMargin && out < outLimit; };
   // Takes as many whole bytes as fit; the partial one above stays for the next refill.
   auto refill = [&] {
     bitbuf |= loadLE64(in) << uint8_t(bitsleft);
@@ -205,24 +218,24 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
 
   if (!roomToRun()) return result;
   refill();
-  uint32_t e = litTable[bitbuf & litMask];
+  uint32_t e = litTable[bitbuf & kLitMask];
   // The first refill may have used up the margin for the one at the end of a pass.
   while (roomToRun()) {
     uint64_t saved = bitbuf;
     consume(e);
     if (e & kHuffLiteral) {
       unsigned v = huffValue(e);
-      e = litTable[bitbuf & litMask];
+      e = litTable[bitbuf & kLitMask];
       if (e & kHuffLiteral) {
         *out++ = uint8_t(v);
         consume(e);
         v = huffValue(e);
-        e = litTable[bitbuf & litMask];
+        e = litTable[bitbuf & kLitMask];
         if (e & kHuffLiteral) {
           *out++ = uint8_t(v);
           consume(e);
           v = huffValue(e);
-          e = litTable[bitbuf & litMask];
+          e = litTable[bitbuf & kLitMask];
         }
       }
       refill();
@@ -236,7 +249,7 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
       if (e & kHuffLiteral) {
         *out++ = uint8_t(huffValue(e));
         refill();
-        e = litTable[bitbuf & litMask];
+        e = litTable[bitbuf & kLitMask];
         continue;
       }
     }
@@ -245,8 +258,11 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
       break;
     }
     const unsigned length = huffValue(e) + extraOf(saved, e);
+    if constexpr (k64) {
+      if (uint8_t(bitsleft) < kMaxCodeBits + 14) refill();
+    }
 
-    e = distTable[bitbuf & distMask];
+    e = distTable[bitbuf & kDistMask];
     if (e & kHuffSubtable) {
       consume(e);
       e = subEntry(distTable, e);
@@ -258,24 +274,21 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
       break;
     }
     const unsigned dist = huffValue(e) + extraOf(saved, e);
-
-    refill();
-    e = litTable[bitbuf & litMask];
-    const size_t w = size_t(out - win);
-    if (dist <= w) {
-      copyBytes(out, out - dist, length);
-    } else {
-      // The source starts in the window's previous lap, near its end, and may run on
-      // into its start.
-      if (!st.wrapped) {
-        result = TFastEnd::kError;  // before the entry's first byte
+    if constexpr (k64) {
+      if (length > kMaxMatch) {
+        st.pendingLength = length;
+        st.pendingDist = dist;
         break;
       }
-      const size_t from = w + kWindow - dist;
-      const unsigned first = unsigned(std::min<size_t>(length, kWindow - from));
-      copyBytes(out, win + from, first);
-      if (first < length) copyBytes(out + first, win, length - first);
     }
+
+    refill();
+    e = litTable[bitbuf & kLitMask];
+    if (dist > size_t(out - buf)) {
+      result = TFastEnd::kError;  // before the entry's first byte
+      break;
+    }
+    overCopy(out, dist, length);
     out += length;
   }
 
@@ -286,10 +299,13 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
   return result;
 }
 
+template <bool k64>
 class TInflater {
+  using F = TFormat<k64>;
+
  public:
   explicit TInflater(TDecodeIO& io)
-      : io_(io), in_(io.inPos), inEnd_(io.inEnd), blockStart_(io.inPos), win_(io.WorkArea()) {}
+      : io_(io), in_(io.inPos), inEnd_(io.inEnd), blockStart_(io.inPos) {}
 
   int run();
 
@@ -341,15 +357,17 @@ class TInflater {
   }
 
   // --- output ---
-  void flushIfFull() {
-    if (w_ == kWindow) {
-      io_.FlushWindow(kWindow);
-      w_ = 0;
-      wrapped_ = true;
-    }
+  // Hands over what is not yet output and keeps the last kHistory bytes at the front.
+  void slide() {
+    io_.Output(flushed_, size_t(out_ - flushed_));
+    std::memmove(buf_, out_ - F::kHistory, F::kHistory);
+    out_ = flushed_ = buf_ + F::kHistory;
   }
-  // Copies a match as if byte by byte, in pieces that cross neither end of the window;
-  // false when it reaches before the entry's first byte.
+  void slideIfFull() {
+    if (out_ >= limit_) slide();
+  }
+  // Copies a match in pieces that fit the slack; false when it reaches before the entry's
+  // first byte.
   bool copyMatch(unsigned len, unsigned dist);
 
   // --- blocks ---
@@ -369,21 +387,29 @@ class TInflater {
   unsigned bitsleft_ = 0;
   unsigned phantom_ = 0;
 
-  uint8_t* const win_;
-  unsigned w_ = 0;        // next free byte of the window
-  bool wrapped_ = false;  // a whole window has been written: every distance can be reached
+  std::unique_ptr<uint8_t[]> storage_;
+  uint8_t* buf_ = nullptr;
+  uint8_t* limit_ = nullptr;
+  uint8_t* out_ = nullptr;      // next free byte; out_ < limit_ between steps
+  uint8_t* flushed_ = nullptr;  // bytes before this have been output
 
   THuffTable lit_, dist_, codeLen_;
   THuffTable fixedLit_, fixedDist_;
 };
 
-int TInflater::run() {
+template <bool k64>
+int TInflater<k64>::run() {
   try {
     lit_.reserve(size_t(1) << (kLitLenRootBits + 1));
     dist_.reserve(size_t(1) << (kDistRootBits + 1));
   } catch (const std::bad_alloc&) {
     return kInflateNoMemory;
   }
+  storage_.reset(new (std::nothrow) uint8_t[F::kHistory + kChunk + kSlack]);
+  if (!storage_) return kInflateNoMemory;
+  buf_ = out_ = flushed_ = storage_.get();
+  limit_ = buf_ + F::kHistory + kChunk;
+
   int r = blocks();
   if (r != kInflateOk) {
     io_.inPos = in_;
@@ -392,12 +418,13 @@ int TInflater::run() {
   // Give back the whole bytes fetched but not used, as far as they are in the current block.
   size_t unused = bitsleft_ / 8 - phantom_;
   io_.inPos = in_ - std::min(unused, size_t(in_ - blockStart_));
-  io_.FlushWindow(w_);
+  io_.Output(flushed_, size_t(out_ - flushed_));
   io_.FlushOutput();
   return kInflateOk;
 }
 
-int TInflater::blocks() {
+template <bool k64>
+int TInflater<k64>::blocks() {
   for (;;) {
     uint32_t header;
     if (!take(3, header)) return kInflateBadData;
@@ -420,7 +447,8 @@ int TInflater::blocks() {
   }
 }
 
-int TInflater::storedBlock() {
+template <bool k64>
+int TInflater<k64>::storedBlock() {
   drop(bitsleft_ & 7);
   uint32_t len, nlen;
   if (!take(16, len) || !take(16, nlen)) return kInflateBadData;
@@ -428,22 +456,23 @@ int TInflater::storedBlock() {
   // Whole bytes already in the bit buffer come first.
   while (len > 0 && bitsleft_ >= 8) {
     if (bitsleft_ - 8 < 8 * phantom_) return kInflateBadData;
-    win_[w_++] = uint8_t(bitbuf_);
+    *out_++ = uint8_t(bitbuf_);
     drop(8);
     --len;
-    flushIfFull();
+    slideIfFull();
   }
   if (len == 0) return kInflateOk;
   // The bit buffer is empty; clear the partial byte above it, which the copy takes from in_.
   bitbuf_ = 0;
-  // Bytes that the rest of this block pushes out of the window anyway need not pass through
-  // it: they go straight to the output, and the block's last 32768 bytes refill the window.
-  if (len > kWindow) {
-    io_.FlushWindow(w_);
-    w_ = 0;
-    while (len > kWindow) {
+  // Bytes that the rest of this block pushes out of reach anyway need not pass through the
+  // buffer: they go straight to the output, and the block's last kHistory bytes become the
+  // whole history.
+  if (len > F::kHistory) {
+    io_.Output(flushed_, size_t(out_ - flushed_));
+    out_ = flushed_ = buf_;
+    while (len > F::kHistory) {
       if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
-      size_t n = std::min(size_t(len - kWindow), size_t(inEnd_ - in_));
+      size_t n = std::min(size_t(len - F::kHistory), size_t(inEnd_ - in_));
       io_.Output(in_, n);
       in_ += n;
       len -= uint32_t(n);
@@ -451,17 +480,18 @@ int TInflater::storedBlock() {
   }
   while (len > 0) {
     if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
-    size_t n = std::min({size_t(len), size_t(inEnd_ - in_), size_t(kWindow - w_)});
-    std::memcpy(win_ + w_, in_, n);
+    size_t n = std::min({size_t(len), size_t(inEnd_ - in_), size_t(limit_ - out_)});
+    std::memcpy(out_, in_, n);
     in_ += n;
-    w_ += unsigned(n);
+    out_ += n;
     len -= uint32_t(n);
-    flushIfFull();
+    slideIfFull();
   }
   return kInflateOk;
 }
 
-int TInflater::fixedBlock() {
+template <bool k64>
+int TInflater<k64>::fixedBlock() {
   if (fixedLit_.empty()) {
     uint8_t lengths[288];
     std::memset(lengths, 8, 144);
@@ -469,13 +499,13 @@ int TInflater::fixedBlock() {
     std::memset(lengths + 256, 7, 24);
     std::memset(lengths + 280, 8, 8);
     unsigned m = kLitLenRootBits;
-    int r = BuildTable(lengths, 288, 257, kLengthBase, kLengthExtra, fixedLit_, m);
+    int r = BuildTable(lengths, 288, 257, F::kLenBase, F::kLenExtra, fixedLit_, m, true);
     if (r != kHuffOk) return r;
-    std::memset(lengths, 5, 30);
+    std::memset(lengths, 5, 32);
     m = kDistRootBits;
-    // Distance codes 30 and 31 exist in the fixed code but mean nothing: the set is
-    // incomplete by design and their patterns decode as invalid.
-    r = BuildTable(lengths, 30, 0, kDistBase, kDistExtra, fixedDist_, m);
+    // Distance codes 30 and 31 exist in the fixed code; in Deflate they mean nothing, so
+    // the set is incomplete by design and their patterns decode as invalid.
+    r = BuildTable(lengths, F::kDistCodes, 0, kDistBase, kDistExtra, fixedDist_, m, true);
     if (r > kHuffIncomplete) {
       FreeTable(fixedLit_);
       return r;
@@ -484,13 +514,14 @@ int TInflater::fixedBlock() {
   return decodeCodes(codesOf(fixedLit_, fixedDist_));
 }
 
-int TInflater::dynamicBlock() {
+template <bool k64>
+int TInflater<k64>::dynamicBlock() {
   uint32_t v;
   if (!take(14, v)) return kInflateBadData;
   const unsigned nlit = 257 + (v & 31), ndist = 1 + ((v >> 5) & 31), nclen = 4 + (v >> 10);
-  if (nlit > 286 || ndist > 30) return kInflateBadData;
+  if (nlit > 286 || ndist > F::kDistCodes) return kInflateBadData;
 
-  uint8_t lengths[286 + 30] = {};
+  uint8_t lengths[286 + 32] = {};
   for (unsigned i = 0; i < nclen; ++i) {
     if (!take(3, v)) return kInflateBadData;
     lengths[kCodeLenOrder[i]] = uint8_t(v);
@@ -516,7 +547,8 @@ int TInflater::dynamicBlock() {
       continue;
     }
     if (sym == 16) {
-      if (!take(2, v)) return kInflateBadData;
+      // Repeating the previous length needs one: the first length cannot be a repeat.
+      if (i == 0 || !take(2, v)) return kInflateBadData;
       repeat = 3 + v;
     } else {
       if (!take(sym == 17 ? 3 : 7, v)) return kInflateBadData;
@@ -529,17 +561,18 @@ int TInflater::dynamicBlock() {
   }
 
   m = kLitLenRootBits;
-  r = BuildTable(lengths, nlit, 257, kLengthBase, kLengthExtra, lit_, m);
+  r = BuildTable(lengths, nlit, 257, F::kLenBase, F::kLenExtra, lit_, m, true);
   if (r != kHuffOk) return r;
   // Without literal/length codes the block could never end.
   if (lit_.empty()) return kInflateBadData;
   m = kDistRootBits;
-  r = BuildTable(lengths + nlit, ndist, 0, kDistBase, kDistExtra, dist_, m);
+  r = BuildTable(lengths + nlit, ndist, 0, kDistBase, kDistExtra, dist_, m, true);
   if (r != kHuffOk) return r;
   return decodeCodes(codesOf(lit_, dist_));
 }
 
-int TInflater::decodeCodes(const TCodes& c) {
+template <bool k64>
+int TInflater<k64>::decodeCodes(const TCodes& c) {
   for (;;) {
     TStep s = fastLoop(c);
     if (s == kContinue) s = slowSymbol(c);
@@ -548,24 +581,25 @@ int TInflater::decodeCodes(const TCodes& c) {
   }
 }
 
-bool TInflater::copyMatch(unsigned len, unsigned dist) {
-  if (dist > w_ && !wrapped_) return false;  // before the entry's first byte
+template <bool k64>
+bool TInflater<k64>::copyMatch(unsigned len, unsigned dist) {
+  if (dist > size_t(out_ - buf_)) return false;  // before the entry's first byte
   while (len > 0) {
-    unsigned from = (w_ - dist) & (kWindow - 1);
-    unsigned piece = std::min(len, kWindow - std::max(from, w_));
-    copyBytes(win_ + w_, win_ + from, piece);
-    w_ += piece;
+    const unsigned piece = std::min(len, kMaxMatch);
+    overCopy(out_, dist, piece);
+    out_ += piece;
     len -= piece;
-    flushIfFull();
+    slideIfFull();  // keeps dist reachable: a slide leaves kHistory bytes behind out_
   }
   return true;
 }
 
-// One symbol with every step checked: used near the end of an input block, near the end
-// of the window, and past the end of the data.
-TInflater::TStep TInflater::slowSymbol(const TCodes& c) {
+// One symbol with every step checked: used near the end of an input block, at the end of
+// the buffer, and past the end of the data.
+template <bool k64>
+typename TInflater<k64>::TStep TInflater<k64>::slowSymbol(const TCodes& c) {
   if (!need(kMaxCodeBits)) return kError;
-  uint32_t e = c.lit[bitbuf_ & c.litMask];
+  uint32_t e = c.lit[bitbuf_ & kLitMask];
   unsigned len = huffCodeBits(e);
   if (e & kHuffSubtable) {
     uint32_t sub = c.lit[huffValue(e) + ((bitbuf_ >> huffBits(e)) & ((1u << huffCodeBits(e)) - 1))];
@@ -576,8 +610,8 @@ TInflater::TStep TInflater::slowSymbol(const TCodes& c) {
   drop(len);
   if (overread()) return kError;
   if (e & kHuffLiteral) {
-    win_[w_++] = uint8_t(huffValue(e));
-    flushIfFull();
+    *out_++ = uint8_t(huffValue(e));
+    slideIfFull();
     return kContinue;
   }
   if (e & kHuffEnd) return kBlockEnd;
@@ -587,7 +621,7 @@ TInflater::TStep TInflater::slowSymbol(const TCodes& c) {
   unsigned length = huffValue(e) + extra;
 
   if (!need(kMaxCodeBits)) return kError;
-  e = c.dist[bitbuf_ & c.distMask];
+  e = c.dist[bitbuf_ & kDistMask];
   len = huffCodeBits(e);
   if (e & kHuffSubtable) {
     uint32_t sub =
@@ -602,21 +636,28 @@ TInflater::TStep TInflater::slowSymbol(const TCodes& c) {
 }
 
 // Runs the fast loop on the decoder's state.
-TInflater::TStep TInflater::fastLoop(const TCodes& c) {
-  TFastState st{in_, inEnd_, bitbuf_, bitsleft_, win_, win_ + w_, wrapped_};
-  TFastEnd end = runFastLoop(st, c);
+template <bool k64>
+typename TInflater<k64>::TStep TInflater<k64>::fastLoop(const TCodes& c) {
+  TFastState st{in_, inEnd_, bitbuf_, bitsleft_, buf_, out_, limit_, 0, 0};
+  TFastEnd end = runFastLoop<k64>(st, c);
   in_ = st.in;
   bitbuf_ = st.bitbuf;
   bitsleft_ = st.bitsleft;
-  w_ = unsigned(st.out - win_);
-  flushIfFull();  // a match may have ended right at the window's end
+  out_ = st.out;
+  if (st.pendingLength && !copyMatch(st.pendingLength, st.pendingDist)) return kError;
+  slideIfFull();
   return end == TFastEnd::kRoom ? kContinue : end == TFastEnd::kBlockEnd ? kBlockEnd : kError;
 }
 
 }  // namespace
 
 int Inflate(TDecodeIO& io) {
-  TInflater inflater(io);
+  TInflater<false> inflater(io);
+  return inflater.run();
+}
+
+int Inflate64(TDecodeIO& io) {
+  TInflater<true> inflater(io);
   return inflater.run();
 }
 

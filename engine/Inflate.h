@@ -1,4 +1,5 @@
-// The Deflate decoder (raw deflate data, as in ZIP method 8).
+// The Deflate decoder (raw deflate data, as in ZIP method 8) and its 64 KiB-window variant
+// Deflate64 (method 9).
 #pragma once
 
 #include "engine/DecodeIO.h"
@@ -12,12 +13,16 @@ inline constexpr int kInflateBadCodes = 2;  // over-subscribed code lengths, or 
 inline constexpr int kInflateNoMemory = 3;
 
 // Decodes one entry's deflate stream from io's compressed bytes (inPos..inEnd, then
-// Refill()) into the window at the start of io.WorkArea(), handing every full window to
-// FlushWindow. On success it ends with FlushWindow(the rest) and FlushOutput(); on any other
-// result it returns at once without those, and what was flushed stays flushed. Exceptions
-// of Refill, Output and FlushOutput pass through unchanged. Memory use is bounded whatever
-// the data says. On success io.inPos is left just past the stream's last byte when that
+// Refill()) into a history buffer of its own (a few hundred KiB at most, whatever the data
+// says), handing decoded bytes to io.Output as the buffer fills. On success it ends with
+// the last Output and FlushOutput(); on any other result it returns at once without those,
+// and what was output stays output. Exceptions of Refill, Output and FlushOutput pass
+// through unchanged. On success io.inPos is left just past the stream's last byte when that
 // byte came with the current block, else at its end; the rest of the block is not read.
 [[nodiscard]] int Inflate(TDecodeIO& io);
+
+// The same for Deflate64: a 64 KiB window, length symbol 285 meaning 3 plus 16 extra bits,
+// and distance symbols 30 and 31 (32769 and 49153, 14 extra bits each) in use.
+[[nodiscard]] int Inflate64(TDecodeIO& io);
 
 }  // namespace quelt

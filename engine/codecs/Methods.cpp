@@ -30,7 +30,7 @@ constexpr TMethodInfo kMethods[] = {
     {kMethodImploded, "Imploded", Explode, false},
     {7, "Tokenized", nullptr, false},
     {kMethodDeflated, "Deflated", Inflate, true},
-    {kMethodDeflate64, "Deflate64", nullptr, false},
+    {kMethodDeflate64, "Deflate64", Inflate64, false},
     {10, "DCL Imploded", nullptr, false},
     {kMethodBzip2, "bzip2", [](TDecodeIO& io) { return DecodeBzip2(io); }, false},
     {kMethodLzma, "LZMA", [](TDecodeIO& io) { return DecodeLzma(io); }, false},

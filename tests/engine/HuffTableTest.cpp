@@ -86,11 +86,19 @@ std::vector<uint8_t> randomCompleteLengths(unsigned n, unsigned maxLen, std::mt1
 
 // Every code decodes to its own symbol and length whatever bits follow it, and a bit
 // pattern matching no code decodes as invalid.
-void checkDecodes(const std::vector<uint8_t>& lengths, unsigned m, std::mt19937& rng) {
+// With `reuse` the table is built over whatever that table held before, with the root width
+// exactly m.
+void checkDecodes(const std::vector<uint8_t>& lengths, unsigned m, std::mt19937& rng,
+                  THuffTable* reuse = nullptr) {
   unsigned n = unsigned(lengths.size());
-  THuffTable t;
-  int r = BuildTable(lengths.data(), n, n, nullptr, nullptr, t, m);
+  THuffTable fresh;
+  THuffTable& t = reuse ? *reuse : fresh;
+  const unsigned wanted = m;
+  int r = BuildTable(lengths.data(), n, n, nullptr, nullptr, t, m, reuse != nullptr);
   ASSERT_LE(r, kHuffIncomplete);
+  if (reuse) {
+    ASSERT_EQ(m, wanted);
+  }
   auto codes = streamCodes(lengths);
   for (unsigned sym = 0; sym < n; ++sym) {
     if (!lengths[sym]) continue;
@@ -110,6 +118,22 @@ void checkDecodes(const std::vector<uint8_t>& lengths, unsigned m, std::mt19937&
     if (!matches) {
       ASSERT_TRUE(t.decode(bits).entry & kHuffInvalid) << "bits " << bits;
     }
+  }
+}
+
+// A decoder keeps one table per alphabet and rebuilds it for every block at a fixed root
+// width: nothing of an earlier code may show through a later one, complete or not.
+TEST(HuffTable, ExactRootTablesRebuiltInPlace) {
+  std::mt19937 rng(11);
+  THuffTable t;
+  for (int round = 0; round < 200; ++round) {
+    unsigned n = 2 + rng() % 287;
+    unsigned maxLen = (1u << 9) < n ? 15 : 9 + rng() % 7;
+    auto lengths = randomCompleteLengths(n, maxLen, rng);
+    if (round % 3 == 1) lengths[rng() % n] = 0;  // incomplete
+    unsigned m = round % 2 ? 10 : 8;
+    SCOPED_TRACE(testing::Message() << "round " << round << " n " << n << " m " << m);
+    checkDecodes(lengths, m, rng, &t);
   }
 }
 

@@ -396,6 +396,14 @@ std::vector<StreamCase> handBuiltCases() {
   }
   {
     std::vector<uint8_t> clen(19, 0);
+    clen[8] = clen[16] = 1;
+    BitWriter w;
+    dynamicHeader(w, true, {lits, std::vector<uint8_t>(30, 5), clen, {{16, 0}, {8, 0}}});
+    w.put(0, 32);
+    add("repeat of the previous length with none before it", w, kInflateBadData);
+  }
+  {
+    std::vector<uint8_t> clen(19, 0);
     clen[1] = 2;  // a lone 2-bit code: incomplete
     BitWriter w;
     dynamicHeader(w, true, {std::vector<uint8_t>(257, 1), std::vector<uint8_t>(1, 1), clen, {}});

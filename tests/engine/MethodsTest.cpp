@@ -27,7 +27,7 @@ TEST(Methods, NamesReadersAndWriters) {
       {5, "Reduced (factor 4)", true, false},
       {6, "Imploded", true, false},
       {8, "Deflated", true, true},
-      {9, "Deflate64", false, false},
+      {9, "Deflate64", true, false},
       {12, "bzip2", true, false},
       {14, "LZMA", true, false},
       {20, "Zstandard", true, false},

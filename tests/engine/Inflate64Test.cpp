@@ -1,0 +1,246 @@
+// Deflate64: hand-built streams for what differs from Deflate (symbol 285, distance codes
+// 30 and 31, the 64 KiB window), and 7-Zip's Deflate64 entries decoded through the table of
+// methods.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/Inflate.h"
+#include "engine/codecs/Methods.h"
+#include "support/TestUtil.h"
+
+namespace quelt {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class BitSink {
+ public:
+  void put(uint32_t value, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) {
+      if (n_ % 8 == 0) bytes_.push_back(0);
+      bytes_.back() |= uint8_t(((value >> i) & 1) << (n_ % 8));
+      ++n_;
+    }
+  }
+  void putCode(uint32_t code, unsigned len) {  // most significant bit first
+    for (unsigned i = len; i-- > 0;) put((code >> i) & 1, 1);
+  }
+  void align() {
+    while (n_ % 8) put(0, 1);
+  }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+  size_t n_ = 0;
+};
+
+// Deflate64's length and distance tables as the format defines them.
+const unsigned kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
+const unsigned kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16};
+unsigned distBase(unsigned code) {
+  return code < 4 ? code + 1 : (2u + (code & 1)) << (code / 2 - 1) | 1;
+}
+unsigned distExtra(unsigned code) {
+  return code < 4 ? 0 : code / 2 - 1;
+}
+
+// A literal (length 0) or a match; the end of the block is written by fixedBlock.
+struct Token {
+  unsigned length, value;
+};
+
+void putFixedLiteral(BitSink& w, unsigned sym) {
+  if (sym < 144)
+    w.putCode(0x30 + sym, 8);
+  else if (sym < 256)
+    w.putCode(0x190 + sym - 144, 9);
+  else if (sym < 280)
+    w.putCode(sym - 256, 7);
+  else
+    w.putCode(0xC0 + sym - 280, 8);
+}
+
+void fixedBlock(BitSink& w, bool final, const std::vector<Token>& tokens) {
+  w.put(final, 1);
+  w.put(1, 2);
+  for (const Token& t : tokens) {
+    if (t.length == 0) {
+      putFixedLiteral(w, t.value);
+      continue;
+    }
+    // Symbol 285 covers every length from 3 up; the shorter symbols are tried first.
+    int s = 27;
+    while (s >= 0 && !(t.length >= kLenBase[s] && t.length - kLenBase[s] < (1u << kLenExtra[s])))
+      --s;
+    if (s < 0) s = 28;
+    putFixedLiteral(w, 257 + s);
+    w.put(t.length - kLenBase[s], kLenExtra[s]);
+    unsigned d = 31;
+    while (t.value < distBase(d)) --d;
+    w.putCode(d, 5);
+    w.put(t.value - distBase(d), distExtra(d));
+  }
+  putFixedLiteral(w, 256);
+}
+
+void storedBlocks(BitSink& w, const Bytes& data) {
+  for (size_t at = 0; at < data.size(); at += 65535) {
+    size_t n = std::min<size_t>(65535, data.size() - at);
+    w.put(0, 1);
+    w.put(0, 2);
+    w.align();
+    w.put(uint32_t(n), 16);
+    w.put(uint32_t(~n & 0xFFFF), 16);
+    for (size_t i = 0; i < n; ++i) w.put(data[at + i], 8);
+  }
+}
+
+Bytes expand(const std::vector<Token>& tokens, Bytes out) {
+  for (const Token& t : tokens) {
+    if (t.length == 0) out.push_back(uint8_t(t.value));
+    for (unsigned i = 0; i < t.length; ++i) out.push_back(out[out.size() - t.value]);
+  }
+  return out;
+}
+
+struct Outcome {
+  int result;
+  Bytes out;
+};
+
+Outcome decode(TDecodeFn fn, const Bytes& stream, size_t block) {
+  TMemoryDecodeIO io(stream.data(), stream.size(), SIZE_MAX, block);
+  int r = fn(io);
+  return {r, io.out};
+}
+
+TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
+  struct TCase {
+    const char* name;
+    size_t lead;  // stored random bytes before the fixed block
+    std::vector<Token> tokens;
+    bool ok;
+  };
+  const TCase cases[] = {
+      {"symbol 285 with no extra value: length 3", 0, {{0, 'x'}, {3, 1}}, true},
+      {"the longest match, 65538 bytes at distance 1", 0, {{0, 'x'}, {65538, 1}}, true},
+      {"long matches past the buffer's end",
+       10,
+       {{65538, 7}, {65538, 9}, {65538, 3}, {300, 1}},
+       true},
+      {"distance code 30", 40000, {{300, 32769}, {258, 39999}}, true},
+      {"distance code 31 up to 65536", 70000, {{1000, 49153}, {65538, 65536}, {5, 60001}}, true},
+      {"distance 65536 one byte before the first", 65535, {{3, 65536}}, false},
+      {"a long match reaching before the first byte", 100, {{60000, 101}}, false},
+  };
+  for (const TCase& c : cases) {
+    Bytes lead = test::randomBytes(c.lead, uint32_t(c.lead) + 1);
+    BitSink w;
+    storedBlocks(w, lead);
+    fixedBlock(w, true, c.tokens);
+    Bytes want = c.ok ? expand(c.tokens, lead) : Bytes();
+    for (size_t block : {size_t(1), size_t(7), size_t(16000)}) {
+      if (block == 1 && c.lead > 50000) continue;  // keep the run short
+      Outcome r = decode(Inflate64, w.bytes(), block);
+      ASSERT_EQ(r.result == kInflateOk, c.ok) << c.name << ", blocks of " << block;
+      if (c.ok) {
+        ASSERT_EQ(r.out.size(), want.size()) << c.name;
+        EXPECT_TRUE(r.out == want) << c.name << ", blocks of " << block;
+      }
+    }
+  }
+}
+
+TEST(Inflate64, DeflateStillRefusesWhatOnlyDeflate64Has) {
+  BitSink w;
+  storedBlocks(w, test::randomBytes(40000, 3));
+  fixedBlock(w, true, {{200, 32769}});  // a length both read alike
+  EXPECT_EQ(decode(Inflate, w.bytes(), 16000).result, kInflateBadData);
+  EXPECT_EQ(decode(Inflate64, w.bytes(), 16000).result, kInflateOk);
+}
+
+// Data whose best matches are long or far: what Deflate64 is for.
+Bytes farRepeats(size_t n, uint32_t seed) {
+  Bytes unit = test::randomBytes(45000, seed), out;
+  Bytes text = test::textBytes(n, seed);
+  for (size_t k = 0; out.size() < n; ++k) {
+    if (k % 3 == 2)
+      out.insert(out.end(), text.begin() + k * 1000 % (n / 2),
+                 text.begin() + k * 1000 % (n / 2) + 20000);
+    else
+      out.insert(out.end(), unit.begin(), unit.end());
+  }
+  out.resize(n);
+  return out;
+}
+
+// 7-Zip's Deflate64 entries, their raw data taken out by Python and decoded through the
+// table of methods, as extraction reaches them.
+TEST(Inflate64, Decodes7ZipEntries) {
+  if (!test::haveTool("7z")) GTEST_SKIP() << "7z not installed";
+  test::TempDir dir;
+  const struct {
+    const char* name;
+    Bytes data;
+  } files[] = {
+      {"empty", {}},
+      {"text", test::textBytes(200000, 5)},
+      {"far", farRepeats(300000, 6)},
+      {"zeros", Bytes(300000, 0)},
+      {"random", test::randomBytes(100000, 7)},
+  };
+  for (const auto& f : files) test::writeFile(dir / f.name, f.data);
+  for (const char* level : {"-mx9", "-mx5"}) {
+    std::string zip = dir / (std::string("d64") + level + ".zip");
+    auto made = test::run("7z a -tzip -mm=Deflate64 " + std::string(level) + " -bd -bso0 " +
+                              test::shq(zip) + " empty text far zeros random",
+                          dir.path());
+    ASSERT_EQ(made.status, 0) << made.err;
+    const char* script =
+        "import sys,zipfile,struct\n"
+        "z=zipfile.ZipFile(sys.argv[1]); f=open(sys.argv[1],'rb')\n"
+        "for i in z.infolist():\n"
+        "  f.seek(i.header_offset); h=f.read(30); n,e=struct.unpack('<HH',h[26:30])\n"
+        "  f.seek(i.header_offset+30+n+e)\n"
+        "  open(sys.argv[2]+'/'+i.filename+'.raw','wb').write(f.read(i.compress_size))\n"
+        "  print(i.filename, i.compress_type)\n";
+    test::writeFile(dir / "raw.py", std::string(script));
+    auto listed = test::run("python3 " + test::shq(dir / "raw.py") + " " + test::shq(zip) + " " +
+                            test::shq(dir.path()));
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    std::istringstream lines(listed.out);
+    std::string name;
+    int method, seen = 0;
+    while (lines >> name >> method) {
+      ++seen;
+      const auto* file = std::find_if(std::begin(files), std::end(files),
+                                      [&](const auto& x) { return name == x.name; });
+      ASSERT_NE(file, std::end(files)) << name;
+      // 7z stores what does not shrink; the rest must be Deflate64.
+      if (method == 0 && (file->data.empty() || name == "random")) continue;
+      EXPECT_EQ(method, kMethodDeflate64) << name;
+      Bytes raw = test::readFile(dir / (name + ".raw"));
+      for (size_t block : {size_t(16000), size_t(13)}) {
+        Outcome r = decode(MethodDecoder(uint16_t(method)), raw, block);
+        ASSERT_EQ(r.result, kInflateOk) << name << level << ", blocks of " << block;
+        EXPECT_TRUE(r.out == file->data) << name << level << ", blocks of " << block;
+      }
+      // Cut short, the same data is an error, never a success with less output.
+      for (size_t cut : {raw.size() / 3, raw.size() - 1}) {
+        Bytes part(raw.begin(), raw.begin() + cut);
+        EXPECT_NE(decode(Inflate64, part, 16000).result, kInflateOk) << name << " cut at " << cut;
+      }
+    }
+    EXPECT_EQ(seen, 5);
+  }
+}
+
+}  // namespace
+}  // namespace quelt
