@@ -1,12 +1,12 @@
 // Archives whose names and comments were stored in a legacy code page, without the UTF-8 flag:
 // listed and extracted with their real names, found or chosen, and written back unchanged.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <algorithm>
 
 #include "engine/ZipEngine.h"
 #include "engine/ZipLib.h"
+#include "support/Charsets.h"
 #include "support/TestUtil.h"
 #include "support/ZipBuilder.h"
 
@@ -16,25 +16,6 @@ using namespace quelt::test;
 namespace {
 
 constexpr uint16_t kDos = 0x0014, kNtfs = 0x0B14;
-
-std::string iconvText(const char* to, const char* from, const std::string& text) {
-  iconv_t cd = iconv_open(to, from);
-  EXPECT_NE(cd, iconv_t(-1)) << from << " to " << to;
-  std::string out(text.size() * 4 + 8, '\0');
-  char* in = const_cast<char*>(text.data());
-  char* o = out.data();
-  size_t inLeft = text.size(), outLeft = out.size();
-  EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1)) << from << " to " << to;
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
-std::string bytesIn(const char* charset, const std::string& utf8) {
-  return iconvText(charset, "UTF-8", utf8);
-}
-std::string textIn(const char* charset, const std::string& bytes) {
-  return iconvText("UTF-8", charset, bytes);
-}
 
 struct TLegacySet {
   const char* charset;
