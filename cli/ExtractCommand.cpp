@@ -31,7 +31,8 @@ const char* kExtractHelp =
     "  -O, --name-encoding CHARSET\n"
     "                           the set of names stored without the UTF-8 flag (cp437,\n"
     "                           cp866, cp1251, sjis, gbk, big5, cp949, ...); found from the\n"
-    "                           names when not given\n"    "  -h, --help               show this help\n";
+    "                           names when not given\n"
+    "  -h, --help               show this help\n";
 
 const char* kTestHelp =
     "Usage: quelt-cli test [OPTIONS] ARCHIVE [PATTERN...]\n"
@@ -43,7 +44,8 @@ const char* kTestHelp =
     "  -O, --name-encoding CHARSET\n"
     "                           the set of names stored without the UTF-8 flag (cp437,\n"
     "                           cp866, cp1251, sjis, gbk, big5, cp949, ...); found from the\n"
-    "                           names when not given\n"    "  -h, --help               show this help\n";
+    "                           names when not given\n"
+    "  -h, --help               show this help\n";
 
 bool onTerminal() { return isatty(STDIN_FILENO) != 0; }
 
