@@ -22,6 +22,7 @@
 #include "app/QtText.h"
 #include "app/WaitCursor.h"
 #include "app/commands/AddCommand.h"
+#include "app/commands/NameEncodingMenu.h"
 #include "app/commands/EngineEvents.h"
 #include "app/commands/ExtractCommand.h"
 #include "app/dialogs/AddForm.h"
@@ -262,6 +263,15 @@ void TMainform::buildMenus() {
     connect(item, &QAction::triggered, this,
             [this, item] { runCommand([=, this] { SortClick(item); }); });
   }
+
+  QMenu* view = menuBar()->addMenu("View");
+  view->setObjectName("View1");
+  QMenu* encodings = view->addMenu("Name Encoding");
+  encodings->setObjectName("NameEncoding1");
+  BuildNameEncodingMenu(*this, encodings);
+  for (QAction* item : encodings->actions())
+    connect(item, &QAction::triggered, this,
+            [this, item] { runCommand([=, this] { NameEncodingCommand(*this, item); }); });
 
   QMenu* help = menuBar()->addMenu("Help");
   help->setObjectName("Help1");
@@ -627,6 +637,7 @@ void TMainform::OpenIT() {
   // another program replaced it; naming the archive afresh makes the engine read it again.
   if (ZipEngine1.ZipName() == name) ZipEngine1.SetZipName("");
   ZipEngine1.SetZipName(name);
+  ApplyNameEncodingChoice(*this);
   if (auto mode = checkedSortMode()) ZipEngine1.SortCatalogue(*mode);
   try {
     TWaitCursor wait;

@@ -93,6 +93,7 @@ class TMainform : public QMainWindow {
   TInvalidPwdDlg& BadPasswordDialog() const { return *InvalidPwdDlg; }
   TEngineEvents& Events() const { return *events_; }
   IDialogs& Dialogs() const { return dialogs_; }
+  TSettingsStore& Settings() const { return settings_; }
   // Shows the window's own dialogs modally; tests put a script in its place.
   TModal& Modal() { return modal_; }
   // Runs an engine operation; meanwhile the commands that would start another one wait.
