@@ -28,6 +28,7 @@
 #include "app/commands/ExtractCommand.h"
 #include "app/commands/FileCommands.h"
 #include "app/commands/MakeExeCommand.h"
+#include "app/commands/NameEncodingMenu.h"
 #include "app/commands/PreferencesCommand.h"
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/CommentEditor.h"
@@ -281,6 +282,15 @@ void TMainform::buildMenus() {
     connect(item, &QAction::triggered, this,
             [this, item] { runCommand([=, this] { SortClick(item); }); });
   }
+
+  QMenu* view = menuBar()->addMenu("View");
+  view->setObjectName("View1");
+  QMenu* encodings = view->addMenu("Name Encoding");
+  encodings->setObjectName("NameEncoding1");
+  BuildNameEncodingMenu(*this, encodings);
+  for (QAction* item : encodings->actions())
+    connect(item, &QAction::triggered, this,
+            [this, item] { runCommand([=, this] { NameEncodingCommand(*this, item); }); });
 
   QMenu* help = menuBar()->addMenu("Help");
   help->setObjectName("Help1");
@@ -780,6 +790,7 @@ void TMainform::OpenIT() {
   // another program replaced it; naming the archive afresh makes the engine read it again.
   if (ZipEngine1.ZipName() == name) ZipEngine1.SetZipName("");
   ZipEngine1.SetZipName(name);
+  ApplyNameEncodingChoice(*this);
   if (auto mode = checkedSortMode()) ZipEngine1.SortCatalogue(*mode);
   try {
     TWaitCursor wait;

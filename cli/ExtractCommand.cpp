@@ -28,6 +28,10 @@ const char* kExtractHelp =
     "      --root FOLDER        drop this leading folder from stored paths\n"
     "      --incomplete MODE    bad (default) or multi, for archives without an end record\n"
     "  -C, --ignore-case        wildcard patterns match A-Z without regard to case\n"
+    "  -O, --name-encoding CHARSET\n"
+    "                           the set of names stored without the UTF-8 flag (cp437,\n"
+    "                           cp866, cp1251, sjis, gbk, big5, cp949, ...); found from the\n"
+    "                           names when not given\n"
     "  -h, --help               show this help\n";
 
 const char* kTestHelp =
@@ -37,6 +41,10 @@ const char* kTestHelp =
     "  -P, --password PASSWORD  the password of encrypted entries\n"
     "      --incomplete MODE    bad (default) or multi, for archives without an end record\n"
     "  -C, --ignore-case        wildcard patterns match A-Z without regard to case\n"
+    "  -O, --name-encoding CHARSET\n"
+    "                           the set of names stored without the UTF-8 flag (cp437,\n"
+    "                           cp866, cp1251, sjis, gbk, big5, cp949, ...); found from the\n"
+    "                           names when not given\n"
     "  -h, --help               show this help\n";
 
 bool onTerminal() { return isatty(STDIN_FILENO) != 0; }
@@ -64,13 +72,14 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
                                        {"root", required_argument, nullptr, 'r'},
                                        {"incomplete", required_argument, nullptr, 'i'},
                                        {"ignore-case", no_argument, nullptr, 'C'},
+                                       {"name-encoding", required_argument, nullptr, 'O'},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
-  std::string dest, password, root, overwrite = "always";
+  std::string dest, password, root, overwrite = "always", nameEncoding;
   bool junk = false, attributes = true, passwordGiven = false, ignoreCase = false;
   TIncompleteZipMode incomplete = izAssumeBad;
   int c;
-  while ((c = getopt_long(argc, argv, testOnly ? "P:Ch" : "d:jP:Ch", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, testOnly ? "P:ChO:" : "d:jP:ChO:", longOptions, nullptr)) != -1) {
     bool extractOnly = c == 'd' || c == 'j' || c == 'o' || c == 'a' || c == 'r';
     if (testOnly && extractOnly) return usageError(command, "test does not take that option");
     switch (c) {
@@ -85,6 +94,11 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
       case 'a': attributes = false; break;
       case 'C': ignoreCase = true; break;
       case 'r': root = optarg; break;
+      case 'O':
+        if (!canonicalCharsetName(optarg))
+          return usageError(command, "unknown name encoding '" + std::string(optarg) + "'");
+        nameEncoding = optarg;
+        break;
       case 'i':
         if (!parseIncompleteMode(optarg, incomplete))
           return usageError(command, "--incomplete takes bad or multi");
@@ -166,6 +180,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
 
   return afterSignals(guarded(
       [&] {
+        engine.SetNameEncoding(nameEncoding);
         loadArchive(engine, archive);
         engine.SetDestDir(dest);
         engine.SetRootDir(root);

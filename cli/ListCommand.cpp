@@ -20,6 +20,10 @@ const char* kListHelp =
     "                       headers, the default) or multi (treat it as part of a set)\n"
     "  --tsv                one line per entry, tab-separated: path, size, packed size,\n"
     "                       method, CRC-32, date-time, encrypted (1 or 0)\n"
+    "  -O, --name-encoding CHARSET\n"
+    "                       the set of names stored without the UTF-8 flag (cp437, cp866,\n"
+    "                       cp1251, sjis, gbk, big5, cp949, ...); found from the names when\n"
+    "                       not given\n"
     "  -h, --help           show this help\n\n"
     "A damaged or incomplete archive is listed as far as it can be read, with exit status 1.\n";
 
@@ -80,13 +84,15 @@ int runList(int argc, char** argv) {
   static const option longOptions[] = {{"sort", required_argument, nullptr, 's'},
                                        {"incomplete", required_argument, nullptr, 'i'},
                                        {"tsv", no_argument, nullptr, 't'},
+                                       {"name-encoding", required_argument, nullptr, 'O'},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
   TZipSortMode sort = ByNone;
   TIncompleteZipMode incomplete = izAssumeBad;
   bool tsv = false;
+  std::string nameEncoding;
   int c;
-  while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "hO:", longOptions, nullptr)) != -1) {
     switch (c) {
       case 's':
         if (!parseSortMode(optarg, sort)) return usageError("list", "unknown sort order '" + std::string(optarg) + "'");
@@ -97,6 +103,11 @@ int runList(int argc, char** argv) {
         break;
       case 't':
         tsv = true;
+        break;
+      case 'O':
+        if (!canonicalCharsetName(optarg))
+          return usageError("list", "unknown name encoding '" + std::string(optarg) + "'");
+        nameEncoding = optarg;
         break;
       case 'h':
         std::cout << kListHelp;
@@ -117,6 +128,7 @@ int runList(int argc, char** argv) {
   return guarded(
       [&] {
         engine.SortCatalogue(sort);
+        engine.SetNameEncoding(nameEncoding);
         loadArchive(engine, archive);
         if (tsv)
           printTsv(engine);

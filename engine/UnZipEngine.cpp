@@ -184,8 +184,17 @@ void TUnZipEngine::ReadDirectory() {
   } catch (...) {
     // Entries read before the failure stay listed, but the next operation reads again.
     zipDateTime_ = TFileStamp();
+    try {
+      applyNameEncoding();
+      SortCatalogue(sortMode_);
+    } catch (...) {
+      // The first failure is the one to report.
+    }
     throw;
   }
+  // Names are read once all of them are there: their set is found from them together.
+  applyNameEncoding();
+  if (sortMode_ != ByNone) SortCatalogue(sortMode_);
 }
 
 void TUnZipEngine::readDirectory() {

@@ -14,6 +14,7 @@
 
 #include "engine/BufferStream.h"
 #include "engine/DateTime.h"
+#include "engine/NameEncoding.h"
 #include "engine/ZipCntn.h"
 #include "engine/ZipObj.h"
 #include "platform/Volumes.h"
@@ -97,6 +98,14 @@ class TUnZipEngine {
   // Whether wildcard patterns (FilesList when extracting or removing, masks when gathering)
   // compare A to Z without case; a literal name always compares byte for byte.
   bool PatternsIgnoreCase = true;
+  // The set of names and comments stored without the UTF-8 flag: empty finds it for each
+  // archive from its names; otherwise a set in any usual spelling (EUnknownCharset for
+  // others). A catalogue already read is read again in it at once.
+  void SetNameEncoding(const std::string& charset);
+  // The chosen set's canonical name, empty when it is found per archive.
+  const std::string& NameEncoding() const { return nameEncoding_; }
+  // The set the current catalogue was read in: the chosen one, or the one found.
+  const TNameEncoding& ActiveNameEncoding() const { return activeEncoding_; }
 
   // ---- Events (Sender first; reference parameters are the handler's answers)
   std::function<void(TUnZipEngine& Sender, int NumFiles, int64_t TotalBytes, bool& StopNow)>
@@ -203,6 +212,8 @@ class TUnZipEngine {
   // The view that per-index queries address.
   const TSortedZip* view() const { return view_ ? view_ : main_.get(); }
   void dropCatalogue();
+  // Finds or takes the set of the catalogue's names and reads them (and the comments) in it.
+  void applyNameEncoding();
 
   // Extraction, one entry at a time.
   class TExtractRun;
@@ -226,6 +237,9 @@ class TUnZipEngine {
   int volumeCount_ = 1;
   int currentVolume_ = 0;
   std::string lastError_;
+  std::string nameEncoding_;
+  std::optional<TNameEncoding> chosenEncoding_;
+  TNameEncoding activeEncoding_;
 };
 
 }  // namespace quelt

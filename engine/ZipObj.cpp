@@ -358,6 +358,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream, const TNextVolumeFn& nex
   e.ExternalAttributes = load32(h + central::kExternalAttributes);
   e.RelativeOffset = load32(h + central::kRelativeOffset);
   e.CentralHeaderPos = start;
+  e.madeByKnown_ = true;
 
   std::string name(e.FilenameLength, '\0'), extra(e.ExtraFieldLength, '\0');
   if (!readAcross(s, nextVolume, name.data(), name.size()) ||

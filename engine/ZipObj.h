@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/BufferStream.h"
+#include "engine/NameEncoding.h"
 
 namespace quelt {
 
@@ -79,6 +80,13 @@ class TZipHeaderInfo {
   std::string StoredName() const;
   std::string StoredComment() const;
 
+  // The name and comment bytes as read from disk, for finding the set they are written in;
+  // nothing once they were changed in memory.
+  std::optional<TStoredText> StoredNameText() const;
+  std::optional<TStoredText> StoredCommentText() const;
+  // Reads the name and comment kept from disk again in `encoding`; changed ones stay.
+  void DecodeStored(const TNameEncoding& encoding);
+
   bool ReadCentralHeader(TStream& stream, const TNextVolumeFn& nextVolume = {});
   // Leaves the stream just after the extra field, that is at the entry's data.
   bool ReadLocalHeader(TStream& stream);
@@ -143,6 +151,7 @@ class TZipHeaderInfo {
   std::optional<std::string> rawName_, rawComment_;
   // The "/"-separated name when it is known apart from the split name (see NameKey).
   std::optional<std::string> slashedName_;
+  bool madeByKnown_ = false;  // read from a central header, so VersionMadeBy is the creator's
   std::string localExtra_, centralExtra_;
   bool localZip64_ = false;
 };
@@ -176,6 +185,9 @@ class TEndCentral {
   // Whether the counts, size or offset need the Zip64 records to be written.
   bool NeedsZip64() const;
   std::string StoredComment() const;
+  // The comment bytes as read, while unchanged; see TZipHeaderInfo.
+  std::optional<TStoredText> StoredCommentText() const;
+  void DecodeStored(const TNameEncoding& encoding);
 
   bool HasComment() const { return ZipCommentLength != 0; }
   uint32_t RecordSize() const { return 22u + ZipCommentLength; }

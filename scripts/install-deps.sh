@@ -16,6 +16,8 @@ packages=(
   googletest libgtest-dev clang libclang-rt-14-dev
   zip unzip p7zip-full libarchive-tools python3 sharutils zstd
   xvfb xauth x11-apps x11-utils xdotool imagemagick fonts-dejavu-core
+  # glyphs for the Chinese, Japanese and Korean names of the name-encoding screenshot
+  fonts-noto-cjk
   # the desktop's mail and file-type tools; GLib's own readers of what we write for the desktop
   xdg-utils libglib2.0-0 libglib2.0-bin
   # the editor's printing is read back from PDF
