@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 
+#include "cli/Progress.h"
 #include "engine/Errors.h"
 #include "engine/ZipLib.h"
 
@@ -26,13 +27,22 @@ bool isFile(const std::string& path) {
 
 volatile sig_atomic_t gSignal = 0;
 
-void onSignal(int sig) { gSignal = sig; }
+void onSignal(int sig) {
+  gSignal = sig;
+}
 }  // namespace
 
-Registrar::Registrar(Command command) { registry().push_back(std::move(command)); }
-const std::vector<Command>& commands() { return registry(); }
+Registrar::Registrar(Command command) {
+  registry().push_back(std::move(command));
+}
+const std::vector<Command>& commands() {
+  return registry();
+}
 
-void error(const std::string& message) { std::cerr << "quelt-cli: " << message << "\n"; }
+void error(const std::string& message) {
+  ProgressLine::clearAll();
+  std::cerr << "quelt-cli: " << message << "\n";
+}
 
 int usageError(const std::string& command, const std::string& message) {
   error(message);
@@ -42,9 +52,12 @@ int usageError(const std::string& command, const std::string& message) {
 
 bool parseSortMode(const std::string& word, TZipSortMode& mode) {
   // The same words and modes as the window's Sort menu.
-  static const std::map<std::string, TZipSortMode> modes = {
-      {"name", ByFileName},   {"path", ByName},          {"date", ByDate},
-      {"size", ByUnCompressedSize}, {"packed", ByCompressedSize}, {"original", ByNone}};
+  static const std::map<std::string, TZipSortMode> modes = {{"name", ByFileName},
+                                                            {"path", ByName},
+                                                            {"date", ByDate},
+                                                            {"size", ByUnCompressedSize},
+                                                            {"packed", ByCompressedSize},
+                                                            {"original", ByNone}};
   auto it = modes.find(word);
   if (it == modes.end()) return false;
   mode = it->second;
@@ -141,7 +154,9 @@ int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
   return kUnreadable;
 }
 
-std::string patternFromArg(const std::string& arg) { return Backslashed(arg); }
+std::string patternFromArg(const std::string& arg) {
+  return Backslashed(arg);
+}
 
 void cancelOnSignals(TUnZipEngine& engine) {
   struct sigaction action {};
@@ -157,7 +172,9 @@ void cancelOnSignals(TUnZipEngine& engine) {
   };
 }
 
-int afterSignals(int status) { return gSignal != 0 ? 128 + gSignal : status; }
+int afterSignals(int status) {
+  return gSignal != 0 ? 128 + gSignal : status;
+}
 
 bool reportDamage(const TUnZipEngine& engine, const std::string& archive) {
   if (engine.CatalogueDamage().empty()) return false;
