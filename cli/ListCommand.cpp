@@ -118,7 +118,7 @@ void printTsv(const TUnZipEngine& engine, const std::vector<int>& rows) {
   char fields[128];
   for (int i : rows) {
     const TZipHeaderInfo& e = engine.Entry(i);
-    out += EscapeName(Slashed(e.FullName()));
+    out += EscapeName(e.NameKey());
     std::snprintf(fields, sizeof fields, "\t%u\t%u\t%u\t%08x\t%s\t%d\n", e.UncompressedSize,
                   e.CompressedSize, e.CompressionMethod, e.CRC32,
                   FormatIso(engine.EntryDateTime(i)).c_str(), e.Encrypted() ? 1 : 0);
@@ -136,7 +136,7 @@ void printJson(const TUnZipEngine& engine, const std::vector<int>& rows) {
     char mode[16] = "null";
     if (auto m = e.UnixMode()) std::snprintf(mode, sizeof mode, "\"%06o\"", *m);
     out += r ? ",\n  {" : "\n  {";
-    out += "\"path\": " + jsonString(Slashed(e.FullName()));
+    out += "\"path\": " + jsonString(e.NameKey());
     out += ", \"size\": " + std::to_string(e.UncompressedSize);
     out += ", \"packed\": " + std::to_string(e.CompressedSize);
     out += ", \"method\": " + jsonString(methodOf(e));
@@ -161,8 +161,8 @@ void printTable(const TUnZipEngine& engine, const std::vector<int>& rows, bool v
   for (int i : rows) {
     const TZipHeaderInfo& e = engine.Entry(i);
     std::string iso = FormatIso(engine.EntryDateTime(i));
-    cells.push_back({EscapeName(Slashed(e.FullName())) + (e.Encrypted() ? "#" : ""),
-                     iso.substr(0, 10), iso.substr(11), std::to_string(e.UncompressedSize),
+    cells.push_back({EscapeName(e.NameKey()) + (e.Encrypted() ? "#" : ""), iso.substr(0, 10),
+                     iso.substr(11), std::to_string(e.UncompressedSize),
                      std::to_string(e.CompressedSize), methodOf(e)});
     if (verbose)
       cells.back().insert(cells.back().end(), {hex8(e.CRC32), EscapeName(e.EntryComment())});
