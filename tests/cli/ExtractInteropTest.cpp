@@ -9,20 +9,18 @@ using namespace quelt::test;
 
 namespace {
 
-std::string cli() {
-  return shq(binPath("quelt-cli"));
-}
+std::string cli() { return shq(binPath("quelt-cli")); }
 
 class ExtractInterop : public SampleTreeTest {
  protected:
+
   std::string make(const std::string& name, const std::string& command) {
     std::string archive = path(name);
     RunResult r = run(command + " " + shq(archive) + " *", src());
     EXPECT_EQ(r.status, 0) << command << "\n" << r.out << r.err;
     return archive;
   }
-  RunResult extract(const std::string& archive, const std::string& dest,
-                    const std::string& options = "") {
+  RunResult extract(const std::string& archive, const std::string& dest, const std::string& options = "") {
     return run(cli() + " extract " + options + " -d " + shq(dest) + " " + shq(archive));
   }
   void expectExtractsExactly(const std::string& archive, const std::string& options = "") {
@@ -42,8 +40,7 @@ class ExtractInterop : public SampleTreeTest {
 TEST_F(ExtractInterop, InfoZipStoredAndDeflated) {
   if (!haveTool("zip")) GTEST_SKIP();
   for (const char* level : {"-0", "-1", "-6", "-9"})
-    expectExtractsExactly(
-        make(std::string("z") + level + ".zip", std::string("zip -q -r ") + level));
+    expectExtractsExactly(make(std::string("z") + level + ".zip", std::string("zip -q -r ") + level));
   std::string dest = path("folders");
   extract(path("z-6.zip"), dest);
   EXPECT_TRUE(fileExists(dest + "/empty-folder"));
@@ -61,13 +58,10 @@ TEST_F(ExtractInterop, SevenZipBsdtarAndPython) {
     expectExtractsExactly(piped);  // every entry followed by a data descriptor
   }
   std::string py = path("py.zip");
-  RunResult r =
-      run("python3 -c 'import os,sys,zipfile\n"
-          "with zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED) as z:\n"
-          "    for root, dirs, files in os.walk(\".\"):\n"
-          "        for f in files: z.write(os.path.join(root, f))' " +
-              shq(py),
-          src());
+  RunResult r = run("python3 -c 'import os,sys,zipfile\n"
+                    "with zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED) as z:\n"
+                    "    for root, dirs, files in os.walk(\".\"):\n"
+                    "        for f in files: z.write(os.path.join(root, f))' " + shq(py), src());
   ASSERT_EQ(r.status, 0) << r.err;
   expectExtractsExactly(py);
 }
@@ -75,8 +69,7 @@ TEST_F(ExtractInterop, SevenZipBsdtarAndPython) {
 TEST_F(ExtractInterop, TraditionalEncryption) {
   std::vector<std::string> archives;
   if (haveTool("zip")) archives.push_back(make("zip-e.zip", "zip -q -r -P s3cret"));
-  if (haveTool("7z"))
-    archives.push_back(make("7z-e.zip", "7z a -tzip -ps3cret -mem=ZipCrypto -bd -bso0"));
+  if (haveTool("7z")) archives.push_back(make("7z-e.zip", "7z a -tzip -ps3cret -mem=ZipCrypto -bd -bso0"));
   for (const auto& archive : archives) {
     expectExtractsExactly(archive, "-P s3cret");
     // A wrong password skips every encrypted entry and writes none of them.
@@ -92,21 +85,16 @@ TEST_F(ExtractInterop, TraditionalEncryption) {
 
 TEST_F(ExtractInterop, UnsupportedMethodsAreReportedAndTheRestExtracts) {
   std::string mixed = path("mixed.zip");
-  RunResult r =
-      run("python3 -c 'import sys,zipfile\n"
-          "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
-          "    z.write(\"hello.txt\", compress_type=zipfile.ZIP_STORED)\n"
-          "    z.write(\"big.txt\", compress_type=zipfile.ZIP_BZIP2)\n"
-          "    z.write(\"one.bin\", compress_type=zipfile.ZIP_DEFLATED)' " +
-              shq(mixed),
-          src());
+  RunResult r = run("python3 -c 'import sys,zipfile\n"
+                    "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
+                    "    z.write(\"hello.txt\", compress_type=zipfile.ZIP_STORED)\n"
+                    "    z.write(\"big.txt\", compress_type=zipfile.ZIP_BZIP2)\n"
+                    "    z.write(\"one.bin\", compress_type=zipfile.ZIP_DEFLATED)' " + shq(mixed), src());
   ASSERT_EQ(r.status, 0) << r.err;
   std::string dest = path("mixed-out");
   RunResult x = extract(mixed, dest);
   EXPECT_EQ(x.status, 1);
-  EXPECT_NE(x.err.find("skipped  big.txt: compression method 12 is not supported"),
-            std::string::npos)
-      << x.err;
+  EXPECT_NE(x.err.find("skipped  big.txt: compression method 12 is not supported"), std::string::npos) << x.err;
   EXPECT_NE(x.err.find("Unknown Compression Method"), std::string::npos);
   EXPECT_NE(x.out.find("2 of 3 entries extracted"), std::string::npos) << x.out;
   EXPECT_FALSE(fileExists(dest + "/big.txt"));
@@ -124,14 +112,12 @@ TEST_F(ExtractInterop, CorruptedDataFailsOnlyThatEntry) {
   std::string archive = make("good.zip", "zip -q -r -6");
   std::string bad = path("bad.zip");
   // Flip bytes in the middle of big.txt's compressed data.
-  RunResult r =
-      run("python3 -c 'import sys,zipfile\n"
-          "d=bytearray(open(sys.argv[1],\"rb\").read())\n"
-          "i=zipfile.ZipFile(sys.argv[1]).getinfo(\"big.txt\")\n"
-          "p=i.header_offset+30+len(i.filename)+len(i.extra)+i.compress_size//2\n"
-          "d[p:p+8]=bytes(8)\n"
-          "open(sys.argv[2],\"wb\").write(d)' " +
-          shq(archive) + " " + shq(bad));
+  RunResult r = run("python3 -c 'import sys,zipfile\n"
+                    "d=bytearray(open(sys.argv[1],\"rb\").read())\n"
+                    "i=zipfile.ZipFile(sys.argv[1]).getinfo(\"big.txt\")\n"
+                    "p=i.header_offset+30+len(i.filename)+len(i.extra)+i.compress_size//2\n"
+                    "d[p:p+8]=bytes(8)\n"
+                    "open(sys.argv[2],\"wb\").write(d)' " + shq(archive) + " " + shq(bad));
   ASSERT_EQ(r.status, 0) << r.err;
   std::string dest = path("bad-out");
   RunResult x = extract(bad, dest);
@@ -141,14 +127,10 @@ TEST_F(ExtractInterop, CorruptedDataFailsOnlyThatEntry) {
   EXPECT_EQ(readFile(dest + "/random.bin"), readFile(src() + "/random.bin"));
   // A file cut inside its last entry: the entries before the cut still come out.
   std::string cut = path("cut.zip");
-  ASSERT_EQ(
-      run("python3 -c 'import sys,zipfile\n"
-          "z=zipfile.ZipFile(sys.argv[1]); last=max(z.infolist(), key=lambda i: i.header_offset)\n"
-          "d=open(sys.argv[1],\"rb\").read()[:last.header_offset+40+len(last.filename)]\n"
-          "open(sys.argv[2],\"wb\").write(d)' " +
-          shq(archive) + " " + shq(cut))
-          .status,
-      0);
+  ASSERT_EQ(run("python3 -c 'import sys,zipfile\n"
+                "z=zipfile.ZipFile(sys.argv[1]); last=max(z.infolist(), key=lambda i: i.header_offset)\n"
+                "d=open(sys.argv[1],\"rb\").read()[:last.header_offset+40+len(last.filename)]\n"
+                "open(sys.argv[2],\"wb\").write(d)' " + shq(archive) + " " + shq(cut)).status, 0);
   RunResult c = extract(cut, path("cut-out"));
   EXPECT_EQ(c.status, 1) << c.out;
   EXPECT_TRUE(fileExists(path("cut-out") + "/empty.txt"));
@@ -156,21 +138,17 @@ TEST_F(ExtractInterop, CorruptedDataFailsOnlyThatEntry) {
 
 TEST_F(ExtractInterop, HostileNamesStayInsideTheDestination) {
   std::string evil = path("evil.zip");
-  RunResult r =
-      run("python3 -c 'import sys,zipfile\n"
-          "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
-          "    for n in [\"../escape.txt\", \"/abs.txt\", \"a/../../up.txt\", \"C:/drive.txt\", "
-          "\"ok.txt\"]:\n"
-          "        z.writestr(zipfile.ZipInfo(n), n)' " +
-          shq(evil));
+  RunResult r = run("python3 -c 'import sys,zipfile\n"
+                    "with zipfile.ZipFile(sys.argv[1], \"w\") as z:\n"
+                    "    for n in [\"../escape.txt\", \"/abs.txt\", \"a/../../up.txt\", \"C:/drive.txt\", \"ok.txt\"]:\n"
+                    "        z.writestr(zipfile.ZipInfo(n), n)' " + shq(evil));
   ASSERT_EQ(r.status, 0) << r.err;
   std::string root = path("jail");
   std::string dest = root + "/inner";
   RunResult x = extract(evil, dest);
   EXPECT_EQ(x.status, 0) << x.out << x.err;
-  EXPECT_EQ(
-      run("cd " + shq(root) + " && find . -type f | sort").out,
-      "./inner/a/up.txt\n./inner/abs.txt\n./inner/drive.txt\n./inner/escape.txt\n./inner/ok.txt\n");
+  EXPECT_EQ(run("cd " + shq(root) + " && find . -type f | sort").out,
+            "./inner/a/up.txt\n./inner/abs.txt\n./inner/drive.txt\n./inner/escape.txt\n./inner/ok.txt\n");
   EXPECT_NE(x.err.find("warning  ../escape.txt: unsafe parts"), std::string::npos) << x.err;
 }
 

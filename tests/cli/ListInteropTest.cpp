@@ -10,9 +10,7 @@ using namespace quelt::test;
 
 namespace {
 
-std::string cli() {
-  return shq(binPath("quelt-cli"));
-}
+std::string cli() { return shq(binPath("quelt-cli")); }
 std::string reference(const std::string& mode, const std::string& archive) {
   RunResult r = run("python3 " + shq(sourcePath("tests/cli/zip_reference.py")) + " " + mode + " " +
                     shq(archive));
@@ -61,18 +59,17 @@ class ListInterop : public SampleTreeTest {
 
   // A copy of the archive cut where its central directory starts.
   std::string cutCentralDirectory(const std::string& archive, const std::string& name) {
-    RunResult cd =
-        run("python3 -c 'import sys,struct; d=open(sys.argv[1],\"rb\").read(); "
-            "e=d.rfind(b\"PK\\x05\\x06\"); print(struct.unpack(\"<I\", d[e+16:e+20])[0])' " +
-            shq(archive));
+    RunResult cd = run(
+        "python3 -c 'import sys,struct; d=open(sys.argv[1],\"rb\").read(); "
+        "e=d.rfind(b\"PK\\x05\\x06\"); print(struct.unpack(\"<I\", d[e+16:e+20])[0])' " +
+        shq(archive));
     EXPECT_EQ(cd.status, 0) << cd.err;
     std::string cut = out(name);
-    EXPECT_EQ(
-        run("head -c " + std::to_string(std::stoll(cd.out)) + " " + shq(archive) + " > " + shq(cut))
-            .status,
-        0);
+    EXPECT_EQ(run("head -c " + std::to_string(std::stoll(cd.out)) + " " + shq(archive) + " > " +
+                  shq(cut)).status, 0);
     return cut;
   }
+
 };
 
 const char* kPythonWriter = R"(python3 -c '
@@ -94,8 +91,7 @@ with zipfile.ZipFile(sys.argv[2], "w", method) as z:
 TEST_F(ListInterop, InfoZipArchives) {
   if (!haveTool("zip")) GTEST_SKIP() << "zip is not installed";
   for (const char* level : {"-0", "-1", "-6", "-9"}) {
-    std::string archive =
-        make(std::string("zip") + level + ".zip", std::string("zip -q -r ") + level);
+    std::string archive = make(std::string("zip") + level + ".zip", std::string("zip -q -r ") + level);
     expectSameListing(archive);
     // zipinfo agrees on the names too.
     RunResult names = run("zipinfo -1 " + shq(archive));
@@ -125,10 +121,8 @@ TEST_F(ListInterop, BsdtarArchives) {
   RunResult r = run("bsdtar --format zip -cf - * > " + shq(piped), src());
   ASSERT_EQ(r.status, 0) << r.err;
   expectSameListing(piped);
-  RunResult flags =
-      run("python3 -c 'import sys,zipfile; print(max(i.flag_bits & 8 for i in "
-          "zipfile.ZipFile(sys.argv[1]).infolist()))' " +
-          shq(piped));
+  RunResult flags = run("python3 -c 'import sys,zipfile; print(max(i.flag_bits & 8 for i in "
+                        "zipfile.ZipFile(sys.argv[1]).infolist()))' " + shq(piped));
   ASSERT_EQ(flags.out, "8\n");
   RunResult walked = run(cli() + " list --tsv " + shq(cutCentralDirectory(piped, "piped-cut.zip")));
   EXPECT_EQ(walked.status, 1) << walked.err;  // listed, but said to be damaged
@@ -137,8 +131,7 @@ TEST_F(ListInterop, BsdtarArchives) {
 
 TEST_F(ListInterop, PythonArchivesWithComments) {
   for (const char* method : {"stored", "deflated", "bzip2"}) {
-    std::string archive =
-        make(std::string("py-") + method + ".zip", std::string(kPythonWriter) + " " + method);
+    std::string archive = make(std::string("py-") + method + ".zip", std::string(kPythonWriter) + " " + method);
     expectSameListing(archive);
     expectSameComments(archive);
   }
@@ -150,17 +143,14 @@ TEST_F(ListInterop, SelfExtractorsAndGarbageInFront) {
   RunResult expected = run(cli() + " list --tsv " + shq(archive));
   // Garbage in front, offsets not adjusted: the walk finds every entry.
   std::string stubbed = out("stubbed.exe");
-  ASSERT_EQ(run("head -c 5000 /dev/urandom | tr -d P > " + shq(stubbed) + " && cat " +
-                shq(archive) + " >> " + shq(stubbed))
-                .status,
-            0);
+  ASSERT_EQ(run("head -c 5000 /dev/urandom | tr -d P > " + shq(stubbed) + " && cat " + shq(archive) +
+                " >> " + shq(stubbed)).status, 0);
   RunResult walked = run(cli() + " list --tsv " + shq(stubbed));
   EXPECT_EQ(walked.status, 0) << walked.err;
   EXPECT_EQ(walked.out, expected.out);
   // Offsets adjusted the way zip -A does: read straight from the central directory.
   std::string adjusted = out("adjusted.exe");
-  ASSERT_EQ(
-      run("cp " + shq(stubbed) + " " + shq(adjusted) + " && zip -q -A " + shq(adjusted)).status, 0);
+  ASSERT_EQ(run("cp " + shq(stubbed) + " " + shq(adjusted) + " && zip -q -A " + shq(adjusted)).status, 0);
   EXPECT_EQ(run(cli() + " list --tsv " + shq(adjusted)).out, expected.out);
 }
 
@@ -173,8 +163,7 @@ TEST_F(ListInterop, CentralDirectoryCutOff) {
   // What the walk finds is listed, and the archive is said to be damaged.
   EXPECT_EQ(walked.status, 1);
   EXPECT_NE(walked.err.find("cut.zip is damaged or incomplete: it has no end record"),
-            std::string::npos)
-      << walked.err;
+            std::string::npos) << walked.err;
   EXPECT_EQ(walked.out, expected.out);
   // Asked to treat it as part of a set, it is refused.
   RunResult multi = run(cli() + " list --incomplete multi " + shq(cut));

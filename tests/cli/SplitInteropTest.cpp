@@ -7,22 +7,18 @@
 using namespace quelt::test;
 
 namespace {
-std::string cli() {
-  return shq(binPath("quelt-cli"));
-}
+std::string cli() { return shq(binPath("quelt-cli")); }
 }  // namespace
 
 TEST(SplitInterop, BlockSetsListTestAndExtractFromTheirLastFile) {
   TempDir dir;
   writeFile(dir / "src/r.bin", randomBytes(900000, 1));
   writeFile(dir / "src/t.txt", textBytes(2000000, 2));
-  RunResult add = run(cli() + " add --split 256k --first-split 100k " + shq(dir / "set.zip") + " .",
-                      dir / "src");
+  RunResult add = run(cli() + " add --split 256k --first-split 100k " + shq(dir / "set.zip") + " .", dir / "src");
   ASSERT_EQ(add.status, 0) << add.out << add.err;
   RunResult files = run("ls " + shq(dir.path()) + " | grep '^set'");
   EXPECT_EQ(files.out.substr(0, 16), "set.001\nset.002\n");
-  std::string last =
-      dir / ("set.00" + std::to_string(std::count(files.out.begin(), files.out.end(), '\n')));
+  std::string last = dir / ("set.00" + std::to_string(std::count(files.out.begin(), files.out.end(), '\n')));
   EXPECT_EQ(run("stat -c %s " + shq(dir / "set.001")).out, "102400\n");
   EXPECT_EQ(run(cli() + " test " + shq(last)).status, 0);
   RunResult x = run(cli() + " extract -d " + shq(dir / "out") + " " + shq(last));
@@ -38,12 +34,10 @@ TEST(SplitInterop, BlockSetsListTestAndExtractFromTheirLastFile) {
 
   // Renamed the way split sets are named, 7z accepts it without a spanning signature.
   if (haveTool("7z")) {
-    RunResult renamed =
-        run("n=0; for f in $(ls set.0* | sort); do n=$((n+1)); done; i=0; "
-            "for f in $(ls set.0* | sort); do i=$((i+1)); "
-            "if [ $i -eq $n ]; then cp $f copy.zip; else cp $f copy.z$(printf %02d $i); fi; done; "
-            "7z t copy.zip",
-            dir.path());
+    RunResult renamed = run("n=0; for f in $(ls set.0* | sort); do n=$((n+1)); done; i=0; "
+                            "for f in $(ls set.0* | sort); do i=$((i+1)); "
+                            "if [ $i -eq $n ]; then cp $f copy.zip; else cp $f copy.z$(printf %02d $i); fi; done; "
+                            "7z t copy.zip", dir.path());
     EXPECT_EQ(renamed.status, 0) << renamed.out;
     EXPECT_NE(renamed.out.find("Everything is Ok"), std::string::npos) << renamed.out;
   }
@@ -61,8 +55,7 @@ TEST(SplitInterop, InfoZipSplitSetsExtract) {
   EXPECT_EQ(readFile(dir / "out/r.bin"), readFile(dir / "src/r.bin"));
   EXPECT_EQ(readFile(dir / "out/t.txt"), readFile(dir / "src/t.txt"));
   // A set cannot be rewritten.
-  RunResult add =
-      run(cli() + " add --paths none " + shq(dir / "zs.zip") + " " + shq(dir / "src/t.txt"));
+  RunResult add = run(cli() + " add --paths none " + shq(dir / "zs.zip") + " " + shq(dir / "src/t.txt"));
   EXPECT_EQ(add.status, 3);
   EXPECT_NE(add.err.find("multi-volume"), std::string::npos) << add.err;
 }

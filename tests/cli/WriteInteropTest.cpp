@@ -9,9 +9,7 @@ using namespace quelt::test;
 
 namespace {
 
-std::string cli() {
-  return shq(binPath("quelt-cli"));
-}
+std::string cli() { return shq(binPath("quelt-cli")); }
 
 class WriteInterop : public SampleTreeTest {
  protected:
@@ -91,10 +89,8 @@ TEST_F(WriteInterop, UpdateRemoveAndComments) {
   EXPECT_EQ(quelt("comment --entry hello.txt " + shq(archive)).out, "entry note\n");
   RunResult z = run("unzip -z " + shq(archive));
   EXPECT_NE(z.out.find("Archive note"), std::string::npos) << z.out;
-  RunResult py =
-      run("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
-          "print(z.getinfo(\"hello.txt\").comment.decode())' " +
-          shq(archive));
+  RunResult py = run("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+                     "print(z.getinfo(\"hello.txt\").comment.decode())' " + shq(archive));
   EXPECT_EQ(py.out, "entry note\n");
   RunResult t = run("unzip -tq " + shq(archive));
   EXPECT_EQ(t.status, 0) << t.out;
@@ -103,13 +99,10 @@ TEST_F(WriteInterop, UpdateRemoveAndComments) {
 
 TEST_F(WriteInterop, StoredPathModes) {
   std::string none = path("none.zip"), full = path("full.zip"), rel = path("rel.zip");
-  ASSERT_EQ(
-      quelt("add --paths none " + shq(none) + " caf\xc3\xa9/na\xc3\xafve.txt hello.txt").status, 0);
+  ASSERT_EQ(quelt("add --paths none " + shq(none) + " caf\xc3\xa9/na\xc3\xafve.txt hello.txt").status, 0);
   EXPECT_EQ(run("zipinfo -1 " + shq(none)).out, "na\xc3\xafve.txt\nhello.txt\n");
   ASSERT_EQ(quelt("add --paths relative --root " + shq(src()) + " " + shq(rel) + " " +
-                  shq(src() + "/caf\xc3\xa9/na\xc3\xafve.txt"))
-                .status,
-            0);
+                  shq(src() + "/caf\xc3\xa9/na\xc3\xafve.txt")).status, 0);
   EXPECT_EQ(run("zipinfo -1 " + shq(rel)).out, "caf\xc3\xa9/na\xc3\xafve.txt\n");
   ASSERT_EQ(quelt("add --paths full " + shq(full) + " hello.txt").status, 0);
   // Stored below the mount point, which plays the part of a drive.
@@ -122,15 +115,11 @@ TEST_F(WriteInterop, StoredPathModes) {
 TEST_F(WriteInterop, RepairCutCentralDirectoryAndStub) {
   std::string archive = path("whole.zip");
   ASSERT_EQ(quelt("add -r " + shq(archive) + " .").status, 0);
-  RunResult cd =
-      run("python3 -c 'import sys,struct; d=open(sys.argv[1],\"rb\").read(); "
-          "e=d.rfind(b\"PK\\x05\\x06\"); print(struct.unpack(\"<I\", d[e+16:e+20])[0])' " +
-          shq(archive));
+  RunResult cd = run("python3 -c 'import sys,struct; d=open(sys.argv[1],\"rb\").read(); "
+                     "e=d.rfind(b\"PK\\x05\\x06\"); print(struct.unpack(\"<I\", d[e+16:e+20])[0])' " +
+                     shq(archive));
   std::string cut = path("cut.zip");
-  ASSERT_EQ(
-      run("head -c " + std::to_string(std::stoll(cd.out)) + " " + shq(archive) + " > " + shq(cut))
-          .status,
-      0);
+  ASSERT_EQ(run("head -c " + std::to_string(std::stoll(cd.out)) + " " + shq(archive) + " > " + shq(cut)).status, 0);
   const auto damaged = readFile(cut);
   std::string fixed = path("fixed.zip");
   RunResult r = quelt("repair " + shq(cut) + " " + shq(fixed));
@@ -140,10 +129,7 @@ TEST_F(WriteInterop, RepairCutCentralDirectoryAndStub) {
 
   // A stub in front, offsets not counting it: adding keeps the stub and the listing.
   std::string sfx = path("stub.exe");
-  ASSERT_EQ(
-      run("printf 'MZ-stub-bytes' > " + shq(sfx) + " && cat " + shq(archive) + " >> " + shq(sfx))
-          .status,
-      0);
+  ASSERT_EQ(run("printf 'MZ-stub-bytes' > " + shq(sfx) + " && cat " + shq(archive) + " >> " + shq(sfx)).status, 0);
   writeFile(path("extra.txt"), std::string("added later\n"));
   ASSERT_EQ(quelt("add --paths none " + shq(sfx) + " " + shq(path("extra.txt"))).status, 0);
   EXPECT_EQ(readText(sfx).substr(0, 13), "MZ-stub-bytes");
@@ -168,8 +154,7 @@ TEST_F(WriteInterop, MissingAndUnsuitableSources) {
 TEST_F(WriteInterop, HugeSourcesAreRefusedAndDescriptorsSurviveARewrite) {
   std::string archive = path("h.zip");
   ASSERT_EQ(run("truncate -s 2G " + shq(path("huge.bin"))).status, 0);  // sparse: no disk used
-  RunResult r =
-      quelt("add --paths none " + shq(archive) + " " + shq(path("huge.bin")) + " hello.txt");
+  RunResult r = quelt("add --paths none " + shq(archive) + " " + shq(path("huge.bin")) + " hello.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("2 GiB or larger"), std::string::npos) << r.err;
   EXPECT_EQ(run("zipinfo -1 " + shq(archive)).out, "hello.txt\n");
@@ -182,10 +167,8 @@ TEST_F(WriteInterop, HugeSourcesAreRefusedAndDescriptorsSurviveARewrite) {
   ASSERT_EQ(quelt("add --paths none " + shq(piped) + " " + shq(path("new.txt"))).status, 0);
   RunResult t = run("unzip -tq " + shq(piped));
   EXPECT_EQ(t.status, 0) << t.out;
-  RunResult flags =
-      run("python3 -c 'import sys,zipfile; print([i.flag_bits & 8 for i in "
-          "zipfile.ZipFile(sys.argv[1]).infolist()])' " +
-          shq(piped));
+  RunResult flags = run("python3 -c 'import sys,zipfile; print([i.flag_bits & 8 for i in "
+                        "zipfile.ZipFile(sys.argv[1]).infolist()])' " + shq(piped));
   EXPECT_EQ(flags.out, "[8, 8, 0]\n");
   EXPECT_EQ(quelt("test " + shq(piped)).status, 0);
 }
