@@ -14,6 +14,7 @@
 #include "cli/Progress.h"
 #include "cli/Select.h"
 #include "engine/ZipLib.h"
+#include "engine/codecs/Methods.h"
 #include "platform/FileSystem.h"
 
 namespace quelt::cli {
@@ -240,10 +241,19 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
       }
       return;
     }
+    std::string more;
+    if (commonOptions().verbose) {
+      const TZipHeaderInfo& e = engine.Entry(index);
+      const std::string& extra = e.CentralExtra();
+      more = " (" + std::to_string(e.UncompressedSize) + " bytes, " +
+             EntryMethodName(e.CompressionMethod, reinterpret_cast<const uint8_t*>(extra.data()),
+                             extra.size()) +
+             ", CRC-32 " + hex8(e.CRC32) + ")";
+    }
     if (testOnly)
-      say() << "OK       " << nameOf(index) << "\n";
+      say() << "OK       " << nameOf(index) << more << "\n";
     else
-      say() << "extracted " << fname << "\n";
+      say() << "extracted " << fname << more << "\n";
   };
   engine.OnStartUnZip = [&](TUnZipEngine&, int index, const std::string& fname, bool&) {
     const TZipHeaderInfo& entry = engine.Entry(index);

@@ -357,6 +357,10 @@ TEST_F(Conventions, SplitSummaryNamesTheBlocksWritten) {
             std::string::npos)
       << r.out;
   EXPECT_FALSE(fileExists(dir / "set.zip"));
+  RunResult t = quelt("test -v " + shq(dir / "set.003"));
+  EXPECT_EQ(t.status, 0) << t.err;
+  EXPECT_NE(t.out.find("OK       r.bin (150000 bytes, Stored, CRC-32 "), std::string::npos)
+      << t.out;
 }
 
 TEST_F(Conventions, InterruptedAddEndsWith130AndLeavesNothing) {
