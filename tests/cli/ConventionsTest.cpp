@@ -367,8 +367,12 @@ TEST_F(Conventions, InterruptedAddEndsWith130AndLeavesNothing) {
   makeDirs(dir / "src");
   makeDirs(dir / "tmp");
   writeFile(dir / "src/big.bin", randomBytes(64 << 20, 11));
+  // The signal goes once the archive being built shows beside src and tmp: by then the handler
+  // is in place (a background job of a script starts with SIGINT ignored until then).
   RunResult r = run("TMPDIR=" + shq(dir / "tmp") + " " + cli() + " add -9 " + shq(dir / "big.zip") +
-                        " big.bin & pid=$!; sleep 0.5; kill -INT $pid; "
+                        " big.bin & pid=$!; i=0; until [ $(ls -A " + shq(dir.path()) +
+                        " | wc -l) -gt 2 ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i+1)); done; "
+                        "kill -INT $pid; "
                         "wait $pid; echo $?",
                     dir / "src");
   EXPECT_EQ(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1), "130\n") << r.out << r.err;
