@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 
+#include "cli/Progress.h"
 #include "engine/Errors.h"
 #include "engine/ZipLib.h"
 
@@ -32,7 +33,10 @@ void onSignal(int sig) { gSignal = sig; }
 Registrar::Registrar(Command command) { registry().push_back(std::move(command)); }
 const std::vector<Command>& commands() { return registry(); }
 
-void error(const std::string& message) { std::cerr << "quelt-cli: " << message << "\n"; }
+void error(const std::string& message) {
+  ProgressLine::clearAll();  // an error starts its own line, not the end of the progress line
+  std::cerr << "quelt-cli: " << message << "\n";
+}
 
 int usageError(const std::string& command, const std::string& message) {
   error(message);

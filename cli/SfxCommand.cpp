@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
 #include "convert/QueltSFX.h"
 #include "platform/FileSystem.h"
 
@@ -26,24 +27,31 @@ const char* kSfxHelp =
     "      --hide-overwrite   do not let the user change the overwrite mode\n"
     "      --overwrite MODE   confirm (the default), always or never, for existing files\n"
     "      --force            replace an existing output file\n"
-    "  -h, --help             show this help\n"
     "The caption, folder and command take at most 249 bytes together.\n";
 
 int runSfx(int argc, char** argv) {
-  static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
-                                       {"caption", required_argument, nullptr, 'c'},
-                                       {"dir", required_argument, nullptr, 'd'},
-                                       {"run", required_argument, nullptr, 'r'},
-                                       {"ask-command", no_argument, nullptr, 'A'},
-                                       {"ask-files", no_argument, nullptr, 'F'},
-                                       {"hide-overwrite", no_argument, nullptr, 'H'},
-                                       {"overwrite", required_argument, nullptr, 'w'},
-                                       {"force", no_argument, nullptr, 'f'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {nullptr, 0, nullptr, 0}};
+  const auto longOptions = withCommonOptions({{"output", required_argument, nullptr, 'o'},
+                                              {"caption", required_argument, nullptr, 'c'},
+                                              {"dir", required_argument, nullptr, 'd'},
+                                              {"run", required_argument, nullptr, 'r'},
+                                              {"ask-command", no_argument, nullptr, 'A'},
+                                              {"ask-files", no_argument, nullptr, 'F'},
+                                              {"hide-overwrite", no_argument, nullptr, 'H'},
+                                              {"overwrite", required_argument, nullptr, 'w'},
+                                              {"force", no_argument, nullptr, 'f'},
+                                              {"help", no_argument, nullptr, 'h'}});
   TQueltSFX sfx;
   int c;
-  while ((c = getopt_long(argc, argv, "o:h", longOptions, nullptr)) != -1) {
+  const std::string shortOptions = withCommonShort("o:h");
+  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
+    switch (takeCommonOption(c)) {
+      case Taken::Yes:
+        continue;
+      case Taken::Exit:
+        return kOk;
+      case Taken::No:
+        break;
+    }
     switch (c) {
       case 'o':
         sfx.OutputFile = optarg;
@@ -82,7 +90,7 @@ int runSfx(int argc, char** argv) {
         sfx.ReplaceExisting = true;
         break;
       case 'h':
-        std::cout << kSfxHelp;
+        std::cout << kSfxHelp << kCommonHelp;
         return kOk;
       default:
         return usageError("sfx", "unknown option");
@@ -110,7 +118,7 @@ int runSfx(int argc, char** argv) {
   sfx.Host.ShowError = [](const std::string& text) { error(text); };
   int result = sfx.MakeSFX();
   if (result == sfxSucceeded) {
-    std::cout << "wrote " << sfx.WrittenFile() << " (stub " << sfx.SFXPath << ")\n";
+    say() << "wrote " << sfx.WrittenFile() << " (stub " << sfx.SFXPath << ")\n";
     return kOk;
   }
   if (result == sfxReported && !files::IsRegularFile(sfx.ZipFilename)) return kUnreadable;

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
 #include "convert/UUCode.h"
 #include "engine/BufferStream.h"
 #include "platform/FileSystem.h"
@@ -21,16 +22,14 @@ const char* kEncodeHelp =
     "      --base64       Base64 instead of UU\n"
     "      --xx           XX instead of UU\n"
     "      --lf           end lines with LF alone (default CR LF)\n"
-    "      --force        replace an existing output file\n"
-    "  -h, --help         show this help\n";
+    "      --force        replace an existing output file\n";
 
 const char* kDecodeHelp =
     "Usage: quelt-cli uudecode [OPTIONS] FILE\n"
     "Decodes a UU, XX or Base64 text (told apart by its lines) into the file its begin line\n"
     "names, beside FILE.\n\n"
     "  -d, --dest DIR     write into DIR instead\n"
-    "      --force        replace an existing file\n"
-    "  -h, --help         show this help\n";
+    "      --force        replace an existing file\n";
 
 // Runs the conversion; a file that exists is replaced only when the user agrees.
 int convert(TUUCode& code, bool force) {
@@ -62,18 +61,26 @@ int convert(TUUCode& code, bool force) {
 }
 
 int runEncode(int argc, char** argv) {
-  static const option longOptions[] = {{"output", required_argument, nullptr, 'o'},
-                                       {"base64", no_argument, nullptr, 'b'},
-                                       {"xx", no_argument, nullptr, 'x'},
-                                       {"lf", no_argument, nullptr, 'l'},
-                                       {"force", no_argument, nullptr, 'f'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {nullptr, 0, nullptr, 0}};
+  const auto longOptions = withCommonOptions({{"output", required_argument, nullptr, 'o'},
+                                              {"base64", no_argument, nullptr, 'b'},
+                                              {"xx", no_argument, nullptr, 'x'},
+                                              {"lf", no_argument, nullptr, 'l'},
+                                              {"force", no_argument, nullptr, 'f'},
+                                              {"help", no_argument, nullptr, 'h'}});
   TUUCode code;
   code.Algorithm = uuencode;
   bool force = false;
   int c;
-  while ((c = getopt_long(argc, argv, "o:h", longOptions, nullptr)) != -1) {
+  const std::string shortOptions = withCommonShort("o:h");
+  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
+    switch (takeCommonOption(c)) {
+      case Taken::Yes:
+        continue;
+      case Taken::Exit:
+        return kOk;
+      case Taken::No:
+        break;
+    }
     switch (c) {
       case 'o':
         code.OutputFile = optarg;
@@ -91,7 +98,7 @@ int runEncode(int argc, char** argv) {
         force = true;
         break;
       case 'h':
-        std::cout << kEncodeHelp;
+        std::cout << kEncodeHelp << kCommonHelp;
         return kOk;
       default:
         return usageError("uuencode", "unknown option");
@@ -101,19 +108,27 @@ int runEncode(int argc, char** argv) {
   code.InputFile = argv[optind];
   if (code.OutputFile.empty()) code.OutputFile = UUEncodedName(code.InputFile);
   int result = convert(code, force);
-  if (result == kOk) std::cout << "encoded as " << code.OutputFile << "\n";
+  if (result == kOk) say() << "encoded as " << code.OutputFile << "\n";
   return result;
 }
 
 int runDecode(int argc, char** argv) {
-  static const option longOptions[] = {{"dest", required_argument, nullptr, 'd'},
-                                       {"force", no_argument, nullptr, 'f'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {nullptr, 0, nullptr, 0}};
+  const auto longOptions = withCommonOptions({{"dest", required_argument, nullptr, 'd'},
+                                              {"force", no_argument, nullptr, 'f'},
+                                              {"help", no_argument, nullptr, 'h'}});
   TUUCode code;
   bool force = false;
   int c;
-  while ((c = getopt_long(argc, argv, "d:h", longOptions, nullptr)) != -1) {
+  const std::string shortOptions = withCommonShort("d:h");
+  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
+    switch (takeCommonOption(c)) {
+      case Taken::Yes:
+        continue;
+      case Taken::Exit:
+        return kOk;
+      case Taken::No:
+        break;
+    }
     switch (c) {
       case 'd':
         code.OutputFolder = optarg;
@@ -122,7 +137,7 @@ int runDecode(int argc, char** argv) {
         force = true;
         break;
       case 'h':
-        std::cout << kDecodeHelp;
+        std::cout << kDecodeHelp << kCommonHelp;
         return kOk;
       default:
         return usageError("uudecode", "unknown option");
@@ -142,7 +157,7 @@ int runDecode(int argc, char** argv) {
     return kUnreadable;
   }
   int result = convert(code, force);
-  if (result == kOk) std::cout << "decoded " << code.OutputFile << "\n";
+  if (result == kOk) say() << "decoded " << code.OutputFile << "\n";
   return result;
 }
 

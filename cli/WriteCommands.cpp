@@ -2,6 +2,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,9 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
+#include "cli/Progress.h"
+#include "cli/Select.h"
 #include "engine/ZipEngine.h"
 #include "engine/ZipLib.h"
 #include "platform/FileSystem.h"
@@ -22,8 +26,13 @@ const char* kAddHelp =
     "Compresses files into the archive, creating it when it does not exist. A folder stands\n"
     "for the files in it (and, with -r, in its subfolders); an empty folder is kept as one.\n"
     "A file outside the current (or --root) folder is stored without \"/\" and \"..\" parts.\n\n"
-    "  -l, --level N          Deflate level 1 (fastest) to 9 (smallest), default 6\n"
+    "  -0 ... -9              the level: -0 stores, -1 (fastest) to -9 (smallest) deflate;\n"
+    "                         a file Deflate would make larger is stored at every level\n"
+    "  -l, --level N          the same as -N; default 6\n"
     "  -r, --recurse          wildcards and folders also search subfolders\n"
+    "  -x, --exclude PATTERN  leave out files whose stored path (with a \"/\") or name\n"
+    "                         (without) matches PATTERN; repeatable\n"
+    "  -j, --junk-paths       store names alone, without folders (--paths none)\n"
     "  -P, --password PASS    encrypt the new entries with traditional ZIP encryption\n"
     "      --aes              with -P: encrypt with AES-256 instead (traditional\n"
     "                         encryption is weak; AES needs a newer unzipping tool)\n"
@@ -42,20 +51,20 @@ const char* kAddHelp =
     "                         next disk on the terminal\n"
     "  -y, --symlinks         store symbolic links as links; without it a link to a file\n"
     "                         is stored as the file, and a link to a folder is reported\n"
-    "  -C, --ignore-case      wildcards match A-Z without regard to case\n"
-    "  -h, --help             show this help\n";
+    "  -C, --ignore-case      wildcards match A-Z without regard to case\n";
 
 const char* kRemoveHelp =
     "Usage: quelt-cli remove [OPTIONS] ARCHIVE PATTERN...\n"
     "Removes the entries matching the patterns. A pattern without wildcards names an entry\n"
     "by folder and name, letter case included; a wildcard pattern without a folder separator\n"
-    "matches names alone.\n\n"
-    "  -C, --ignore-case      wildcards match A-Z without regard to case\n"
-    "  -h, --help             show this help\n";
+    "matches names alone. A pattern that matches nothing is reported and makes the exit\n"
+    "status 1; '--' ends the options, for patterns that begin with '-'.\n\n"
+    "  -C, --ignore-case      wildcards match A-Z without regard to case\n";
 
 const char* kCommentHelp =
     "Usage: quelt-cli comment [OPTIONS] ARCHIVE\n"
-    "Prints the archive comment, or an entry's, or replaces it.\n\n"
+    "Prints the archive comment, or an entry's, or replaces it. An entry the archive does\n"
+    "not hold makes the exit status 1.\n\n"
     "      --entry NAME       the entry's comment instead of the archive's\n"
     "      --set TEXT         replace the comment with TEXT\n"
     "      --set-file FILE    replace the comment with the contents of FILE\n";
@@ -88,77 +97,134 @@ int64_t parseBytes(const std::string& text) {
   long long n = std::strtoll(text.c_str(), &end, 10);
   if (end == text.c_str()) return -1;
   std::string unit = end;
-  if (unit == "k" || unit == "K") n *= 1024;
-  else if (unit == "m" || unit == "M") n *= 1024 * 1024;
-  else if (!unit.empty()) return -1;
+  if (unit == "k" || unit == "K")
+    n *= 1024;
+  else if (unit == "m" || unit == "M")
+    n *= 1024 * 1024;
+  else if (!unit.empty())
+    return -1;
   return n;
 }
 
-bool wantsHelp(int argc, char** argv, const char* help) {
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-h" || a == "--help") {
-      std::cout << help;
-      return true;
-    }
+// Names of the block files of a set just written: name.001, name.002, ... as far as they
+// were written by this run (older blocks of a longer set may still lie beside them).
+std::vector<std::string> blocksWritten(const std::string& archive,
+                                       std::filesystem::file_time_type since) {
+  VolumeFinder names(archive);
+  std::vector<std::string> found;
+  for (int n = 1;; ++n) {
+    const std::string name = names.candidates(n, 0).front();
+    std::error_code ec;
+    auto when = std::filesystem::last_write_time(name, ec);
+    if (ec || when < since) break;
+    found.push_back(name);
   }
-  return false;
+  return found;
 }
 
 void reportRefusals(TZipEngine& engine, int& problems) {
   engine.OnFileRefused = [&problems](TZipEngine&, const std::string& name, const std::string& why) {
     ++problems;
-    std::cout << "skipped  " << Slashed(name) << ": " << why << "\n";
+    complain() << "skipped  " << Slashed(name) << ": " << why << "\n";
   };
 }
 
 int runAdd(int argc, char** argv) {
-  constexpr int kOptAes = 1000;  // long-only
-  static const option longOptions[] = {{"level", required_argument, nullptr, 'l'},
-                                       {"recurse", no_argument, nullptr, 'r'},
-                                       {"password", required_argument, nullptr, 'P'},
-                                       {"aes", no_argument, nullptr, kOptAes},
-                                       {"update", no_argument, nullptr, 'u'},
-                                       {"replace", no_argument, nullptr, 'R'},
-                                       {"freshen", no_argument, nullptr, 'f'},
-                                       {"paths", required_argument, nullptr, 'p'},
-                                       {"root", required_argument, nullptr, 'o'},
-                                       {"volumes", no_argument, nullptr, 'v'},
-                                       {"move", no_argument, nullptr, 'm'},
-                                       {"split", required_argument, nullptr, 's'},
-                                       {"first-split", required_argument, nullptr, 'F'},
-                                       {"span", no_argument, nullptr, 'S'},
-                                       {"symlinks", no_argument, nullptr, 'y'},
-                                       {"ignore-case", no_argument, nullptr, 'C'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {nullptr, 0, nullptr, 0}};
+  enum { kVolumes = 0x1200, kAes };
+  const auto longOptions = withCommonOptions({{"level", required_argument, nullptr, 'l'},
+                                              {"recurse", no_argument, nullptr, 'r'},
+                                              {"exclude", required_argument, nullptr, 'x'},
+                                              {"junk-paths", no_argument, nullptr, 'j'},
+                                              {"password", required_argument, nullptr, 'P'},
+                                              {"aes", no_argument, nullptr, kAes},
+                                              {"update", no_argument, nullptr, 'u'},
+                                              {"replace", no_argument, nullptr, 'R'},
+                                              {"freshen", no_argument, nullptr, 'f'},
+                                              {"paths", required_argument, nullptr, 'p'},
+                                              {"root", required_argument, nullptr, 'o'},
+                                              {"volumes", no_argument, nullptr, kVolumes},
+                                              {"move", no_argument, nullptr, 'm'},
+                                              {"split", required_argument, nullptr, 's'},
+                                              {"first-split", required_argument, nullptr, 'F'},
+                                              {"span", no_argument, nullptr, 'S'},
+                                              {"symlinks", no_argument, nullptr, 'y'},
+                                              {"ignore-case", no_argument, nullptr, 'C'},
+                                              {"help", no_argument, nullptr, 'h'}});
   int level = 6;
+  std::vector<std::string> excludes;
   bool recurse = false, volumes = false, move = false, links = false, ignoreCase = false;
   std::string password, paths = "relative", root;
   TZipAction action = zaUpdate;
   int64_t split = 0, firstSplit = 0;
   bool span = false, aes = false;
   int c;
-  while ((c = getopt_long(argc, argv, "l:rP:yCh", longOptions, nullptr)) != -1) {
+  const std::string shortOptions = withCommonShort("0123456789l:rx:jP:yCh");
+  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
+    switch (takeCommonOption(c)) {
+      case Taken::Yes:
+        continue;
+      case Taken::Exit:
+        return kOk;
+      case Taken::No:
+        break;
+    }
     switch (c) {
       case 'l':
         level = std::atoi(optarg);
-        if (level < 1 || level > 9) return usageError("add", "--level takes 1 to 9");
+        if (level < 0 || level > 9 ||
+            std::string(optarg).find_first_not_of("0123456789") != std::string::npos)
+          return usageError("add", "--level takes 0 to 9");
         break;
-      case 'r': recurse = true; break;
-      case 'P': password = optarg; break;
-      case kOptAes: aes = true; break;
-      case 'u': action = zaUpdate; break;
-      case 'R': action = zaReplace; break;
-      case 'f': action = zaFreshen; break;
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+      case '9':
+        level = c - '0';
+        break;
+      case 'x':
+        excludes.push_back(patternFromArg(optarg));
+        break;
+      case 'j':
+        paths = "none";
+        break;
+      case 'r':
+        recurse = true;
+        break;
+      case 'P':
+        password = optarg;
+        break;
+      case kAes:
+        aes = true;
+        break;
+      case 'u':
+        action = zaUpdate;
+        break;
+      case 'R':
+        action = zaReplace;
+        break;
+      case 'f':
+        action = zaFreshen;
+        break;
       case 'p':
         paths = optarg;
         if (paths != "none" && paths != "full" && paths != "relative")
           return usageError("add", "--paths takes none, full or relative");
         break;
-      case 'o': root = optarg; break;
-      case 'v': volumes = true; break;
-      case 'm': move = true; break;
+      case 'o':
+        root = optarg;
+        break;
+      case kVolumes:
+        volumes = true;
+        break;
+      case 'm':
+        move = true;
+        break;
       case 's':
       case 'F': {
         int64_t bytes = parseBytes(optarg);
@@ -166,11 +232,20 @@ int runAdd(int argc, char** argv) {
         (c == 's' ? split : firstSplit) = bytes;
         break;
       }
-      case 'S': span = true; break;
-      case 'y': links = true; break;
-      case 'C': ignoreCase = true; break;
-      case 'h': std::cout << kAddHelp; return kOk;
-      default: return usageError("add", "unknown option");
+      case 'S':
+        span = true;
+        break;
+      case 'y':
+        links = true;
+        break;
+      case 'C':
+        ignoreCase = true;
+        break;
+      case 'h':
+        std::cout << kAddHelp << kCommonHelp;
+        return kOk;
+      default:
+        return usageError("add", "unknown option");
     }
   }
   if (argc - optind < 2) return usageError("add", "add needs an archive and at least one file");
@@ -215,21 +290,42 @@ int runAdd(int argc, char** argv) {
   reportRefusals(engine, problems);
   engine.OnFileWarning = [&problems](TZipEngine&, const std::string& name, const std::string& why) {
     ++problems;
-    std::cout << "warning  " << name << ": " << why << "\n";
+    complain() << "warning  " << name << ": " << why << "\n";
   };
   engine.OnNoSuchFile = [&problems](TZipEngine&, const std::string& name) {
     ++problems;
-    std::cout << "missing  " << name << "\n";
+    complain() << "missing  " << name << "\n";
   };
   engine.OnSkippingFile = [&problems](TUnZipEngine& sender, TSkipReason, int index) {
     ++problems;
-    std::cout << "skipped  " << Slashed(sender.Entry(index).FullName())
-              << ": named twice; the first is kept\n";
+    complain() << "skipped  " << Slashed(sender.Entry(index).FullName())
+               << ": named twice; the first is kept\n";
   };
-  engine.OnEndZip = [](TZipEngine&, const std::string& name, int64_t usize, int64_t csize, int64_t) {
+  ProgressLine progress;
+  engine.OnStartZipInfo = [&progress](TZipEngine&, int, int64_t total, TEndCentral&, bool&) {
+    progress.start(total);
+  };
+  engine.OnStartZip = [&](TZipEngine&, const std::string& name, TZipHeaderInfo& header,
+                          bool& skip) {
+    for (const std::string& x : excludes) {
+      if (!matchesEntry(x, header, ignoreCase)) continue;
+      detail() << "excluded " << name << "\n";
+      skip = true;
+      return;
+    }
+    std::error_code ec;
+    const auto size =
+        std::filesystem::is_regular_file(name, ec) ? std::filesystem::file_size(name, ec) : 0;
+    progress.entry(name, ec ? 0 : int64_t(size));
+  };
+  engine.OnFilePercentDone = [&progress](TUnZipEngine&, int percent) {
+    progress.entryPercent(percent);
+  };
+  engine.OnEndZip = [](TZipEngine&, const std::string& name, int64_t usize, int64_t csize,
+                       int64_t) {
     int saved = usize > 0 ? int(100 - PercentOf(usize, csize)) : 0;
-    std::cout << "added    " << name << " (" << usize << " -> " << csize << " bytes, " << saved
-              << "% saved)\n";
+    say() << "added    " << name << " (" << usize << " -> " << csize << " bytes, " << saved
+          << "% saved)\n";
   };
   VolumeFinder finder(archive);
   finder.install(engine);
@@ -239,28 +335,56 @@ int runAdd(int argc, char** argv) {
     };
   }
   cancelOnSignals(engine);
+  engine.Host.ProcessMessages = [&progress, cancel = engine.Host.ProcessMessages] {
+    if (cancel) cancel();
+    progress.tick();
+  };
+  const auto started = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(2);
   return afterSignals(guarded(
       [&] {
         engine.SetZipName(archive);
         int n = engine.CompressFiles();
-        std::cout << n << (n == 1 ? " file" : " files") << " compressed into " << archive << "\n";
+        progress.clear();
+        std::string written = archive;
+        if (split) {
+          // The set is the block files; no file carries the archive's own name.
+          std::vector<std::string> blocks = blocksWritten(archive, started);
+          if (!blocks.empty())
+            written = blocks.size() == 1 ? blocks.front()
+                                         : blocks.front() + " ... " + blocks.back() + " (" +
+                                               std::to_string(blocks.size()) + " blocks)";
+        }
+        say() << n << (n == 1 ? " file" : " files") << " compressed into " << written << "\n";
         return problems == 0 ? int(kOk) : int(kSomeFailed);
       },
       &finder));
 }
 
 int runRemove(int argc, char** argv) {
-  static const option longOptions[] = {{"ignore-case", no_argument, nullptr, 'C'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {nullptr, 0, nullptr, 0}};
+  const auto longOptions = withCommonOptions(
+      {{"ignore-case", no_argument, nullptr, 'C'}, {"help", no_argument, nullptr, 'h'}});
   TZipEngine engine;
   engine.PatternsIgnoreCase = false;
   int c;
-  while ((c = getopt_long(argc, argv, "+Ch", longOptions, nullptr)) != -1) {
+  const std::string shortOptions = withCommonShort("Ch");
+  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
+    switch (takeCommonOption(c)) {
+      case Taken::Yes:
+        continue;
+      case Taken::Exit:
+        return kOk;
+      case Taken::No:
+        break;
+    }
     switch (c) {
-      case 'C': engine.PatternsIgnoreCase = true; break;
-      case 'h': std::cout << kRemoveHelp; return kOk;
-      default: return usageError("remove", "unknown option");
+      case 'C':
+        engine.PatternsIgnoreCase = true;
+        break;
+      case 'h':
+        std::cout << kRemoveHelp << kCommonHelp;
+        return kOk;
+      default:
+        return usageError("remove", "unknown option");
     }
   }
   if (argc - optind < 2)
@@ -270,37 +394,63 @@ int runRemove(int argc, char** argv) {
   int removed = 0;
   engine.OnDeleteEntry = [&removed](TZipEngine&, const std::string& name, bool&) {
     ++removed;
-    std::cout << "removed  " << Slashed(name) << "\n";
+    say() << "removed  " << Slashed(name) << "\n";
   };
   cancelOnSignals(engine);
   return afterSignals(guarded([&] {
     loadArchive(engine, archive);
+    // A wildcard stays in the engine's list whatever it matched: look for its matches first.
+    std::vector<std::string> emptyWildcards;
+    for (const std::string& pattern : engine.FilesList) {
+      if (!HasWildcards(pattern)) continue;
+      bool any = false;
+      for (int i = 0; i < engine.Count() && !any; ++i)
+        any = matchesEntry(pattern, engine.Entry(i), engine.PatternsIgnoreCase);
+      if (!any) emptyWildcards.push_back(pattern);
+    }
     engine.RemoveEntries();
     int unmatched = 0;
     for (const std::string& left : engine.FilesList) {
-      if (HasWildcards(left)) continue;  // a wildcard stays in the list whatever it matched
+      if (HasWildcards(left)) continue;
       ++unmatched;
-      std::cout << "no entry matches " << Slashed(left) << "\n";
+      error("no entry matches " + Slashed(left));
     }
-    std::cout << removed << (removed == 1 ? " entry" : " entries") << " removed\n";
+    for (const std::string& pattern : emptyWildcards) {
+      ++unmatched;
+      error("no entry matches " + Slashed(pattern));
+    }
+    say() << removed << (removed == 1 ? " entry" : " entries") << " removed\n";
     return unmatched == 0 ? int(kOk) : int(kSomeFailed);
   }));
 }
 
 int runComment(int argc, char** argv) {
-  static const option longOptions[] = {{"entry", required_argument, nullptr, 'e'},
-                                       {"set", required_argument, nullptr, 's'},
-                                       {"set-file", required_argument, nullptr, 'f'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {nullptr, 0, nullptr, 0}};
+  const auto longOptions = withCommonOptions({{"entry", required_argument, nullptr, 'e'},
+                                              {"set", required_argument, nullptr, 's'},
+                                              {"set-file", required_argument, nullptr, 'f'},
+                                              {"help", no_argument, nullptr, 'h'}});
   std::string entryName;
   std::optional<std::string> text;
   bool haveEntry = false;
   int c;
-  while ((c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1) {
+  const std::string shortOptions = withCommonShort("h");
+  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
+    switch (takeCommonOption(c)) {
+      case Taken::Yes:
+        continue;
+      case Taken::Exit:
+        return kOk;
+      case Taken::No:
+        break;
+    }
     switch (c) {
-      case 'e': entryName = patternFromArg(optarg); haveEntry = true; break;
-      case 's': text = optarg; break;
+      case 'e':
+        entryName = patternFromArg(optarg);
+        haveEntry = true;
+        break;
+      case 's':
+        text = optarg;
+        break;
       case 'f': {
         std::ifstream in(optarg, std::ios::binary);
         if (!in) {
@@ -312,8 +462,11 @@ int runComment(int argc, char** argv) {
         text = all.str();
         break;
       }
-      case 'h': std::cout << kCommentHelp; return kOk;
-      default: return usageError("comment", "unknown option");
+      case 'h':
+        std::cout << kCommentHelp << kCommonHelp;
+        return kOk;
+      default:
+        return usageError("comment", "unknown option");
     }
   }
   if (optind + 1 != argc) return usageError("comment", "comment takes exactly one archive");
@@ -325,10 +478,16 @@ int runComment(int argc, char** argv) {
     if (haveEntry) {
       for (int i = 0; i < engine.Count(); ++i)
         if (engine.Entry(i).FullName() == entryName) index = i;
-      if (index < 0) throw std::runtime_error("no entry " + Slashed(entryName) + " in " + archive);
+      if (index < 0) {
+        error(archive + " holds no entry " + Slashed(entryName));
+        return int(kSomeFailed);
+      }
     }
     if (!text) {
-      std::cout << (haveEntry ? engine.EntryComment(index) : engine.ArchiveComment());
+      // A comment is text: it ends its line, whether or not the stored one did.
+      std::string shown = haveEntry ? engine.EntryComment(index) : engine.ArchiveComment();
+      if (!shown.empty() && shown.back() != '\n') shown += '\n';
+      std::cout << shown;
       return int(kOk);
     }
     if (haveEntry)
@@ -341,24 +500,43 @@ int runComment(int argc, char** argv) {
 }
 
 int runRepair(int argc, char** argv) {
-  if (wantsHelp(argc, argv, kRepairHelp)) return kOk;
-  if (argc != 3) return usageError("repair", "repair takes a damaged archive and a new name");
-  std::string archive = argv[1], output = argv[2];
+  const auto longOptions = withCommonOptions({{"help", no_argument, nullptr, 'h'}});
+  int c;
+  const std::string shortOptions = withCommonShort("h");
+  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
+    switch (takeCommonOption(c)) {
+      case Taken::Yes:
+        continue;
+      case Taken::Exit:
+        return kOk;
+      case Taken::No:
+        break;
+    }
+    if (c == 'h') {
+      std::cout << kRepairHelp << "\n" << kCommonHelp;
+      return kOk;
+    }
+    return usageError("repair", "unknown option");
+  }
+  if (argc - optind != 2)
+    return usageError("repair", "repair takes a damaged archive and a new name");
+  std::string archive = argv[optind], output = argv[optind + 1];
   TZipEngine engine;
   int problems = 0;
   reportRefusals(engine, problems);
   cancelOnSignals(engine);
   return afterSignals(guarded([&] {
     engine.RepairArchive(archive, output);
-    std::cout << engine.Count() << (engine.Count() == 1 ? " entry" : " entries")
-              << " written to " << output << "\n";
+    say() << engine.Count() << (engine.Count() == 1 ? " entry" : " entries") << " written to "
+          << output << "\n";
     return problems == 0 ? int(kOk) : int(kSomeFailed);
   }));
 }
 
 Registrar addCommand{{"add", "compress files into an archive", runAdd}};
 Registrar removeCommand{{"remove", "remove entries from an archive", runRemove}};
-Registrar commentCommand{{"comment", "show or change the archive's or an entry's comment", runComment}};
+Registrar commentCommand{
+    {"comment", "show or change the archive's or an entry's comment", runComment}};
 Registrar repairCommand{{"repair", "write what a damaged archive holds into a new one", runRepair}};
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
 
 using namespace quelt::cli;
 
@@ -15,9 +16,13 @@ void generalHelp(std::ostream& out) {
     for (size_t i = c.name.size(); i < 10; ++i) out << ' ';
     out << c.summary << "\n";
   }
-  out << "\nRun 'quelt-cli COMMAND --help' for the options of a command.\n"
-         "Exit status: 0 success, 1 some entries failed, 2 usage error, 3 the archive could "
-         "not be read.\n";
+  out << "\nRun 'quelt-cli COMMAND --help' for the options of a command. Every command takes\n"
+         "-q (quiet), -v (verbose) and --progress; results go to standard output, errors and\n"
+         "the progress line to standard error. '--' ends the options.\n"
+         "  --version   show the version and the compression methods read and written\n"
+         "  -h, --help  show this help\n"
+         "\nExit status:\n"
+      << kExitStatusHelp;
 }
 }  // namespace
 
@@ -29,6 +34,10 @@ int main(int argc, char** argv) {
   std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     generalHelp(std::cout);
+    return kOk;
+  }
+  if (name == "--version" || name == "-V") {
+    printVersion(std::cout);
     return kOk;
   }
   for (const auto& c : commands())

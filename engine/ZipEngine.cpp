@@ -198,6 +198,8 @@ class TZipEngine::TZipRun : public TEncodeIO {
   // The same for AES-256: one pass, since no header must know the CRC beforehand.
   bool writeAesData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
                     std::unique_ptr<TLFNFileStream>& spill);
+  // Copies the source through Write as it is: level 0, or what Deflate would enlarge.
+  TDeflateResult copyStored();
   bool copyUnchanged(TZipHeaderInfo& entry);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
   void keep(std::unique_ptr<TZipHeaderInfo> entry);
@@ -715,6 +717,7 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
   } off{encrypting_};
   // The encryption header carries the CRC, which a first pass works out; a file that
   // changes between the passes is read again, a few times, before it is given up.
+  bool store = e_.PackLevel <= 0;
   for (int attempt = 0;; ++attempt) {
     out_->Seek(headerAt, soFromBeginning);
     if (spill) spill->Seek(0, soFromBeginning);
@@ -739,12 +742,19 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
     }
     const uint32_t passCrc = entry.CRC32;
     crc_ = kCrcInit;
-    TDeflateResult result = encoder_->Deflate(*this, e_.PackLevel);
+    TDeflateResult result = store ? copyStored() : encoder_->Deflate(*this, e_.PackLevel);
     const uint32_t crc = ~crc_;
     if (encrypting_ && (crc != passCrc || sourceRead_ != passSize)) {
       if (attempt < 2) continue;
       out_->Seek(headerAt, soFromBeginning);  // what was written is overwritten, or cut off
       return false;
+    }
+    // Data Deflate cannot shrink (already compressed, random) is stored instead, so an entry
+    // never takes more room than its file; the output is rewritten from the local header.
+    if (!store && result.Method != kMethodStored && result.CompressedSize > uint64_t(sourceRead_)) {
+      store = true;
+      --attempt;
+      continue;
     }
     // Without room for Zip64 sizes the local header can only say what 32 bits hold.
     if (!entry.LocalZip64() &&
@@ -808,6 +818,18 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
   entry.WriteLocalHeader(*out_);
   out_->Seek(after, soFromBeginning);
   return true;
+TDeflateResult TZipEngine::TZipRun::copyStored() {
+  TDeflateResult result;
+  result.Method = kMethodStored;
+  result.Flags = 0;
+  result.InternalAttributes = 0;
+  std::vector<uint8_t> buf(kCopyBlock);
+  size_t got;
+  while ((got = Read(buf.data(), buf.size())) > 0) {
+    Write(buf.data(), got);
+    result.CompressedSize += got;
+  }
+  return result;
 }
 
 size_t TZipEngine::TZipRun::Read(uint8_t* buf, size_t count) {

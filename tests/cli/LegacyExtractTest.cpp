@@ -59,7 +59,7 @@ TEST(LegacyExtract, DamagedEntryFailsAloneAndLeavesNoFile) {
     std::string dest = dir / (std::string("out-") + file);
     RunResult x = run(cli() + " extract -d " + shq(dest) + " " + shq(bad));
     EXPECT_EQ(x.status, 1) << x.out;
-    EXPECT_NE(x.out.find("failed   legacy/text.txt"), std::string::npos) << x.out;
+    EXPECT_NE(x.err.find("failed   legacy/text.txt"), std::string::npos) << x.err;
     EXPECT_FALSE(fileExists(dest + "/legacy/text.txt"));
     EXPECT_TRUE(fileExists(dest + "/legacy/code.c"));
     RunResult t = run(cli() + " test " + shq(bad));

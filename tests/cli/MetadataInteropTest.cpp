@@ -146,22 +146,22 @@ TEST_F(MetadataInterop, LinksFromZipAndBsdtarStayInside) {
     const std::string out = archive + "-out";
     RunResult x = quelt("extract -d " + shq(out) + " " + shq(archive));
     EXPECT_EQ(x.status, 1) << x.out;
-    EXPECT_NE(x.out.find("out.lnk: its link target \"../../nowhere\" leads out of the destination"),
+    EXPECT_NE(x.err.find("out.lnk: its link target \"../../nowhere\" leads out of the destination"),
               std::string::npos)
-        << x.out;
-    EXPECT_NE(x.out.find("abs.lnk: its link target \"/nonexistent/abs\" leads out"),
+        << x.err;
+    EXPECT_NE(x.err.find("abs.lnk: its link target \"/nonexistent/abs\" leads out"),
               std::string::npos)
-        << x.out;
+        << x.err;
     EXPECT_EQ(run("find . -type l -printf '%p -> %l\\n' | LC_ALL=C sort", out).out,
               "./dir.lnk -> sub\n./in.lnk -> target.txt\n./sub/up.lnk -> ../target.txt\n");
   }
   // Without -y a link to a file stores the file, and a link to nothing is reported.
   RunResult followed = quelt("add -r " + shq(dir / "followed.zip") + " .", t);
   EXPECT_EQ(followed.status, 1);
-  EXPECT_NE(followed.out.find("skipped  out.lnk: it is a symbolic link to nothing"),
+  EXPECT_NE(followed.err.find("skipped  out.lnk: it is a symbolic link to nothing"),
             std::string::npos)
-      << followed.out;
-  EXPECT_NE(followed.out.find("skipped  dir.lnk: it is a link to a folder"), std::string::npos);
+      << followed.err;
+  EXPECT_NE(followed.err.find("skipped  dir.lnk: it is a link to a folder"), std::string::npos);
   EXPECT_EQ(run("unzip -p " + shq(dir / "followed.zip") + " in.lnk").out, "target\n");
 
   // A link already in the destination is never written through.
@@ -171,8 +171,8 @@ TEST_F(MetadataInterop, LinksFromZipAndBsdtarStayInside) {
   ASSERT_EQ(run("ln -s " + shq(outside.path()) + " " + shq(dest + "/sub")).status, 0);
   RunResult x = quelt("extract -d " + shq(dest) + " " + shq(archives.back()));
   EXPECT_EQ(x.status, 1);
-  EXPECT_NE(x.out.find("sub/up.lnk: \"" + dest + "/sub\" is a symbolic link"), std::string::npos)
-      << x.out;
+  EXPECT_NE(x.err.find("sub/up.lnk: \"" + dest + "/sub\" is a symbolic link"), std::string::npos)
+      << x.err;
   EXPECT_EQ(run("ls -A " + shq(outside.path())).out, "");
 }
 

@@ -57,7 +57,7 @@ TEST_F(NamesInterop, CaseTwinsAreTwoFilesAndLiteralNamesCompareExactly) {
   EXPECT_EQ(listing(archive), "t/X.txt\nt/sub/Y.TXT\n");
   RunResult none = quelt("remove " + shq(archive) + " t/SUB/y.txt");
   EXPECT_EQ(none.status, 1);
-  EXPECT_NE(none.out.find("no entry matches t/SUB/y.txt"), std::string::npos) << none.out;
+  EXPECT_NE(none.err.find("no entry matches t/SUB/y.txt"), std::string::npos) << none.err;
 }
 
 TEST_F(NamesInterop, SourcesOutsideTheCurrentFolderAndBackslashes) {
@@ -102,9 +102,9 @@ TEST_F(NamesInterop, SystemHeadersComeBackAsFindSeesThem) {
   const std::string folderLinks = run("find " + parts + " -type l -xtype d | wc -l", root).out;
   int reported = 0;
   for (size_t at = 0;
-       (at = add.out.find("links to folders are not followed", at)) != std::string::npos; ++at)
+       (at = add.err.find("links to folders are not followed", at)) != std::string::npos; ++at)
     ++reported;
-  EXPECT_EQ(std::to_string(reported) + "\n", folderLinks) << add.out;
+  EXPECT_EQ(std::to_string(reported) + "\n", folderLinks) << add.err;
   EXPECT_EQ(add.status, reported > 0 ? 1 : 0);
   EXPECT_EQ(run("unzip -tq " + shq(archive)).status, 0);
 }

@@ -139,13 +139,13 @@ TEST_F(TruthInterop, AnEntryThatCannotBePutInPlaceFailsAlone) {
   writeFile(out + "/dir", std::string("a file where a folder should be"));
   RunResult x = quelt("extract -d " + shq(out) + " " + shq(archive));
   EXPECT_EQ(x.status, 1) << x.out << x.err;
-  EXPECT_NE(x.out.find("skipped  dir/b.txt: \"" + out +
+  EXPECT_NE(x.err.find("skipped  dir/b.txt: \"" + out +
                        "/dir\" is in the way: it is a file, not a folder"),
             std::string::npos)
-      << x.out;
-  EXPECT_NE(x.out.find("skipped  same.txt: another entry of the archive was already extracted to"),
+      << x.err;
+  EXPECT_NE(x.err.find("skipped  same.txt: another entry of the archive was already extracted to"),
             std::string::npos)
-      << x.out;
+      << x.err;
   EXPECT_NE(x.out.find("3 of 5 entries extracted"), std::string::npos) << x.out;
   EXPECT_EQ(readText(out + "/same.txt"), "first");
   EXPECT_EQ(readText(out + "/c.txt"), "c");
@@ -156,7 +156,7 @@ TEST_F(TruthInterop, AnEntryThatCannotBePutInPlaceFailsAlone) {
   ASSERT_EQ(quelt("add -P pw " + shq(dir / "enc.zip") + " s.txt", dir.path()).status, 0);
   RunResult t = quelt("test " + shq(dir / "enc.zip"));
   EXPECT_EQ(t.status, 1);
-  EXPECT_NE(t.out.find("skipped  s.txt: no password given"), std::string::npos) << t.out;
+  EXPECT_NE(t.err.find("skipped  s.txt: no password given"), std::string::npos) << t.err;
 }
 
 TEST_F(TruthInterop, InterruptedCommandsLeaveNothingHalfWritten) {

@@ -85,8 +85,8 @@ TEST_F(WriteInterop, UpdateRemoveAndComments) {
   EXPECT_NE(removed.out.find("3 entries removed"), std::string::npos) << removed.out;
   EXPECT_EQ(quelt("comment --set 'Archive note \xc3\xa9' " + shq(archive)).status, 0);
   EXPECT_EQ(quelt("comment --entry hello.txt --set 'entry note' " + shq(archive)).status, 0);
-  EXPECT_EQ(quelt("comment " + shq(archive)).out, "Archive note \xc3\xa9");
-  EXPECT_EQ(quelt("comment --entry hello.txt " + shq(archive)).out, "entry note");
+  EXPECT_EQ(quelt("comment " + shq(archive)).out, "Archive note \xc3\xa9\n");
+  EXPECT_EQ(quelt("comment --entry hello.txt " + shq(archive)).out, "entry note\n");
   RunResult z = run("unzip -z " + shq(archive));
   EXPECT_NE(z.out.find("Archive note"), std::string::npos) << z.out;
   RunResult py = run("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
@@ -143,11 +143,11 @@ TEST_F(WriteInterop, MissingAndUnsuitableSources) {
   std::string archive = path("m.zip");
   RunResult r = quelt("add " + shq(archive) + " hello.txt nowhere.txt");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("missing  "), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("missing  "), std::string::npos) << r.err;
   ASSERT_EQ(run("mkfifo " + shq(path("fifo"))).status, 0);
   RunResult f = quelt("add --paths none " + shq(archive) + " " + shq(path("fifo")));
   EXPECT_EQ(f.status, 1);
-  EXPECT_NE(f.out.find("not a regular file"), std::string::npos) << f.out;
+  EXPECT_NE(f.err.find("not a regular file"), std::string::npos) << f.err;
   EXPECT_EQ(run("zipinfo -1 " + shq(archive)).out, "hello.txt\n");
 }
 

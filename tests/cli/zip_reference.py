@@ -24,12 +24,25 @@ def decode(raw, flags, made_by_host):
         return raw.decode("cp437")
 
 
+def escaped(name):
+    """As quelt-cli list --tsv writes a path: \\, \\t, \\n, \\r, other controls as \\xHH."""
+    out = []
+    for c in name:
+        if c in "\\\t\n\r":
+            out.append({"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}[c])
+        elif ord(c) < 0x20 or ord(c) == 0x7F:
+            out.append(f"\\x{ord(c):02x}")
+        else:
+            out.append(c)
+    return "".join(out)
+
+
 def listing(path):
     with zipfile.ZipFile(path) as z:
         for i in z.infolist():
             name = decode(raw_bytes(i.orig_filename, i.flag_bits), i.flag_bits, i.create_system)
             y, mo, d, h, mi, s = i.date_time
-            print(f"{name}\t{i.file_size}\t{i.compress_size}\t{i.compress_type}\t"
+            print(f"{escaped(name)}\t{i.file_size}\t{i.compress_size}\t{i.compress_type}\t"
                   f"{i.CRC:08x}\t{y:04d}-{mo:02d}-{d:02d} {h:02d}:{mi:02d}:{s:02d}\t"
                   f"{i.flag_bits & 1}")
 
