@@ -116,7 +116,6 @@ class TMainform : public QMainWindow {
   void SetFileOps(IShellFileOps& ops) { fileOps_ = &ops; }
   IRecentDocuments& RecentDocuments() const { return *recentDocs_; }
   void SetRecentDocuments(IRecentDocuments& docs) { recentDocs_ = &docs; }
-  TSettingsStore& Settings() const { return settings_; }
   // Shows the window's own dialogs modally; tests put a script in its place.
   TModal& Modal() { return modal_; }
   // Runs an engine operation; meanwhile the commands that would start another one wait.

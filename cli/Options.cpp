@@ -105,7 +105,8 @@ void printVersion(std::ostream& out) {
     if (m.CanWrite) written += (written.empty() ? "" : ", ") + item;
   }
   out << "Methods read: " << read << "\nMethods written: " << written
-      << "\nEncryption: traditional ZIP encryption, read and written\n";
+      << "\nEncryption: traditional ZIP encryption, read and written; AES (128, 192 and 256 "
+         "bits, AE-1 and AE-2) read, AES-256 written with --aes\n";
 }
 
 }  // namespace quelt::cli

@@ -818,6 +818,8 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
   entry.WriteLocalHeader(*out_);
   out_->Seek(after, soFromBeginning);
   return true;
+}
+
 TDeflateResult TZipEngine::TZipRun::copyStored() {
   TDeflateResult result;
   result.Method = kMethodStored;
