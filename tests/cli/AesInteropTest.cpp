@@ -39,7 +39,7 @@ TEST_F(AesInterop, SevenZipAesArchivesReadRefuseAndAuthenticate) {
 
     RunResult wrong = run(cli() + " test -P nope " + shq(archive));
     EXPECT_EQ(wrong.status, 1);
-    EXPECT_NE(wrong.out.find("skipped  hello.txt: wrong password"), std::string::npos) << wrong.out;
+    EXPECT_NE(wrong.err.find("skipped  hello.txt: wrong password"), std::string::npos) << wrong.err;
   }
 
   // One byte of big.txt's encrypted data flipped: that entry fails, the others pass.
@@ -55,9 +55,9 @@ TEST_F(AesInterop, SevenZipAesArchivesReadRefuseAndAuthenticate) {
   std::string dest = path("tampered-out");
   RunResult x = run(cli() + " extract -P S3cr3t -d " + shq(dest) + " " + shq(tampered));
   EXPECT_EQ(x.status, 1);
-  EXPECT_NE(x.out.find("skipped  big.txt: its authentication code does not match"),
+  EXPECT_NE(x.err.find("skipped  big.txt: its authentication code does not match"),
             std::string::npos)
-      << x.out;
+      << x.err;
   EXPECT_FALSE(fileExists(dest + "/big.txt"));
   EXPECT_EQ(readText(dest + "/hello.txt"), readText(src() + "/hello.txt"));
 }
