@@ -130,15 +130,8 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   TIncompleteZipMode incomplete = izAssumeBad;
   int c;
   const std::string shortOptions = withCommonShort(testOnly ? "x:P:ChO:" : "d:px:jonP:ChO:");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     bool extractOnly =
         c == 'd' || c == 'p' || c == 'j' || c == kOverwrite || c == kNoAttributes || c == kRoot;
     if (testOnly && extractOnly) return usageError(command, "test does not take that option");

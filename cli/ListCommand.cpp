@@ -212,15 +212,8 @@ int runList(int argc, char** argv) {
   std::vector<std::string> excludes;
   int c;
   const std::string shortOptions = withCommonShort("x:ChO:");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     switch (c) {
       case 's':
         if (!parseSortMode(optarg, sort))

@@ -57,24 +57,28 @@ std::string withCommonShort(const std::string& own) {
   return own + "qv";
 }
 
-Taken takeCommonOption(int c) {
-  switch (c) {
-    case 'q':
-      gOptions.quiet = true;
-      gOptions.verbose = false;
-      return Taken::Yes;
-    case 'v':
-      gOptions.verbose = true;
-      gOptions.quiet = false;
-      return Taken::Yes;
-    case kOptProgress:
-      gOptions.progress = true;
-      return Taken::Yes;
-    case kOptVersion:
-      printVersion(std::cout);
-      return Taken::Exit;
-    default:
-      return Taken::No;
+int nextOption(int argc, char** argv, const std::string& shortOptions,
+               const std::vector<option>& longOptions) {
+  for (;;) {
+    int c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
+    switch (c) {
+      case 'q':
+        gOptions.quiet = true;
+        gOptions.verbose = false;
+        break;
+      case 'v':
+        gOptions.verbose = true;
+        gOptions.quiet = false;
+        break;
+      case kOptProgress:
+        gOptions.progress = true;
+        break;
+      case kOptVersion:
+        printVersion(std::cout);
+        return kVersionShown;
+      default:
+        return c;
+    }
   }
 }
 

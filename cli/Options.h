@@ -26,9 +26,12 @@ std::vector<option> withCommonOptions(std::initializer_list<option> own);
 // A command's short options with the common ones ("qv") added.
 std::string withCommonShort(const std::string& own);
 
-enum class Taken { No, Yes, Exit };
-// Handles a getopt_long result when it is a common option; Exit after --version.
-Taken takeCommonOption(int c);
+// What nextOption returns once --version has been printed: the command has nothing to do.
+constexpr int kVersionShown = -2;
+// The next of a command's own options from getopt_long (-1 after the last), handling the
+// common ones on the way.
+int nextOption(int argc, char** argv, const std::string& shortOptions,
+               const std::vector<option>& longOptions);
 
 // The help lines of the common options, for each command's --help.
 extern const char* const kCommonHelp;

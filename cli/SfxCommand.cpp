@@ -43,15 +43,8 @@ int runSfx(int argc, char** argv) {
   TQueltSFX sfx;
   int c;
   const std::string shortOptions = withCommonShort("o:h");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     switch (c) {
       case 'o':
         sfx.OutputFile = optarg;

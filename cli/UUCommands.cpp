@@ -72,15 +72,8 @@ int runEncode(int argc, char** argv) {
   bool force = false;
   int c;
   const std::string shortOptions = withCommonShort("o:h");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     switch (c) {
       case 'o':
         code.OutputFile = optarg;
@@ -120,15 +113,8 @@ int runDecode(int argc, char** argv) {
   bool force = false;
   int c;
   const std::string shortOptions = withCommonShort("d:h");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     switch (c) {
       case 'd':
         code.OutputFolder = optarg;

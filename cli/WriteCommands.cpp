@@ -159,15 +159,8 @@ int runAdd(int argc, char** argv) {
   bool span = false, aes = false;
   int c;
   const std::string shortOptions = withCommonShort("0123456789l:rx:jP:yCh");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     switch (c) {
       case 'l':
         level = std::atoi(optarg);
@@ -367,15 +360,8 @@ int runRemove(int argc, char** argv) {
   engine.PatternsIgnoreCase = false;
   int c;
   const std::string shortOptions = withCommonShort("Ch");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     switch (c) {
       case 'C':
         engine.PatternsIgnoreCase = true;
@@ -434,15 +420,8 @@ int runComment(int argc, char** argv) {
   bool haveEntry = false;
   int c;
   const std::string shortOptions = withCommonShort("h");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     switch (c) {
       case 'e':
         entryName = patternFromArg(optarg);
@@ -503,15 +482,8 @@ int runRepair(int argc, char** argv) {
   const auto longOptions = withCommonOptions({{"help", no_argument, nullptr, 'h'}});
   int c;
   const std::string shortOptions = withCommonShort("h");
-  while ((c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr)) != -1) {
-    switch (takeCommonOption(c)) {
-      case Taken::Yes:
-        continue;
-      case Taken::Exit:
-        return kOk;
-      case Taken::No:
-        break;
-    }
+  while ((c = nextOption(argc, argv, shortOptions, longOptions)) != -1) {
+    if (c == kVersionShown) return kOk;
     if (c == 'h') {
       std::cout << kRepairHelp << "\n" << kCommonHelp;
       return kOk;
