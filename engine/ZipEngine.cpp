@@ -198,8 +198,8 @@ class TZipEngine::TZipRun : public TEncodeIO {
   // The same for AES-256: one pass, since no header must know the CRC beforehand.
   bool writeAesData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
                     std::unique_ptr<TLFNFileStream>& spill);
-  // Copies the source through Write as it is: level 0, or what Deflate would enlarge.
-  TDeflateResult copyStored();
+  // Copies the source through `io` as it is: level 0, or what Deflate would enlarge.
+  TDeflateResult copyStored(TEncodeIO& io);
   bool copyUnchanged(TZipHeaderInfo& entry);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
   void keep(std::unique_ptr<TZipHeaderInfo> entry);
@@ -742,7 +742,7 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
     }
     const uint32_t passCrc = entry.CRC32;
     crc_ = kCrcInit;
-    TDeflateResult result = store ? copyStored() : encoder_->Deflate(*this, e_.PackLevel);
+    TDeflateResult result = store ? copyStored(*this) : encoder_->Deflate(*this, e_.PackLevel);
     const uint32_t crc = ~crc_;
     if (encrypting_ && (crc != passCrc || sourceRead_ != passSize)) {
       if (attempt < 2) continue;
@@ -791,24 +791,37 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
     auto b = MakeAesField({2, TAesStrength::Aes256, method});
     return std::string(reinterpret_cast<const char*>(b.data()), b.size());
   };
-  out_->Seek(headerAt, soFromBeginning);
   entry.CompressionMethod = kMethodAes;
   entry.CRC32 = 0;
   entry.VersionNeeded = std::max<uint16_t>(entry.VersionNeeded, 51);
-  entry.SetExtraBlock(aesBlock(kMethodDeflated));
-  entry.WriteLocalHeader(*out_);
-  TAesEncodeIO aes(*this, e_.Password, TAesStrength::Aes256);
-  aes.Begin();
-  TDeflateResult result = encoder_->Deflate(aes, e_.PackLevel);
-  aes.Finish();
+  // As without AES: level 0 stores, and what Deflate would enlarge is written again stored.
+  bool store = e_.PackLevel <= 0;
+  std::optional<TAesEncodeIO> aes;
+  TDeflateResult result;
+  for (;;) {
+    out_->Seek(headerAt, soFromBeginning);
+    if (spill) spill->Seek(0, soFromBeginning);
+    bytesDone_ -= sourceRead_;
+    sourceRead_ = 0;
+    source_->Seek(0, soFromBeginning);
+    entry.SetExtraBlock(aesBlock(kMethodDeflated));
+    entry.WriteLocalHeader(*out_);
+    aes.emplace(*this, e_.Password, TAesStrength::Aes256);
+    aes->Begin();
+    result = store ? copyStored(*aes) : encoder_->Deflate(*aes, e_.PackLevel);
+    aes->Finish();
+    if (store || result.Method == kMethodStored || result.CompressedSize <= uint64_t(sourceRead_))
+      break;
+    store = true;
+  }
   if (!entry.LocalZip64() && (uint64_t(sourceRead_) >= kZip64Marker32 ||
-                              result.CompressedSize + aes.Overhead() >= kZip64Marker32))
+                              result.CompressedSize + aes->Overhead() >= kZip64Marker32))
     throw EZipRefused("\"" + path + "\" grew past 4 GiB while it was being compressed");
   entry.UncompressedSize = uint64_t(sourceRead_);
   entry.SetExtraBlock(aesBlock(result.Method));
   entry.BitFlag = uint16_t(entry.BitFlag | result.Flags | kFlagEncrypted);
   entry.InternalAttributes = result.InternalAttributes;
-  entry.CompressedSize = result.CompressedSize + aes.Overhead();
+  entry.CompressedSize = result.CompressedSize + aes->Overhead();
   const int64_t written =
       spill ? spill->Position() : out_->Position() - headerAt - int64_t(entry.LocalSize());
   if (written != int64_t(entry.CompressedSize))
@@ -820,15 +833,15 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
   return true;
 }
 
-TDeflateResult TZipEngine::TZipRun::copyStored() {
+TDeflateResult TZipEngine::TZipRun::copyStored(TEncodeIO& io) {
   TDeflateResult result;
   result.Method = kMethodStored;
   result.Flags = 0;
   result.InternalAttributes = 0;
   std::vector<uint8_t> buf(kCopyBlock);
   size_t got;
-  while ((got = Read(buf.data(), buf.size())) > 0) {
-    Write(buf.data(), got);
+  while ((got = io.Read(buf.data(), buf.size())) > 0) {
+    io.Write(buf.data(), got);
     result.CompressedSize += got;
   }
   return result;

@@ -85,3 +85,33 @@ TEST_F(AesInterop, OurAes256ArchivesPassTheOtherToolsCheck) {
   EXPECT_EQ(compareTrees(src(), path("7z"), false), std::vector<std::string>{});
   EXPECT_NE(run("7z t -bd -bso0 -pwrong " + shq(archive)).status, 0);
 }
+
+TEST_F(AesInterop, OurAesEntriesAreStoredAtLevelZeroAndWhenDeflateWouldEnlargeThem) {
+  // The real method is the last two bytes of the AES field; stored data gains only the
+  // salt, verifier and authentication code (28 bytes for AES-256).
+  const std::string check =
+      "import sys,zipfile\n"
+      "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "  if i.is_dir(): continue\n"
+      "  k=i.extra.find(bytes.fromhex(\"0199\"))\n"
+      "  m=int.from_bytes(i.extra[k+9:k+11],\"little\")\n"
+      "  print(i.filename, m, i.compress_size-i.file_size if m==0 else \"-\")\n";
+  for (const char* level : {"-0", "-6"}) {
+    SCOPED_TRACE(level);
+    std::string archive = path(std::string("level") + level + ".zip");
+    RunResult a =
+        run(cli() + " add " + level + " --aes -P S3cr3t " + shq(archive) + " big.txt random.bin",
+            src());
+    ASSERT_EQ(a.status, 0) << a.out << a.err;
+    RunResult py = run("python3 -c " + shq(check) + " " + shq(archive));
+    EXPECT_NE(py.out.find("random.bin 0 28\n"), std::string::npos) << py.out << py.err;
+    EXPECT_NE(py.out.find(std::string("big.txt ") + (level[1] == '0' ? "0 28" : "8 -")),
+              std::string::npos)
+        << py.out;
+    RunResult own = run(cli() + " test -P S3cr3t " + shq(archive));
+    EXPECT_EQ(own.status, 0) << own.out << own.err;
+    if (haveTool("7z")) {
+      EXPECT_EQ(run("7z t -bd -bso0 -pS3cr3t " + shq(archive)).status, 0);
+    }
+  }
+}
