@@ -327,7 +327,7 @@ void TUnZipEngine::readZip64EndRecord(const uint8_t* locator, int64_t locatorAt)
   // archive (a self-extractor's stub) shifted everything.
   for (int64_t at : {int64_t(std::min<uint64_t>(claimed, uint64_t(INT64_MAX))),
                      locatorAt - int64_t(kZip64EndRecordSize)}) {
-    if (at < 0 || at + int64_t(kZip64EndRecordSize) > locatorAt) continue;
+    if (at < 0 || at > locatorAt - int64_t(kZip64EndRecordSize)) continue;
     uint8_t r[kZip64EndRecordSize];
     stream_->Seek(at, soFromBeginning);
     if (!stream_->ReadExact(r, sizeof r) || load32(r) != kZip64EndRecordSig) continue;
