@@ -86,7 +86,9 @@ TEST(ProcessRunner, DeliversLinesWhileTheProgramRuns) {
     if (line == "first") writeFile(flag, "");
   };
   c.options.keepRunning = [&] { return ++polls, true; };
-  auto result = runShell("echo first; i=0; while [ ! -e " + shq(flag) +
+  // The pause after the first line is a silence the caller must be given control in, however
+  // quickly the flag appears.
+  auto result = runShell("echo first; sleep 0.3; i=0; while [ ! -e " + shq(flag) +
                              " ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done; "
                              "[ -e " +
                              shq(flag) + " ] && echo second || echo late",
