@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include "engine/CodePage.h"
 #include "engine/NameEncoding.h"
+#include "support/Charsets.h"
 #include "support/TestUtil.h"
 
 using namespace quelt;
@@ -11,28 +11,8 @@ namespace {
 
 constexpr uint16_t kDos = 0x0014, kNtfs = 0x0B14, kUnix = 0x031E;
 
-std::string iconvText(const char* to, const char* from, const std::string& text) {
-  iconv_t cd = iconv_open(to, from);
-  EXPECT_NE(cd, iconv_t(-1)) << from << " to " << to;
-  std::string out(text.size() * 4 + 8, '\0');
-  char* in = const_cast<char*>(text.data());
-  char* o = out.data();
-  size_t inLeft = text.size(), outLeft = out.size();
-  EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1)) << from << " to " << to;
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
-
-// The bytes a creator in `charset` stored for a name, made by iconv from the Unicode text.
-std::string bytesIn(const char* charset, const std::string& utf8) {
-  return iconvText(charset, "UTF-8", utf8);
-}
-
-// What iconv reads stored bytes as, for the expected results of a chosen set.
-std::string textFrom(const char* charset, const std::string& bytes) {
-  return iconvText("UTF-8", charset, bytes);
-}
+using test::bytesIn;
+using test::textIn;
 
 struct NameSet {
   const char* label;
@@ -247,7 +227,7 @@ TEST(NameEncoding, ChosenSetOverridesWhatDetectionWouldSay) {
   // Lower-case Russian in CP1251 and in KOI8-R share their bytes' range; the user decides.
   const std::string raw = bytesIn("CP1251", "отчёт.doc");
   EXPECT_EQ(TNameEncoding::Named("windows-1251").Decode(raw, false), "отчёт.doc");
-  EXPECT_EQ(TNameEncoding::Named("KOI8-R").Decode(raw, false), textFrom("KOI8-R", raw));
+  EXPECT_EQ(TNameEncoding::Named("KOI8-R").Decode(raw, false), textIn("KOI8-R", raw));
   EXPECT_EQ(TNameEncoding::Named("CP437").Decode(raw, false), cp437ToUtf8(raw));
   // Shift-JIS' second bytes may be "\": read as a whole character, never as a separator.
   EXPECT_EQ(TNameEncoding::Named("SJIS").Decode(bytesIn("CP932", "表\\ソ"), false), "表\\ソ");
