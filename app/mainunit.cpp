@@ -23,6 +23,8 @@
 #include "app/WaitCursor.h"
 #include "app/commands/AddCommand.h"
 #include "app/commands/ArchiveCommands.h"
+#include "app/commands/AssociationCommand.h"
+#include "app/commands/DragDrop.h"
 #include "app/commands/EngineEvents.h"
 #include "app/commands/ExecuteCommand.h"
 #include "app/commands/ExtractCommand.h"
@@ -30,6 +32,7 @@
 #include "app/commands/MakeExeCommand.h"
 #include "app/commands/NameEncodingMenu.h"
 #include "app/commands/PreferencesCommand.h"
+#include "app/commands/ViewImageCommand.h"
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/CommentEditor.h"
 #include "app/dialogs/DialogParts.h"
@@ -86,8 +89,8 @@ const char* const kEntryCommands[] = {
     "RemoveFiles1", "ExtractFiles1", "RemoveFiles2", "ExtractFiles2"};
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
-const char* const kUnbuiltCommands[] = {"MailZIP1",  "EditText1",   "ViewImage1", "VirusScan1",
-                                        "UUEncode1", "EditTextBut", "EditText2",  "ViewImage2"};
+const char* const kUnbuiltCommands[] = {"MailZIP1",  "EditText1",   "VirusScan1",
+                                        "UUEncode1", "EditTextBut", "EditText2"};
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
@@ -162,6 +165,8 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
   FormCreate();
   fitColumns();
   createDialogs();
+  AssociationDialog(*this);
+  new TDragDropWiring(*this);
 
   Timer1->start();
   lastDock_ = dockCode();
@@ -252,7 +257,9 @@ void TMainform::buildMenus() {
                  &TMainform::StringGrid1DblClick);
   addCommand(actions, "EditText1", "Edit Text...", "Edit File Using an Internal TextEditor...",
              QKeySequence(Qt::Key_F7));
-  addCommand(actions, "ViewImage1", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
+  connectCommand(
+      addCommand(actions, "ViewImage1", "View Image...", "View Image...", QKeySequence(Qt::Key_F5)),
+      &TMainform::ViewImage1Click);
   actions->addSeparator();
   addCommand(actions, "VirusScan1", "Virus Scan", "Virus Scan ZIP File", QKeySequence("Ctrl+V"));
   addCommand(actions, "UUEncode1", "UUEncode", "UUEncode ZIP File", QKeySequence("Ctrl+U"));
@@ -319,7 +326,9 @@ void TMainform::buildMenus() {
                  &TMainform::StringGrid1DblClick);
   addCommand(PopupMenu1, "EditText2", "Edit Text...", "Edit File Using an Internal TextEditor...",
              QKeySequence(Qt::Key_F7));
-  addCommand(PopupMenu1, "ViewImage2", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
+  connectCommand(addCommand(PopupMenu1, "ViewImage2", "View Image...", "View Image...",
+                            QKeySequence(Qt::Key_F5)),
+                 &TMainform::ViewImage1Click);
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TMainform::PopupMenu1Popup);
 }
 
@@ -605,6 +614,10 @@ void TMainform::PopupMenu1Popup() {
   enableCommand(Command("ViewImage2"), NamesImage(lastSelectedRowText()));
 }
 
+void TMainform::ViewImage1Click() {
+  ViewImageCommand(*this);
+}
+
 void TMainform::ViewOutput1Click() {
   Msgform->ShowOutput();
 }
@@ -698,6 +711,7 @@ int TMainform::RunEngine(const std::function<int()>& operation) {
 }
 
 void TMainform::FormShow() {
+  CheckAssociation(*this);
   if (currentArchive_.isEmpty() && !arguments_.isEmpty()) {
     // An unquoted path with spaces arrives in pieces.
     QString path = arguments_.join(' ');

@@ -49,6 +49,8 @@ if [ "${1:-}" = "--inside" ]; then
   shoot multi-volume "Quelt"
   shoot replace "Confirm Replace"
   shoot delete-confirm "Confirm Delete"
+  shoot drop "Confirm Action"
+  shoot assoc "Quelt"
   exit 0
 fi
 
