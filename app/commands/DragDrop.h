@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class QMimeData;
 
