@@ -160,7 +160,10 @@ int main(int argc, char** argv) {
                          name == "virus-scan" ? "clamscan" : "");
     settings.WriteString(LOCAL_MACHINE, key, "AntiVirusParam",
                          "-r -d " + PathFromQt(sample) + "/sigs");
-    if (name == "uu-replace") writeText(sample + "/letters/correspondence.uue");
+    if (name == "uu-replace")
+      writeText(sample + "/letters/correspondence.uue");
+    else
+      QFile::remove(sample + "/letters/correspondence.uue");
     if (name == "mail-missing") qputenv("PATH", QFile::encodeName(sample + "/empty"));
     later([&form, name] {
       try {
