@@ -2,8 +2,10 @@
 // take its picture:  dialog_gallery NAME SAMPLE-FOLDER
 // NAME: output, add, add-advanced, extract, extract-advanced, password, bad-password,
 // incomplete, next-disk, browse, wildcard, sfx, sfx-dos, options, options-antivirus, info,
-// comment, new-overwrite, remove-confirm, replace, delete-confirm, multi-volume, drop, assoc.
+// comment, new-overwrite, remove-confirm, replace, delete-confirm, multi-volume, uu-replace,
+// uu-done, virus-scan, virus-none, mail-missing, drop, assoc.
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <cstdio>
 
@@ -26,6 +28,15 @@
 #include "platform/SettingsStore.h"
 
 using namespace quelt;
+
+namespace {
+
+void writeText(const QString& path) {
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly)) file.write("begin 644 old\r\n`\r\nend\r\n");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -155,6 +166,33 @@ int main(int argc, char** argv) {
     later([&] {
       dialogs.MessageBox("Do you wish to delete " + PathFromQt(sample) + "/letters/old.zip?",
                          "Confirm Delete", TMsgBoxIcon::Question, TMsgBoxButtons::YesNoCancel);
+    });
+  } else if (name == "uu-replace" || name == "uu-done" || name == "virus-scan" ||
+             name == "virus-none" || name == "mail-missing") {
+    // The commands themselves, on the archive the script made.
+    form.SetCurrentArchive(sample + "/letters/correspondence.zip");
+    form.OpenIT();
+    const std::string key = "SOFTWARE\\Dunmarra\\Quelt";
+    settings.WriteString(LOCAL_MACHINE, key, "AntiVirusProgram",
+                         name == "virus-scan" ? "clamscan" : "");
+    settings.WriteString(LOCAL_MACHINE, key, "AntiVirusParam",
+                         "-r -d " + PathFromQt(sample) + "/sigs");
+    if (name == "uu-replace")
+      writeText(sample + "/letters/correspondence.uue");
+    else
+      QFile::remove(sample + "/letters/correspondence.uue");
+    if (name == "mail-missing") qputenv("PATH", QFile::encodeName(sample + "/empty"));
+    later([&form, name] {
+      try {
+        if (name.startsWith("uu"))
+          form.UUEncode1Click();
+        else if (name.startsWith("virus"))
+          form.VirusScan1Click();
+        else
+          form.MailZIP1Click();
+      } catch (const std::exception& e) {
+        form.Dialogs().MessageBox(e.what(), "Quelt", TMsgBoxIcon::Error, TMsgBoxButtons::OK);
+      }
     });
   } else {
     std::fprintf(stderr, "unknown dialog %s\n", argv[1]);
