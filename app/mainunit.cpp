@@ -23,6 +23,8 @@
 #include "app/WaitCursor.h"
 #include "app/commands/AddCommand.h"
 #include "app/commands/ArchiveCommands.h"
+#include "app/commands/AssociationCommand.h"
+#include "app/commands/DragDrop.h"
 #include "app/commands/EngineEvents.h"
 #include "app/commands/ExecuteCommand.h"
 #include "app/commands/ExtractCommand.h"
@@ -32,6 +34,7 @@
 #include "app/commands/NameEncodingMenu.h"
 #include "app/commands/PreferencesCommand.h"
 #include "app/commands/UUEncodeCommand.h"
+#include "app/commands/ViewImageCommand.h"
 #include "app/commands/VirusScanCommand.h"
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/CommentEditor.h"
@@ -91,8 +94,7 @@ const char* const kEntryCommands[] = {
     "RemoveFiles1", "ExtractFiles1", "RemoveFiles2", "ExtractFiles2"};
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
-const char* const kUnbuiltCommands[] = {"EditText1", "ViewImage1", "EditTextBut", "EditText2",
-                                        "ViewImage2"};
+const char* const kUnbuiltCommands[] = {"EditText1", "EditTextBut", "EditText2"};
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
@@ -171,6 +173,8 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
   FormCreate();
   fitColumns();
   createDialogs();
+  AssociationDialog(*this);
+  new TDragDropWiring(*this);
 
   Timer1->start();
   lastDock_ = dockCode();
@@ -261,7 +265,9 @@ void TMainform::buildMenus() {
                  &TMainform::StringGrid1DblClick);
   addCommand(actions, "EditText1", "Edit Text...", "Edit File Using an Internal TextEditor...",
              QKeySequence(Qt::Key_F7));
-  addCommand(actions, "ViewImage1", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
+  connectCommand(
+      addCommand(actions, "ViewImage1", "View Image...", "View Image...", QKeySequence(Qt::Key_F5)),
+      &TMainform::ViewImage1Click);
   actions->addSeparator();
   addCommand(actions, "VirusScan1", "Virus Scan", "Virus Scan ZIP File", QKeySequence("Ctrl+V"));
   addCommand(actions, "UUEncode1", "UUEncode", "UUEncode ZIP File", QKeySequence("Ctrl+U"));
@@ -328,7 +334,9 @@ void TMainform::buildMenus() {
                  &TMainform::StringGrid1DblClick);
   addCommand(PopupMenu1, "EditText2", "Edit Text...", "Edit File Using an Internal TextEditor...",
              QKeySequence(Qt::Key_F7));
-  addCommand(PopupMenu1, "ViewImage2", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
+  connectCommand(addCommand(PopupMenu1, "ViewImage2", "View Image...", "View Image...",
+                            QKeySequence(Qt::Key_F5)),
+                 &TMainform::ViewImage1Click);
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TMainform::PopupMenu1Popup);
 }
 
@@ -614,6 +622,10 @@ void TMainform::PopupMenu1Popup() {
   enableCommand(Command("ViewImage2"), NamesImage(lastSelectedRowText()));
 }
 
+void TMainform::ViewImage1Click() {
+  ViewImageCommand(*this);
+}
+
 void TMainform::ViewOutput1Click() {
   Msgform->ShowOutput();
 }
@@ -727,6 +739,7 @@ int TMainform::RunEngine(const std::function<int()>& operation) {
 }
 
 void TMainform::FormShow() {
+  CheckAssociation(*this);
   if (currentArchive_.isEmpty() && !arguments_.isEmpty()) {
     // An unquoted path with spaces arrives in pieces.
     QString path = arguments_.join(' ');

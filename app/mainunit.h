@@ -189,6 +189,10 @@ class TMainform : public QMainWindow {
   // The menus show "View Image..." enabled for a picture.
   void Actions1Click();
   void PopupMenu1Popup();
+  // View Image, from the menus and F5.
+  void ViewImage1Click();
+  // Another archive becomes the current one: its password and answers start afresh.
+  void ForgetArchiveSecrets() { forgetArchiveSecrets(); }
 
   // The recent-files entries' paths, position 1 first.
   QStringList RecentFiles() const;

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/commands/AssociationCommand.h"
 #include "app/mainunit.h"
+#include "app/viewers/Assoc.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
 
@@ -33,12 +35,21 @@ class TNoDialogs : public IDialogs {
   bool ShellOpen(const std::string&) override { return false; }
 };
 
+// A desktop that already opens ZIP files with us: the start-up question stays away.
+class TOurZipFiles : public IDesktopAssociation {
+ public:
+  bool IsZipHandler() override { return true; }
+  void MakeZipHandler(const std::string&) override {}
+};
+
 // Uses the settings of $QUELT_CONFIG_HOME: set it first.
 struct TBenchWindow {
+  TOurZipFiles desktop;
   TSettingsStore settings{TSettingsStore::DefaultPath()};
   TNoDialogs dialogs;
   TMainform form{settings, dialogs};
   TBenchWindow() {
+    AssociationDialog(form).SetDesktop(desktop);
     form.resize(800, 600);
     form.show();
     QCoreApplication::processEvents();

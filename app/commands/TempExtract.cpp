@@ -19,19 +19,21 @@ namespace {
 // it again afterwards. The path of every file it writes is kept.
 class TTempRun {
  public:
-  TTempRun(TMainform& form) : engine_(form.Engine()), endUnZip_(engine_.OnEndUnZip) {
-    folder_ = PathFromQt(form.TempFolder());
+  TTempRun(TMainform& form, const QString& folder = {}, bool keepFolders = false)
+      : engine_(form.Engine()), endUnZip_(engine_.OnEndUnZip) {
+    folder_ = PathFromQt(folder.isEmpty() ? form.TempFolder() : folder);
     while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
     PrepareTempFolder(folder_);
     engine_.SetZipName(PathFromQt(form.CurrentArchive()));
     engine_.FilesList.clear();
     engine_.SelectedNames.clear();
-    engine_.RecreateDirs = false;
+    engine_.RecreateDirs = keepFolders;
     engine_.DoAll = false;
     engine_.OverwriteMode = Always;
     engine_.SetDestDir(folder_);
     engine_.OnEndUnZip = [this](TUnZipEngine& sender, int index, const std::string& fname) {
       written_ = fname;
+      all_.push_back(fname);
       if (endUnZip_) endUnZip_(sender, index, fname);
     };
     form.Events().BeginRun(false);
@@ -41,6 +43,7 @@ class TTempRun {
     engine_.FilesList.clear();
     engine_.SelectedNames.clear();
     engine_.DoAll = false;
+    engine_.RecreateDirs = false;
     engine_.OverwriteMode = Always;
   }
   TTempRun(const TTempRun&) = delete;
@@ -48,11 +51,13 @@ class TTempRun {
 
   const std::string& Folder() const { return folder_; }
   const std::string& Written() const { return written_; }
+  const std::vector<std::string>& AllWritten() const { return all_; }
 
  private:
   TZipEngine& engine_;
   std::function<void(TUnZipEngine&, int, const std::string&)> endUnZip_;
   std::string folder_, written_;
+  std::vector<std::string> all_;
 };
 
 void run(TMainform& form) {
@@ -98,6 +103,23 @@ std::optional<TTempCopy> ExtractToTemp(TMainform& form) {
     throw std::runtime_error(name + " was not extracted; \"View Last Output...\" tells why.");
   copy.path = PathToQt(temp.Written());
   return copy;
+}
+
+QStringList ExtractEntriesTo(TMainform& form, const std::vector<int>& indexes,
+                             const QString& folder) {
+  TZipEngine& engine = form.Engine();
+  TWaitCursor wait;
+  TTempRun temp(form, folder, true);
+  for (int i : indexes) {
+    if (i < 0 || i >= engine.Count() || engine.Filename(i).empty()) continue;
+    engine.SelectedNames.push_back(engine.Entry(i).FullName());
+    engine.FilesList.push_back(engine.Filename(i));
+  }
+  if (engine.SelectedNames.empty()) return {};
+  run(form);
+  QStringList written;
+  for (const std::string& path : temp.AllWritten()) written << PathToQt(path);
+  return written;
 }
 
 void ExtractAllToTemp(TMainform& form) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
+#include <vector>
 
 namespace quelt {
 
@@ -19,6 +21,11 @@ struct TTempCopy {
 // selected or the row is a folder entry. Throws with a message for the user when the copy
 // was not made.
 std::optional<TTempCopy> ExtractToTemp(TMainform& form);
+
+// Extracts the given entries (folder entries skipped) into `folder`, made first when missing,
+// each below its stored folders; returns the paths of the files written.
+QStringList ExtractEntriesTo(TMainform& form, const std::vector<int>& indexes,
+                             const QString& folder);
 
 // Extracts every entry of the archive into the temporary folder, without their folders.
 void ExtractAllToTemp(TMainform& form);

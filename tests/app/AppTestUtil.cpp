@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "app/QtText.h"
+#include "app/commands/AssociationCommand.h"
+#include "app/viewers/Assoc.h"
 
 namespace quelt::test {
 
@@ -78,6 +80,7 @@ void TWindowTest::SetUp() {
   // The desktop's recent-files list of a window under test is the test's own.
   ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
   dialogs = std::make_unique<TFakeDialogs>();
+  desktop.zipHandler = true;
 }
 
 void TWindowTest::TearDown() {
@@ -93,6 +96,7 @@ void TWindowTest::TearDown() {
 TMainform& TWindowTest::start(QStringList arguments) {
   store = std::make_unique<TSettingsStore>(TSettingsStore::DefaultPath());
   form = std::make_unique<TMainform>(*store, *dialogs, arguments);
+  AssociationDialog(*form).SetDesktop(desktop);
   form->Modal().SetRunner([this](QDialog& d) { return runModal(d); });
   return *form;
 }

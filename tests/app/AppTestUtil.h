@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/mainunit.h"
+#include "support/FakeDesktopAssociation.h"
 #include "support/FakeDialogs.h"
 #include "support/TestUtil.h"
 
@@ -78,6 +79,8 @@ class TWindowTest : public ::testing::Test {
   std::unique_ptr<TFakeDialogs> dialogs;
   std::unique_ptr<TSettingsStore> store;
   std::unique_ptr<TMainform> form;
+  // The desktop's file-type registry; it says ZIP files are ours, so nothing asks.
+  TFakeDesktopAssociation desktop;
   // The object names of the modal dialogs shown, in order.
   QStringList shownDialogs;
 

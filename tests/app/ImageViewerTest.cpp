@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "PictureTestUtil.h"
+#include "PictureSamples.h"
 #include "app/QtText.h"
 #include "app/viewers/IView.h"
 #include "app/viewers/PictureFile.h"
@@ -18,52 +18,17 @@ namespace {
 
 using test::TempDir;
 
-// Four quadrants: red, green, blue and white.
-QImage quadrants(int w, int h) {
-  QImage image(w, h, QImage::Format_RGB32);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const bool right = x >= w / 2, bottom = y >= h / 2;
-      image.setPixel(x, y,
-                     !bottom ? (right ? qRgb(0, 255, 0) : qRgb(255, 0, 0))
-                             : (right ? qRgb(255, 255, 255) : qRgb(0, 0, 255)));
-    }
-  return image;
-}
-
-void saveWithQt(const QImage& image, const std::string& path, const char* format) {
-  ASSERT_TRUE(image.save(PathToQt(path), format)) << path;
-}
-
-// ImageMagick marks pictures of no stated orientation as stored from the bottom while it
-// writes them from the top; stating it keeps TGA files the right way up.
-void saveWithImageMagick(const QImage& image, const std::string& path) {
-  ASSERT_TRUE(test::haveTool("convert")) << "ImageMagick is needed to write " << path;
-  const std::string png = path + ".source.png";
-  saveWithQt(image, png, "PNG");
-  auto r = test::run("convert " + test::shq(png) + " -orient TopLeft " + test::shq(path));
-  ASSERT_EQ(r.status, 0) << r.err;
-}
-
-void savePcx(const QImage& image, const std::string& path, test::TPcxLayout layout) {
-  // Our own writer, so the 256-colour layout gets a palette of the quadrants' colours.
-  std::vector<test::TRgb> pal = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-  // 16 colours go in the header, 256 behind the picture.
-  pal.resize(layout.bits == 8 ? 256 : 16, test::TRgb{0, 0, 0});
-  auto index = [&](int x, int y) {
-    QRgb c = image.pixel(x, y);
-    return c == qRgb(255, 0, 0) ? 0u : c == qRgb(0, 255, 0) ? 1u : c == qRgb(0, 0, 255) ? 2u : 3u;
-  };
-  auto rgb = [&](int x, int y) {
-    QRgb c = image.pixel(x, y);
-    return test::TRgb{uint8_t(qRed(c)), uint8_t(qGreen(c)), uint8_t(qBlue(c))};
-  };
-  test::writeFile(path, test::MakePcx(layout, image.width(), image.height(), index, rgb, pal,
-                                      test::TPcxRuns::PerLine));
-}
+using test::ExpectQuadrants;
+using test::quadrants;
+using test::saveWithQt;
 
 class ImageViewerTest : public ::testing::Test {
  protected:
+  static std::vector<int> allSteps() {
+    std::vector<int> steps(std::begin(TImgView::kZoomIn), std::end(TImgView::kZoomIn));
+    steps.insert(steps.end(), std::begin(TImgView::kZoomOut), std::end(TImgView::kZoomOut));
+    return steps;
+  }
   std::string write(const std::string& name, const QImage& image) {
     std::string path = dir / name;
     saveWithQt(image, path, "PNG");
@@ -74,78 +39,23 @@ class ImageViewerTest : public ::testing::Test {
 };
 
 TEST_F(ImageViewerTest, OpensEveryFormatWhateverTheCaseOfItsExtension) {
-  enum TColours { Exact, Near, Grey, BlackAndWhite };
-  struct TFormat {
-    const char* name;
-    std::function<void(const QImage&, const std::string&)> save;
-    TColours colours;
-  } formats[] = {
-      {"pic.bmp", [](auto& i, auto& p) { saveWithQt(i, p, "BMP"); }, Exact},
-      {"PIC.GIF", saveWithImageMagick, Exact},
-      {"photo.JPG", [](auto& i, auto& p) { saveWithQt(i, p, "JPEG"); }, Near},
-      {"photo.jpeg", [](auto& i, auto& p) { saveWithQt(i, p, "JPEG"); }, Near},
-      {"pic.Png", [](auto& i, auto& p) { saveWithQt(i, p, "PNG"); }, Exact},
-      {"true.pcx",
-       [](auto& i, auto& p) {
-         savePcx(i, p, {8, 3});
-       },
-       Exact},
-      {"PALETTE.PCX",
-       [](auto& i, auto& p) {
-         savePcx(i, p, {8, 1});
-       },
-       Exact},
-      {"sixteen.Pcx",
-       [](auto& i, auto& p) {
-         savePcx(i, p, {1, 4});
-       },
-       Exact},
-      {"pic.pbm", [](auto& i, auto& p) { saveWithQt(i, p, "PBM"); }, BlackAndWhite},
-      {"pic.PGM", [](auto& i, auto& p) { saveWithQt(i, p, "PGM"); }, Grey},
-      {"pic.ppm", [](auto& i, auto& p) { saveWithQt(i, p, "PPM"); }, Exact},
-      {"PIC.TGA", saveWithImageMagick, Exact},
-      {"scan.tif", [](auto& i, auto& p) { saveWithQt(i, p, "TIFF"); }, Exact},
-      {"scan.TIFF", [](auto& i, auto& p) { saveWithQt(i, p, "TIFF"); }, Exact},
-  };
   const QImage source = quadrants(40, 30);
-  const QPoint centres[] = {{10, 7}, {30, 7}, {10, 22}, {30, 22}};
-  for (const TFormat& f : formats) {
+  for (const test::TPictureFormat& f : test::PictureFormats()) {
     SCOPED_TRACE(f.name);
     const std::string path = dir / f.name;
     f.save(source, path);
     ASSERT_NO_THROW(view.Open(PathToQt(path), false));
     EXPECT_EQ(view.windowTitle(), "Quelt ImageViewer - [" + PathToQt(path) + "]");
-    const QImage& shown = view.Picture();
-    ASSERT_EQ(shown.size(), QSize(40, 30));
+    ASSERT_EQ(view.Picture().size(), QSize(40, 30));
     EXPECT_EQ(view.ShownSize(), QSize(40, 30));
-    for (const QPoint& p : centres) {
-      const QRgb want = source.pixel(p), got = shown.pixel(p);
-      switch (f.colours) {
-        case Exact:
-          EXPECT_EQ(QColor(got), QColor(want)) << p.x() << "," << p.y();
-          break;
-        case Near:
-          EXPECT_NEAR(qRed(got), qRed(want), 40);
-          EXPECT_NEAR(qGreen(got), qGreen(want), 40);
-          EXPECT_NEAR(qBlue(got), qBlue(want), 40);
-          break;
-        case Grey:
-          EXPECT_TRUE(qRed(got) == qGreen(got) && qGreen(got) == qBlue(got));
-          break;
-        case BlackAndWhite:
-          EXPECT_TRUE(got == qRgb(0, 0, 0) || got == qRgb(255, 255, 255));
-          break;
-      }
-    }
+    ExpectQuadrants(view.Picture(), f.colours);
     view.close();
   }
 }
 
 TEST_F(ImageViewerTest, ZoomStepsAndActualView) {
   view.Open(PathToQt(write("pic.png", quadrants(40, 30))), false);
-  std::vector<int> steps(std::begin(TImgView::kZoomIn), std::end(TImgView::kZoomIn));
-  steps.insert(steps.end(), std::begin(TImgView::kZoomOut), std::end(TImgView::kZoomOut));
-  for (int percent : steps) {
+  for (int percent : allSteps()) {
     SCOPED_TRACE(percent);
     QAction* item = view.Command(QString("Zoom%1").arg(percent).toLatin1().constData());
     ASSERT_NE(item, nullptr);
@@ -174,6 +84,15 @@ TEST_F(ImageViewerTest, FitToWindowKeepsTallWideAndHugePicturesWholeAndVisible) 
     QImage picture(c.size, QImage::Format_Mono);
     picture.fill(1);
     view.Open(PathToQt(write(std::string(c.what) + ".png", picture)), false);
+    // Every zoom step scales both sides, and Actual View brings the picture back whole.
+    for (int percent : allSteps()) {
+      SCOPED_TRACE(percent);
+      view.Command(QString("Zoom%1").arg(percent).toLatin1().constData())->trigger();
+      EXPECT_EQ(view.ShownSize(), QSize(std::max(1, qRound(c.size.width() * percent / 100.0)),
+                                        std::max(1, qRound(c.size.height() * percent / 100.0))));
+    }
+    view.Command("ActualView1")->trigger();
+    EXPECT_EQ(view.ShownSize(), c.size);
     QAction* fit = view.Command("FitToWindow1");
     fit->trigger();
     ASSERT_TRUE(fit->isChecked());

@@ -3,7 +3,7 @@
 // NAME: output, add, add-advanced, extract, extract-advanced, password, bad-password,
 // incomplete, next-disk, browse, wildcard, sfx, sfx-dos, options, options-antivirus, info,
 // comment, new-overwrite, remove-confirm, replace, delete-confirm, multi-volume, uu-replace,
-// uu-done, virus-scan, virus-none, mail-missing.
+// uu-done, virus-scan, virus-none, mail-missing, drop, assoc.
 #include <QApplication>
 #include <QFile>
 #include <QTimer>
@@ -11,9 +11,12 @@
 
 #include "app/QtDialogs.h"
 #include "app/QtText.h"
+#include "app/commands/AssociationCommand.h"
+#include "app/commands/DragDrop.h"
 #include "app/commands/EngineEvents.h"
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/CommentEditor.h"
+#include "app/dialogs/DDrop.h"
 #include "app/dialogs/ExtractForm.h"
 #include "app/dialogs/InfoForm.h"
 #include "app/dialogs/MsgForm.h"
@@ -21,6 +24,7 @@
 #include "app/dialogs/PromptDialogs.h"
 #include "app/dialogs/SfxForm.h"
 #include "app/mainunit.h"
+#include "app/viewers/Assoc.h"
 #include "platform/SettingsStore.h"
 
 using namespace quelt;
@@ -46,6 +50,12 @@ int main(int argc, char** argv) {
   TQtDialogs dialogs;
   TMainform form(settings, dialogs);
   dialogs.SetOwner(&form);
+  // The start-up question about ZIP files has a picture of its own ("assoc").
+  struct TOurs : IDesktopAssociation {
+    bool IsZipHandler() override { return true; }
+    void MakeZipHandler(const std::string&) override {}
+  } ours;
+  AssociationDialog(form).SetDesktop(ours);
   form.show();
 
   // Modal questions run inside the event loop, as they do during an operation.
@@ -145,6 +155,13 @@ int main(int argc, char** argv) {
       dialogs.MessageBox("Replace existing file " + PathFromQt(sample) + "/backup/report.zip?",
                          "Confirm Replace", TMsgBoxIcon::Question, TMsgBoxButtons::YesNo);
     });
+  } else if (name == "drop") {
+    TDragDrop& drop = DropDialog(form);
+    drop.Prepare(false);
+    drop.show();
+  } else if (name == "assoc") {
+    form.hide();
+    AssociationDialog(form).show();
   } else if (name == "delete-confirm") {
     later([&] {
       dialogs.MessageBox("Do you wish to delete " + PathFromQt(sample) + "/letters/old.zip?",

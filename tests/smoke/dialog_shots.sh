@@ -54,6 +54,8 @@ if [ "${1:-}" = "--inside" ]; then
   shoot virus-scan "Zip Messages"
   shoot virus-none "Options"
   shoot mail-missing "Quelt"
+  shoot drop "Confirm Action"
+  shoot assoc "Quelt"
   exit 0
 fi
 

@@ -9,6 +9,10 @@
 # 3. Opens an archive of a text file, selects its row and presses F9 (Execute): the desktop's
 #    xdg-open runs a handler registered in a scratch XDG data folder, which records the path it
 #    was given; that must be the copy in the user's private temporary folder.
+# 0. Before all that, the first start offers to open ZIP files for the desktop: a screenshot
+#    of the question, Yes, and the scratch XDG folders then name Quelt for application/zip.
+# 4. Opens an archive holding a picture, selects it and presses F5 (View Image): a screenshot
+#    of the viewer, then File > Close, which deletes the temporary copy.
 #   window_smoke.sh PROGRAM WORKDIR
 set -euo pipefail
 
@@ -106,10 +110,62 @@ make_phase() {
   end_program "$pid" "$main"
 }
 
+# The shown dialog (a window bound to another; "main": the shown window bound to none) titled
+# exactly $1, waiting up to 30 s.
+find_dialog() {
+  local title=$1 kind=${2:-dialog} id bound
+  for _ in $(seq 1 150); do
+    for id in $(xwininfo -root -tree | grep -F "\"$title\"" | awk '{print $1}' || true); do
+      bound=main
+      xprop -id "$id" WM_TRANSIENT_FOR 2>/dev/null | grep -q "window id" && bound=dialog
+      if [ "$bound" = "$kind" ] && xwininfo -id "$id" | grep -q IsViewable; then
+        echo "$id"; return 0
+      fi
+    done
+    sleep 0.2
+  done
+  echo "no dialog titled '$title' appeared" >&2
+  return 1
+}
+
+assoc_phase() {
+  "$program" >"$work/program0.log" 2>&1 &
+  local pid=$! ask main
+  ask=$(find_dialog "Quelt") || { kill "$pid"; return 1; }
+  sleep 1
+  import -window "$ask" "$work/assoc.png"
+  keys_to "$ask" Return  # "Yes" is the default button
+  wait_for 'grep -q "application/zip=quelt.desktop" "$XDG_CONFIG_HOME/mimeapps.list" 2>/dev/null'
+  main=$(find_dialog "Quelt" main) || { kill "$pid"; return 1; }
+  end_program "$pid" "$main"
+}
+
+viewer_phase() {
+  local zip="$work/pics/pictures.zip" main viewer
+  QUELT_LISTING_DUMP="$work/pics-listing.txt" "$program" "$zip" >"$work/program4.log" 2>&1 &
+  local pid=$!
+  main=$(find_window "Quelt - [$zip]") || { kill "$pid"; return 1; }
+  wait_for '[ -s "$work/pics-listing.txt" ]'
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  xdotool mousemove $((X + 60)) $((Y + 101)) click 1
+  sleep 0.5
+  keys_to "$main" F5
+  viewer=$(find_window "Quelt ImageViewer - [$work/cache/quelt/sunset.png]") || {
+    kill "$pid"; return 1; }
+  [ -f "$work/cache/quelt/sunset.png" ] || echo "no copy while the viewer is up" >"$work/viewer-error.txt"
+  sleep 1
+  import -window "$viewer" "$work/viewer.png"
+  keys_to "$viewer" alt+f
+  sleep 0.3
+  xdotool key c
+  wait_for '! xwininfo -id "$viewer" 2>/dev/null | grep -q IsViewable'
+  end_program "$pid" "$main"
+}
+
 exec_phase() {
   local zip="$work/exec/notes.zip" main
-  XDG_DATA_HOME="$work/xdg/data" XDG_CONFIG_HOME="$work/xdg/config" \
-    QUELT_LISTING_DUMP="$work/exec-listing.txt" "$program" "$zip" >"$work/program3.log" 2>&1 &
+  QUELT_LISTING_DUMP="$work/exec-listing.txt" "$program" "$zip" >"$work/program3.log" 2>&1 &
   local pid=$!
   main=$(find_window "Quelt - [$zip]") || { kill "$pid"; return 1; }
   wait_for '[ -s "$work/exec-listing.txt" ]'
@@ -126,15 +182,17 @@ exec_phase() {
 
 if [ "${1:-}" = "--inside" ]; then
   program=$2 archive=$3 work=$4
+  assoc_phase
   open_phase
   make_phase
   exec_phase
+  viewer_phase
   exit 0
 fi
 
 program=$1 work=$2
 missing=""
-for tool in xvfb-run xwininfo xdotool import identify python3 unzip; do
+for tool in xvfb-run xwininfo xprop xdotool import identify convert python3 unzip xdg-mime; do
   command -v "$tool" >/dev/null || missing="$missing $tool"
 done
 if [ -n "$missing" ]; then
@@ -143,7 +201,7 @@ if [ -n "$missing" ]; then
 fi
 
 rm -rf "$work"
-mkdir -p "$work/My Files" "$work/made" "$work/src" "$work/out" "$work/cfg" "$work/exec" \
+mkdir -p "$work/My Files" "$work/made" "$work/src" "$work/out" "$work/cfg" "$work/exec" "$work/pics" \
   "$work/xdg/data/applications" "$work/xdg/config"
 # The desktop's handler for text files, for the Execute phase: it records what it opens.
 cat >"$work/xdg/recorder.sh" <<EOF
@@ -179,6 +237,9 @@ import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w") as z:
     z.writestr("docs/Notes.TXT", "notes to open\n")
 EOF
+convert -size 320x200 gradient:orange-purple -fill yellow -draw "circle 160,140 160,100" \
+  "$work/pics/sunset.png"
+(cd "$work/pics" && zip -q pictures.zip sunset.png)
 # The Add dialog starts in the last folder it showed, the Extract dialog in the last it used.
 cat >"$work/cfg/settings.reg" <<EOF
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Dunmarra\\Quelt]
@@ -190,6 +251,8 @@ EOF
 
 export QUELT_CONFIG_HOME="$work/cfg" QUELT_LISTING_DUMP="$work/listing.txt"
 export XDG_CACHE_HOME="$work/cache"
+# The desktop's file types are the scratch folders', in every phase.
+export XDG_DATA_HOME="$work/xdg/data" XDG_CONFIG_HOME="$work/xdg/config"
 unset XDG_CURRENT_DESKTOP DESKTOP_SESSION
 export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$program" "$archive" "$work"
@@ -208,15 +271,15 @@ check "the size of tool" "tool${tab}"
 check "a size" "${tab}5000${tab}"
 
 # A blank screen has one colour; a drawn window has many.
-for shot in screen output-add output-extract; do
+for shot in assoc screen output-add output-extract viewer; do
   colours=$(identify -format %k "$work/$shot.png")
   echo "screenshot $work/$shot.png: $colours colours"
   [ "$colours" -gt 20 ] || { echo "$shot.png looks blank"; fail=1; }
 done
 
 grep -qF '"Width"=' "$work/cfg/settings.reg" || { echo "the window did not save its settings"; fail=1; }
-# The Execute phase opened its archive last.
-grep -qF "\"last2\"=\"$work/made/new archive.zip\"" "$work/cfg/settings.reg" || {
+# The Execute and viewer phases opened their archives after it.
+grep -qF "\"last3\"=\"$work/made/new archive.zip\"" "$work/cfg/settings.reg" || {
   echo "recent files not saved"; fail=1; }
 
 echo "made in the window:"; cat "$work/made-listing.txt"
@@ -227,4 +290,8 @@ echo "the desktop was asked to open:"; cat "$work/opened.txt"
   echo "Execute opened the wrong path"; fail=1; }
 [ "$(cat "$work/opened-content.txt")" = "notes to open" ] || { echo "the copy differs"; fail=1; }
 [ "$(stat -c %a "$work/cache/quelt")" = 700 ] || { echo "the temporary folder is not private"; fail=1; }
+grep -qF "Exec=$program %f" "$work/xdg/data/applications/quelt.desktop" || {
+  echo "the desktop entry does not start the program"; fail=1; }
+[ -f "$work/viewer-error.txt" ] && { cat "$work/viewer-error.txt"; fail=1; }
+[ -e "$work/cache/quelt/sunset.png" ] && { echo "the viewer left its copy behind"; fail=1; }
 exit $fail
