@@ -123,6 +123,14 @@ void TSortedZip::grow() {
 int TSortedZip::insertAt(TZipHeaderInfo* item, bool& kept) {
   int index;
   kept = false;
+  // Lists mostly grow at their end (a catalogue read in physical order, an archive being
+  // written): one comparison places such an entry without a search.
+  if (!items_.empty() && CompareEntries(mode_, *items_.back(), *item, exactNames_) < 0) {
+    if (Count() == capacity_) grow();
+    items_.push_back(item);
+    kept = true;
+    return Count() - 1;
+  }
   if (Find(*item, index)) {
     if (duplicates_ == dupIgnore) return index;
     if (duplicates_ == dupError) throw EListError("Duplicate Object index");

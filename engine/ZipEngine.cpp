@@ -164,9 +164,7 @@ void TZipEngine::SetZipName(const std::string& name) {
 
 class TZipEngine::TZipRun : public TEncodeIO {
  public:
-  // Names compare byte for byte: "X.txt" and "x.txt" are two files on Linux.
-  explicit TZipRun(TZipEngine& engine)
-      : e_(engine), names_(false, dupAccept, ByName, true), entries_(true, dupError, ByNone) {}
+  explicit TZipRun(TZipEngine& engine) : e_(engine), entries_(true, dupError, ByNone) {}
   ~TZipRun() override;
 
   int Run();
@@ -200,9 +198,12 @@ class TZipEngine::TZipRun : public TEncodeIO {
                     std::unique_ptr<TLFNFileStream>& spill);
   // Copies the source through `io` as it is: level 0, or what Deflate would enlarge.
   TDeflateResult copyStored(TEncodeIO& io);
-  bool copyUnchanged(TZipHeaderInfo& entry);
+  bool copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
-  void keep(std::unique_ptr<TZipHeaderInfo> entry);
+  // `key`, when given, is the entry's name to find it by when a source later takes it.
+  void keep(std::unique_ptr<TZipHeaderInfo> entry, std::string* key);
+  // The latest entry written under the stored name `key`, or null.
+  const TZipHeaderInfo* written(const std::string& key) const;
   void writeCentralDirectory();
   void finish();
   void refuse(const std::string& name, const std::string& why);
@@ -229,8 +230,13 @@ class TZipEngine::TZipRun : public TEncodeIO {
   std::string outName_;
   std::unique_ptr<TLFNFileStream> out_;
   TFileId outId_;
-  TSortedZip names_;    // entries written so far, by full name
-  TSortedZip entries_;  // the same, in physical order; owns them
+  // Entries written so far, in physical order, and the latest of them under each name a
+  // source may still take: every new entry's, and a copied one's when a source was going to
+  // take its name. Names compare byte for byte: "X.txt" and "x.txt" are two files on Linux.
+  // Hashes keep rewriting a large archive linear in its entries.
+  TSortedZip entries_;
+  std::unordered_map<std::string, const TZipHeaderInfo*> names_;
+  std::unordered_map<std::string, std::vector<size_t>> byName_;  // sources by stored name
   TEndCentral end_;
   std::unique_ptr<TDeflateEncoder> encoder_;
   std::vector<std::string> disposeList_;
@@ -432,7 +438,10 @@ bool TZipEngine::TZipRun::matchesForRemoval(const std::string& s,
         s.find('\\') == std::string::npos ? entry.Filename() : entry.FullName();
     return WildcardMatch(s, target, e_.PatternsIgnoreCase);
   }
-  return s == entry.FullName();
+  // FullName() without building it: this runs once per entry of the archive.
+  const std::string &dir = entry.Directory(), &file = entry.Filename();
+  return s.size() == dir.size() + file.size() && s.compare(0, dir.size(), dir) == 0 &&
+         s.compare(dir.size(), file.size(), file) == 0;
 }
 
 // ---- Writing
@@ -465,19 +474,22 @@ void TZipEngine::TZipRun::copyPrefix() {
 void TZipEngine::TZipRun::merge() {
   auto& list = e_.FilesList;
   std::vector<bool> used(list.size(), false);
+  const int64_t archiveSize = e_.stream_->Size();  // the old archive is only read
   // Each string's stored name is worked out once; every entry looks its own up.
-  std::unordered_map<std::string, std::vector<size_t>> byName;
   if (!e_.removing_)
-    for (size_t i = 0; i < list.size(); ++i) byName[storedPathOf(list[i])].push_back(i);
+    for (size_t i = 0; i < list.size(); ++i) byName_[storedPathOf(list[i])].push_back(i);
   for (int k = 0; k < e_.main_->Count(); ++k) {
     e_.CheckCancel();
     auto entry = std::make_unique<TZipHeaderInfo>((*e_.main_)[k]);
     bool keepIt = true;
     size_t match = list.size();
+    std::string key;
+    bool sought = false;
     if (e_.removing_) {
       for (size_t i = 0; i < list.size() && match == list.size(); ++i)
         if (!used[i] && matchesForRemoval(list[i], *entry)) match = i;
-    } else if (auto it = byName.find(entry->NameKey()); it != byName.end()) {
+    } else if (auto it = byName_.find(key = entry->NameKey()); it != byName_.end()) {
+      sought = true;
       for (size_t i : it->second)
         if (!used[i]) {
           match = i;
@@ -501,7 +513,8 @@ void TZipEngine::TZipRun::merge() {
         if (replaceIsDue(s, *entry) && compressOne(s)) keepIt = false;
       }
     }
-    if (keepIt && copyUnchanged(*entry)) keep(std::move(entry));
+    if (keepIt && copyUnchanged(*entry, archiveSize))
+      keep(std::move(entry), sought ? &key : nullptr);
   }
   size_t left = 0;
   for (size_t i = 0; i < list.size(); ++i) {
@@ -527,21 +540,32 @@ bool TZipEngine::TZipRun::replaceIsDue(const std::string& path, const TZipHeader
   return entryDate < fileDate;
 }
 
-void TZipEngine::TZipRun::keep(std::unique_ptr<TZipHeaderInfo> entry) {
-  names_.Add(entry.get());
+void TZipEngine::TZipRun::keep(std::unique_ptr<TZipHeaderInfo> entry, std::string* key) {
+  const TZipHeaderInfo* kept = entry.get();
   entries_.Add(std::move(entry));
+  if (key) names_.insert_or_assign(std::move(*key), kept);
   ++end_.TotalEntries;
+}
+
+const TZipHeaderInfo* TZipEngine::TZipRun::written(const std::string& key) const {
+  if (auto it = names_.find(key); it != names_.end()) return it->second;
+  if (!updating_ || byName_.count(key)) return nullptr;
+  // A source whose name came out otherwise than when the sources were matched (it changed
+  // in between) may still meet a copied entry: look among all of them, latest first.
+  for (int i = entries_.Count(); i-- > 0;)
+    if (entries_[i].NameKey() == key) return entries_.Items(i);
+  return nullptr;
 }
 
 void TZipEngine::TZipRun::record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source) {
   ++count_;
-  keep(std::move(entry));
+  std::string key = entry->NameKey();
+  keep(std::move(entry), &key);
   if (e_.Dispose) disposeList_.push_back(source);
 }
 
-bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
+bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize) {
   TStream& in = *e_.stream_;
-  const int64_t archiveSize = in.Size();
   const auto span = ReadLocalSpan(in, entry.RelativeOffset);
   const bool readable = span.has_value();
   const int64_t dataStart = int64_t(entry.RelativeOffset) + int64_t(kLocalHeaderSize) +
@@ -649,11 +673,11 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   entry->InternalAttributes = 2;
   entry->DiskNumberStart = 0;
 
-  int found;
-  if (names_.Find(*entry, found)) {
-    // The handler may look the other entry up: the queries answer from the name index.
+  if (const TZipHeaderInfo* other = written(name)) {
+    // The handler may look the other entry up: the queries answer from the entries written.
+    const int found = entries_.IndexOf(other);
     const TSortedZip* saved = e_.view_;
-    e_.view_ = &names_;
+    e_.view_ = &entries_;
     try {
       if (e_.OnSkippingFile) e_.OnSkippingFile(e_, skNoOverwrite, found);
     } catch (...) {
