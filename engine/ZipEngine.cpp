@@ -201,7 +201,10 @@ class TZipEngine::TZipRun : public TEncodeIO {
   bool copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
   // `key`, when given, is the entry's name to find it by when a source later takes it.
-  void keep(std::unique_ptr<TZipHeaderInfo> entry, std::string* key);
+  // Should keeping fail, the caller still has the entry.
+  void keep(std::unique_ptr<TZipHeaderInfo>&& entry, std::string* key);
+  // After a failed run: the catalogue's entries lent to this run go back as they were.
+  void giveBack() noexcept;
   // The latest entry written under the stored name `key`, or null.
   const TZipHeaderInfo* written(const std::string& key) const;
   void writeCentralDirectory();
@@ -237,6 +240,17 @@ class TZipEngine::TZipRun : public TEncodeIO {
   TSortedZip entries_;
   std::unordered_map<std::string, const TZipHeaderInfo*> names_;
   std::unordered_map<std::string, std::vector<size_t>> byName_;  // sources by stored name
+  // The old catalogue's entries, lent to be written without a copy of each, and what
+  // writing them changes, to undo should the run fail. Entries that writing changes more
+  // (a local extra field of their own, walked entries) are kept whole.
+  struct TLentState {
+    uint64_t offset;
+    uint16_t extraLength;
+    bool localZip64;
+  };
+  std::vector<std::unique_ptr<TZipHeaderInfo>> lent_;
+  std::vector<TLentState> lentState_;
+  std::unordered_map<size_t, TZipHeaderInfo> lentWhole_;
   TEndCentral end_;
   std::unique_ptr<TDeflateEncoder> encoder_;
   std::vector<std::string> disposeList_;
@@ -264,6 +278,7 @@ class TZipEngine::TZipRun : public TEncodeIO {
 
 TZipEngine::TZipRun::~TZipRun() {
   if (succeeded_) return;
+  giveBack();
   // Whatever went wrong, the half-written output goes; an existing archive was never touched.
   out_.reset();
   if (!outName_.empty()) ::unlink(outName_.c_str());
@@ -478,9 +493,15 @@ void TZipEngine::TZipRun::merge() {
   // Each string's stored name is worked out once; every entry looks its own up.
   if (!e_.removing_)
     for (size_t i = 0; i < list.size(); ++i) byName_[storedPathOf(list[i])].push_back(i);
-  for (int k = 0; k < e_.main_->Count(); ++k) {
+  // The catalogue keeps listing its entries while they are written.
+  lent_ = e_.main_->Lend();
+  lentState_.reserve(lent_.size());
+  for (size_t k = 0; k < lent_.size(); ++k) {
     e_.CheckCancel();
-    auto entry = std::make_unique<TZipHeaderInfo>((*e_.main_)[k]);
+    std::unique_ptr<TZipHeaderInfo>& entry = lent_[k];
+    const bool walked = entry->CentralHeaderPos == 0 && entry->VersionMadeBy == 0;
+    if (walked || entry->HasLocalExtra()) lentWhole_.emplace(k, *entry);
+    lentState_.push_back({entry->RelativeOffset, entry->ExtraFieldLength, entry->LocalZip64()});
     bool keepIt = true;
     size_t match = list.size();
     std::string key;
@@ -540,7 +561,34 @@ bool TZipEngine::TZipRun::replaceIsDue(const std::string& path, const TZipHeader
   return entryDate < fileDate;
 }
 
-void TZipEngine::TZipRun::keep(std::unique_ptr<TZipHeaderInfo> entry, std::string* key) {
+void TZipEngine::TZipRun::giveBack() noexcept {
+  if (lent_.empty() || !e_.main_) return;
+  try {
+    std::unordered_map<const TZipHeaderInfo*, size_t> where;
+    where.reserve(lent_.size());
+    for (size_t k = 0; k < lent_.size(); ++k) where.emplace(e_.main_->Items(int(k)), k);
+    for (auto& entry : entries_.TakeAll()) {
+      auto it = entry ? where.find(entry.get()) : where.end();
+      if (it != where.end()) lent_[it->second] = std::move(entry);
+    }
+    for (size_t k = 0; k < lentState_.size(); ++k) {
+      if (!lent_[k]) continue;
+      TZipHeaderInfo& entry = *lent_[k];
+      if (auto whole = lentWhole_.find(k); whole != lentWhole_.end()) {
+        entry = whole->second;
+        continue;
+      }
+      entry.RelativeOffset = lentState_[k].offset;
+      entry.ExtraFieldLength = lentState_[k].extraLength;
+      entry.LeaveLocalExtraToCaller(lentState_[k].localZip64);
+    }
+  } catch (...) {
+    // Only out of memory gets here; what was gathered back still goes back.
+  }
+  e_.main_->TakeBack(std::move(lent_));
+}
+
+void TZipEngine::TZipRun::keep(std::unique_ptr<TZipHeaderInfo>&& entry, std::string* key) {
   const TZipHeaderInfo* kept = entry.get();
   entries_.Add(std::move(entry));
   if (key) names_.insert_or_assign(std::move(*key), kept);
