@@ -371,7 +371,8 @@ class TInflater {
   bool copyMatch(unsigned len, unsigned dist);
 
   // --- blocks ---
-  int storedBlock();
+  // `last`: the stream's final block, after which no match can look back.
+  int storedBlock(bool last);
   int fixedBlock();
   int dynamicBlock();
   int decodeCodes(const TCodes& c);
@@ -431,7 +432,7 @@ int TInflater<k64>::blocks() {
     int r;
     switch (header >> 1) {
       case 0:
-        r = storedBlock();
+        r = storedBlock(header & 1);
         break;
       case 1:
         r = fixedBlock();
@@ -448,7 +449,7 @@ int TInflater<k64>::blocks() {
 }
 
 template <bool k64>
-int TInflater<k64>::storedBlock() {
+int TInflater<k64>::storedBlock(bool last) {
   drop(bitsleft_ & 7);
   uint32_t len, nlen;
   if (!take(16, len) || !take(16, nlen)) return kInflateBadData;
@@ -464,15 +465,19 @@ int TInflater<k64>::storedBlock() {
   if (len == 0) return kInflateOk;
   // The bit buffer is empty; clear the partial byte above it, which the copy takes from in_.
   bitbuf_ = 0;
-  // Bytes that the rest of this block pushes out of reach anyway need not pass through the
-  // buffer: they go straight to the output, and the block's last kHistory bytes become the
-  // whole history.
-  if (len > F::kHistory) {
+  // Bytes no later match can reach need not pass through the buffer: they go straight to
+  // the output, each copied once. That is the whole of a final block, and all but the last
+  // kHistory bytes of another, whose last kHistory bytes become the whole history.
+  const uint32_t keep = last ? 0 : F::kHistory;
+  if (len > keep) {
     io_.Output(flushed_, size_t(out_ - flushed_));
-    out_ = flushed_ = buf_;
-    while (len > F::kHistory) {
+    if (last)
+      flushed_ = out_;
+    else
+      out_ = flushed_ = buf_;
+    while (len > keep) {
       if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
-      size_t n = std::min(size_t(len - F::kHistory), size_t(inEnd_ - in_));
+      size_t n = std::min(size_t(len - keep), size_t(inEnd_ - in_));
       io_.Output(in_, n);
       in_ += n;
       len -= uint32_t(n);

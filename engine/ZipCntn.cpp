@@ -123,6 +123,14 @@ void TSortedZip::grow() {
 int TSortedZip::insertAt(TZipHeaderInfo* item, bool& kept) {
   int index;
   kept = false;
+  // Lists mostly grow at their end (a catalogue read in physical order, an archive being
+  // written): one comparison places such an entry without a search.
+  if (!items_.empty() && CompareEntries(mode_, *items_.back(), *item, exactNames_) < 0) {
+    if (Count() == capacity_) grow();
+    items_.push_back(item);
+    kept = true;
+    return Count() - 1;
+  }
   if (Find(*item, index)) {
     if (duplicates_ == dupIgnore) return index;
     if (duplicates_ == dupError) throw EListError("Duplicate Object index");
@@ -133,14 +141,18 @@ int TSortedZip::insertAt(TZipHeaderInfo* item, bool& kept) {
   return index;
 }
 
-int TSortedZip::Add(std::unique_ptr<TZipHeaderInfo> item) {
+int TSortedZip::Add(std::unique_ptr<TZipHeaderInfo>&& item) {
   bool kept;
+  // Once placed, the entry must be owned without fail: make room first.
+  if (owning_ && owned_.size() == owned_.capacity()) owned_.reserve(2 * owned_.size() + 16);
   int index = insertAt(item.get(), kept);
   if (kept) {
     if (owning_)
       owned_.push_back(std::move(item));
     else
       item.release();  // a view was handed an entry someone else owns
+  } else {
+    item.reset();  // a duplicate dropped
   }
   return index;
 }
@@ -182,8 +194,23 @@ void TSortedZip::AssignFrom(const TSortedZip& source) {
 }
 
 std::vector<std::unique_ptr<TZipHeaderInfo>> TSortedZip::TakeAll() {
+  auto out = Lend();
+  items_.clear();
+  capacity_ = 0;
+  return out;
+}
+
+std::vector<std::unique_ptr<TZipHeaderInfo>> TSortedZip::Lend() {
   std::vector<std::unique_ptr<TZipHeaderInfo>> out;
   out.reserve(items_.size());
+  // Mostly the entries arrived in list order, and no look-up is needed.
+  if (owned_.size() == items_.size() &&
+      std::equal(items_.begin(), items_.end(), owned_.begin(),
+                 [](TZipHeaderInfo* item, const auto& owned) { return item == owned.get(); })) {
+    out = std::move(owned_);
+    owned_.clear();
+    return out;
+  }
   // One pass over the owned entries, not a search per item: catalogues may be large.
   std::unordered_map<TZipHeaderInfo*, size_t> where;
   where.reserve(owned_.size());
@@ -192,10 +219,14 @@ std::vector<std::unique_ptr<TZipHeaderInfo>> TSortedZip::TakeAll() {
     auto it = where.find(item);
     out.push_back(it != where.end() ? std::move(owned_[it->second]) : nullptr);
   }
-  items_.clear();
   owned_.clear();
-  capacity_ = 0;
   return out;
+}
+
+void TSortedZip::TakeBack(std::vector<std::unique_ptr<TZipHeaderInfo>> entries) {
+  owned_.reserve(owned_.size() + entries.size());
+  for (auto& entry : entries)
+    if (entry) owned_.push_back(std::move(entry));
 }
 
 void TSortedZip::Clear() {

@@ -50,8 +50,9 @@ class TSortedZip {
   // Binary search for the sorted position of `key`; true when an equal key was met.
   bool Find(const TZipHeaderInfo& key, int& index) const;
   // Places the entry at its sorted position and returns it; a duplicate is dropped
-  // (ignore) or refused with "Duplicate Object index" (error).
-  int Add(std::unique_ptr<TZipHeaderInfo> item);  // owning lists
+  // (ignore) or refused with "Duplicate Object index" (error). An owning list takes the
+  // entry only once it is placed: when Add throws, the caller still has it.
+  int Add(std::unique_ptr<TZipHeaderInfo>&& item);  // owning lists
   int Add(TZipHeaderInfo* item);                  // views
   // Position found for the entry's key, or -1.
   int IndexOf(const TZipHeaderInfo* item) const;
@@ -62,6 +63,11 @@ class TSortedZip {
   void AssignFrom(const TSortedZip& source);
   // Empties an owning list, handing its entries over in list order.
   std::vector<std::unique_ptr<TZipHeaderInfo>> TakeAll();
+  // Hands an owning list's entries over in list order while they stay listed: the list
+  // then only points at them, until TakeBack gives them back (entries it does not list
+  // must not be given).
+  std::vector<std::unique_ptr<TZipHeaderInfo>> Lend();
+  void TakeBack(std::vector<std::unique_ptr<TZipHeaderInfo>> entries);
   // Removes every entry (destroying them when owning).
   void Clear();
 

@@ -164,9 +164,7 @@ void TZipEngine::SetZipName(const std::string& name) {
 
 class TZipEngine::TZipRun : public TEncodeIO {
  public:
-  // Names compare byte for byte: "X.txt" and "x.txt" are two files on Linux.
-  explicit TZipRun(TZipEngine& engine)
-      : e_(engine), names_(false, dupAccept, ByName, true), entries_(true, dupError, ByNone) {}
+  explicit TZipRun(TZipEngine& engine) : e_(engine), entries_(true, dupError, ByNone) {}
   ~TZipRun() override;
 
   int Run();
@@ -200,9 +198,15 @@ class TZipEngine::TZipRun : public TEncodeIO {
                     std::unique_ptr<TLFNFileStream>& spill);
   // Copies the source through `io` as it is: level 0, or what Deflate would enlarge.
   TDeflateResult copyStored(TEncodeIO& io);
-  bool copyUnchanged(TZipHeaderInfo& entry);
+  bool copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
-  void keep(std::unique_ptr<TZipHeaderInfo> entry);
+  // `key`, when given, is the entry's name to find it by when a source later takes it.
+  // Should keeping fail, the caller still has the entry.
+  void keep(std::unique_ptr<TZipHeaderInfo>&& entry, std::string* key);
+  // After a failed run: the catalogue's entries lent to this run go back as they were.
+  void giveBack() noexcept;
+  // The latest entry written under the stored name `key`, or null.
+  const TZipHeaderInfo* written(const std::string& key) const;
   void writeCentralDirectory();
   void finish();
   void refuse(const std::string& name, const std::string& why);
@@ -229,8 +233,24 @@ class TZipEngine::TZipRun : public TEncodeIO {
   std::string outName_;
   std::unique_ptr<TLFNFileStream> out_;
   TFileId outId_;
-  TSortedZip names_;    // entries written so far, by full name
-  TSortedZip entries_;  // the same, in physical order; owns them
+  // Entries written so far, in physical order, and the latest of them under each name a
+  // source may still take: every new entry's, and a copied one's when a source was going to
+  // take its name. Names compare byte for byte: "X.txt" and "x.txt" are two files on Linux.
+  // Hashes keep rewriting a large archive linear in its entries.
+  TSortedZip entries_;
+  std::unordered_map<std::string, const TZipHeaderInfo*> names_;
+  std::unordered_map<std::string, std::vector<size_t>> byName_;  // sources by stored name
+  // The old catalogue's entries, lent to be written without a copy of each, and what
+  // writing them changes, to undo should the run fail. Entries that writing changes more
+  // (a local extra field of their own, walked entries) are kept whole.
+  struct TLentState {
+    uint64_t offset;
+    uint16_t extraLength;
+    bool localZip64;
+  };
+  std::vector<std::unique_ptr<TZipHeaderInfo>> lent_;
+  std::vector<TLentState> lentState_;
+  std::unordered_map<size_t, TZipHeaderInfo> lentWhole_;
   TEndCentral end_;
   std::unique_ptr<TDeflateEncoder> encoder_;
   std::vector<std::string> disposeList_;
@@ -258,6 +278,7 @@ class TZipEngine::TZipRun : public TEncodeIO {
 
 TZipEngine::TZipRun::~TZipRun() {
   if (succeeded_) return;
+  giveBack();
   // Whatever went wrong, the half-written output goes; an existing archive was never touched.
   out_.reset();
   if (!outName_.empty()) ::unlink(outName_.c_str());
@@ -432,7 +453,10 @@ bool TZipEngine::TZipRun::matchesForRemoval(const std::string& s,
         s.find('\\') == std::string::npos ? entry.Filename() : entry.FullName();
     return WildcardMatch(s, target, e_.PatternsIgnoreCase);
   }
-  return s == entry.FullName();
+  // FullName() without building it: this runs once per entry of the archive.
+  const std::string &dir = entry.Directory(), &file = entry.Filename();
+  return s.size() == dir.size() + file.size() && s.compare(0, dir.size(), dir) == 0 &&
+         s.compare(dir.size(), file.size(), file) == 0;
 }
 
 // ---- Writing
@@ -465,19 +489,28 @@ void TZipEngine::TZipRun::copyPrefix() {
 void TZipEngine::TZipRun::merge() {
   auto& list = e_.FilesList;
   std::vector<bool> used(list.size(), false);
+  const int64_t archiveSize = e_.stream_->Size();  // the old archive is only read
   // Each string's stored name is worked out once; every entry looks its own up.
-  std::unordered_map<std::string, std::vector<size_t>> byName;
   if (!e_.removing_)
-    for (size_t i = 0; i < list.size(); ++i) byName[storedPathOf(list[i])].push_back(i);
-  for (int k = 0; k < e_.main_->Count(); ++k) {
+    for (size_t i = 0; i < list.size(); ++i) byName_[storedPathOf(list[i])].push_back(i);
+  // The catalogue keeps listing its entries while they are written.
+  lent_ = e_.main_->Lend();
+  lentState_.reserve(lent_.size());
+  for (size_t k = 0; k < lent_.size(); ++k) {
     e_.CheckCancel();
-    auto entry = std::make_unique<TZipHeaderInfo>((*e_.main_)[k]);
+    std::unique_ptr<TZipHeaderInfo>& entry = lent_[k];
+    const bool walked = entry->CentralHeaderPos == 0 && entry->VersionMadeBy == 0;
+    if (walked || entry->HasLocalExtra()) lentWhole_.emplace(k, *entry);
+    lentState_.push_back({entry->RelativeOffset, entry->ExtraFieldLength, entry->LocalZip64()});
     bool keepIt = true;
     size_t match = list.size();
+    std::string key;
+    bool sought = false;
     if (e_.removing_) {
       for (size_t i = 0; i < list.size() && match == list.size(); ++i)
         if (!used[i] && matchesForRemoval(list[i], *entry)) match = i;
-    } else if (auto it = byName.find(entry->NameKey()); it != byName.end()) {
+    } else if (auto it = byName_.find(key = entry->NameKey()); it != byName_.end()) {
+      sought = true;
       for (size_t i : it->second)
         if (!used[i]) {
           match = i;
@@ -501,7 +534,8 @@ void TZipEngine::TZipRun::merge() {
         if (replaceIsDue(s, *entry) && compressOne(s)) keepIt = false;
       }
     }
-    if (keepIt && copyUnchanged(*entry)) keep(std::move(entry));
+    if (keepIt && copyUnchanged(*entry, archiveSize))
+      keep(std::move(entry), sought ? &key : nullptr);
   }
   size_t left = 0;
   for (size_t i = 0; i < list.size(); ++i) {
@@ -527,21 +561,59 @@ bool TZipEngine::TZipRun::replaceIsDue(const std::string& path, const TZipHeader
   return entryDate < fileDate;
 }
 
-void TZipEngine::TZipRun::keep(std::unique_ptr<TZipHeaderInfo> entry) {
-  names_.Add(entry.get());
+void TZipEngine::TZipRun::giveBack() noexcept {
+  if (lent_.empty() || !e_.main_) return;
+  try {
+    std::unordered_map<const TZipHeaderInfo*, size_t> where;
+    where.reserve(lent_.size());
+    for (size_t k = 0; k < lent_.size(); ++k) where.emplace(e_.main_->Items(int(k)), k);
+    for (auto& entry : entries_.TakeAll()) {
+      auto it = entry ? where.find(entry.get()) : where.end();
+      if (it != where.end()) lent_[it->second] = std::move(entry);
+    }
+    for (size_t k = 0; k < lentState_.size(); ++k) {
+      if (!lent_[k]) continue;
+      TZipHeaderInfo& entry = *lent_[k];
+      if (auto whole = lentWhole_.find(k); whole != lentWhole_.end()) {
+        entry = whole->second;
+        continue;
+      }
+      entry.RelativeOffset = lentState_[k].offset;
+      entry.ExtraFieldLength = lentState_[k].extraLength;
+      entry.LeaveLocalExtraToCaller(lentState_[k].localZip64);
+    }
+  } catch (...) {
+    // Only out of memory gets here; what was gathered back still goes back.
+  }
+  e_.main_->TakeBack(std::move(lent_));
+}
+
+void TZipEngine::TZipRun::keep(std::unique_ptr<TZipHeaderInfo>&& entry, std::string* key) {
+  const TZipHeaderInfo* kept = entry.get();
   entries_.Add(std::move(entry));
+  if (key) names_.insert_or_assign(std::move(*key), kept);
   ++end_.TotalEntries;
+}
+
+const TZipHeaderInfo* TZipEngine::TZipRun::written(const std::string& key) const {
+  if (auto it = names_.find(key); it != names_.end()) return it->second;
+  if (!updating_ || byName_.count(key)) return nullptr;
+  // A source whose name came out otherwise than when the sources were matched (it changed
+  // in between) may still meet a copied entry: look among all of them, latest first.
+  for (int i = entries_.Count(); i-- > 0;)
+    if (entries_[i].NameKey() == key) return entries_.Items(i);
+  return nullptr;
 }
 
 void TZipEngine::TZipRun::record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source) {
   ++count_;
-  keep(std::move(entry));
+  std::string key = entry->NameKey();
+  keep(std::move(entry), &key);
   if (e_.Dispose) disposeList_.push_back(source);
 }
 
-bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry) {
+bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize) {
   TStream& in = *e_.stream_;
-  const int64_t archiveSize = in.Size();
   const auto span = ReadLocalSpan(in, entry.RelativeOffset);
   const bool readable = span.has_value();
   const int64_t dataStart = int64_t(entry.RelativeOffset) + int64_t(kLocalHeaderSize) +
@@ -649,11 +721,11 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   entry->InternalAttributes = 2;
   entry->DiskNumberStart = 0;
 
-  int found;
-  if (names_.Find(*entry, found)) {
-    // The handler may look the other entry up: the queries answer from the name index.
+  if (const TZipHeaderInfo* other = written(name)) {
+    // The handler may look the other entry up: the queries answer from the entries written.
+    const int found = entries_.IndexOf(other);
     const TSortedZip* saved = e_.view_;
-    e_.view_ = &names_;
+    e_.view_ = &entries_;
     try {
       if (e_.OnSkippingFile) e_.OnSkippingFile(e_, skNoOverwrite, found);
     } catch (...) {

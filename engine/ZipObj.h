@@ -120,6 +120,7 @@ class TZipHeaderInfo {
     localExtra_.clear();
     localZip64_ = localZip64;
   }
+  bool HasLocalExtra() const { return !localExtra_.empty(); }
 
   bool Encrypted() const { return BitFlag & 0x0001; }
   bool HasDataDescriptor() const { return BitFlag & 0x0008; }

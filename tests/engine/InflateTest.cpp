@@ -253,6 +253,22 @@ std::vector<StreamCase> handBuiltCases() {
         {'a', 'b', 'h', 'e', 'l', 'l', 'o', 'h', 'e', 'l', 'l'});
   }
   {
+    // A final stored block longer than the window goes straight to the output, after the
+    // bytes still waiting in the buffer, a short one too, and one cut short fails.
+    for (size_t size : {size_t(3), size_t(40000), size_t(65535)}) {
+      Bytes data = test::textBytes(size, unsigned(size));
+      BitWriter w;
+      fixedBlock(w, false, {lit('a'), lit('b'), match(3, 1), kEnd});
+      storedBlock(w, true, data);
+      Bytes want{'a', 'b', 'b', 'b', 'b'};
+      want.insert(want.end(), data.begin(), data.end());
+      add("final stored block after buffered bytes", w, kInflateOk, want);
+      Bytes cut = w.bytes();
+      cut.pop_back();
+      cases.push_back({"final stored block cut short", cut, kInflateBadData, {}});
+    }
+  }
+  {
     BitWriter w;
     w.put(1, 1);
     w.put(0, 2);
