@@ -3,14 +3,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
 
 #include "cli/Progress.h"
 #include "engine/Errors.h"
 #include "engine/ZipLib.h"
+#include "platform/FileSystem.h"
 
 namespace quelt::cli {
 
@@ -27,11 +30,17 @@ bool isFile(const std::string& path) {
 
 volatile sig_atomic_t gSignal = 0;
 
-void onSignal(int sig) { gSignal = sig; }
+void onSignal(int sig) {
+  gSignal = sig;
+}
 }  // namespace
 
-Registrar::Registrar(Command command) { registry().push_back(std::move(command)); }
-const std::vector<Command>& commands() { return registry(); }
+Registrar::Registrar(Command command) {
+  registry().push_back(std::move(command));
+}
+const std::vector<Command>& commands() {
+  return registry();
+}
 
 void error(const std::string& message) {
   ProgressLine::clearAll();  // an error starts its own line, not the end of the progress line
@@ -46,9 +55,12 @@ int usageError(const std::string& command, const std::string& message) {
 
 bool parseSortMode(const std::string& word, TZipSortMode& mode) {
   // The same words and modes as the window's Sort menu.
-  static const std::map<std::string, TZipSortMode> modes = {
-      {"name", ByFileName},   {"path", ByName},          {"date", ByDate},
-      {"size", ByUnCompressedSize}, {"packed", ByCompressedSize}, {"original", ByNone}};
+  static const std::map<std::string, TZipSortMode> modes = {{"name", ByFileName},
+                                                            {"path", ByName},
+                                                            {"date", ByDate},
+                                                            {"size", ByUnCompressedSize},
+                                                            {"packed", ByCompressedSize},
+                                                            {"original", ByNone}};
   auto it = modes.find(word);
   if (it == modes.end()) return false;
   mode = it->second;
@@ -145,7 +157,9 @@ int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
   return kUnreadable;
 }
 
-std::string patternFromArg(const std::string& arg) { return Backslashed(arg); }
+std::string patternFromArg(const std::string& arg) {
+  return Backslashed(arg);
+}
 
 void cancelOnSignals(TUnZipEngine& engine) {
   struct sigaction action {};
@@ -161,7 +175,55 @@ void cancelOnSignals(TUnZipEngine& engine) {
   };
 }
 
-int afterSignals(int status) { return gSignal != 0 ? 128 + gSignal : status; }
+int afterSignals(int status) {
+  return gSignal != 0 ? 128 + gSignal : status;
+}
+
+StdinArchive::~StdinArchive() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+bool StdinArchive::take(std::string& archive) {
+  if (isatty(STDIN_FILENO)) {
+    error("the archive '-' is read from standard input, which is a terminal");
+    return false;
+  }
+  std::string pattern = files::SystemTempFolder() + "/quelt-stdin-XXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    error("cannot make a temporary file in " + files::SystemTempFolder());
+    return false;
+  }
+  path_ = pattern;
+  char buf[65536];
+  for (;;) {
+    ssize_t got = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error(std::string("cannot read standard input: ") + std::strerror(errno));
+      ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = ::write(fd, buf + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        error("cannot copy standard input to " + path_ + ": " + std::strerror(errno));
+        ::close(fd);
+        return false;
+      }
+      done += put;
+    }
+    if (gSignal != 0) {
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
+  archive = path_;
+  return true;
+}
 
 bool reportDamage(const TUnZipEngine& engine, const std::string& archive) {
   if (engine.CatalogueDamage().empty()) return false;

@@ -14,7 +14,7 @@ enum ExitCode { kOk = 0, kSomeFailed = 1, kUsage = 2, kUnreadable = 3 };
 
 struct Command {
   std::string name;
-  std::string summary;  // one line for the general help
+  std::string summary;                            // one line for the general help
   std::function<int(int argc, char** argv)> run;  // argv[0] is the command's name
 };
 
@@ -74,6 +74,23 @@ std::string patternFromArg(const std::string& arg);
 void cancelOnSignals(TUnZipEngine& engine);
 // 128 plus the signal's number once a signal came, else `status`.
 int afterSignals(int status);
+
+// The archive "-": standard input copied to a temporary file, removed again when this goes.
+// An archive is read from its end, where its directory is, so a pipe is not enough; a copy
+// also lets a damaged archive be walked like a file.
+class StdinArchive {
+ public:
+  StdinArchive() = default;
+  StdinArchive(const StdinArchive&) = delete;
+  StdinArchive& operator=(const StdinArchive&) = delete;
+  ~StdinArchive();
+  // Copies standard input; false, with the reason told, when it is a terminal or the copy
+  // fails. `archive` becomes the copy's name.
+  bool take(std::string& archive);
+
+ private:
+  std::string path_;
+};
 
 // Says on standard error that the catalogue is not the whole archive; true when it is not.
 bool reportDamage(const TUnZipEngine& engine, const std::string& archive);
