@@ -30,17 +30,11 @@ bool isFile(const std::string& path) {
 
 volatile sig_atomic_t gSignal = 0;
 
-void onSignal(int sig) {
-  gSignal = sig;
-}
+void onSignal(int sig) { gSignal = sig; }
 }  // namespace
 
-Registrar::Registrar(Command command) {
-  registry().push_back(std::move(command));
-}
-const std::vector<Command>& commands() {
-  return registry();
-}
+Registrar::Registrar(Command command) { registry().push_back(std::move(command)); }
+const std::vector<Command>& commands() { return registry(); }
 
 void error(const std::string& message) {
   ProgressLine::clearAll();  // an error starts its own line, not the end of the progress line
@@ -55,12 +49,9 @@ int usageError(const std::string& command, const std::string& message) {
 
 bool parseSortMode(const std::string& word, TZipSortMode& mode) {
   // The same words and modes as the window's Sort menu.
-  static const std::map<std::string, TZipSortMode> modes = {{"name", ByFileName},
-                                                            {"path", ByName},
-                                                            {"date", ByDate},
-                                                            {"size", ByUnCompressedSize},
-                                                            {"packed", ByCompressedSize},
-                                                            {"original", ByNone}};
+  static const std::map<std::string, TZipSortMode> modes = {
+      {"name", ByFileName},   {"path", ByName},          {"date", ByDate},
+      {"size", ByUnCompressedSize}, {"packed", ByCompressedSize}, {"original", ByNone}};
   auto it = modes.find(word);
   if (it == modes.end()) return false;
   mode = it->second;
@@ -157,9 +148,7 @@ int guarded(const std::function<int()>& body, const VolumeFinder* finder) {
   return kUnreadable;
 }
 
-std::string patternFromArg(const std::string& arg) {
-  return Backslashed(arg);
-}
+std::string patternFromArg(const std::string& arg) { return Backslashed(arg); }
 
 void cancelOnSignals(TUnZipEngine& engine) {
   struct sigaction action {};
@@ -175,9 +164,7 @@ void cancelOnSignals(TUnZipEngine& engine) {
   };
 }
 
-int afterSignals(int status) {
-  return gSignal != 0 ? 128 + gSignal : status;
-}
+int afterSignals(int status) { return gSignal != 0 ? 128 + gSignal : status; }
 
 StdinArchive::~StdinArchive() {
   if (!path_.empty()) ::unlink(path_.c_str());

@@ -14,7 +14,7 @@ enum ExitCode { kOk = 0, kSomeFailed = 1, kUsage = 2, kUnreadable = 3 };
 
 struct Command {
   std::string name;
-  std::string summary;                            // one line for the general help
+  std::string summary;  // one line for the general help
   std::function<int(int argc, char** argv)> run;  // argv[0] is the command's name
 };
 
