@@ -123,8 +123,9 @@ void VolumeFinder::install(TUnZipEngine& engine) {
   };
 }
 
-void loadArchive(TUnZipEngine& engine, const std::string& archive) {
-  engine.SetZipName(archive);
+void loadArchive(TUnZipEngine& engine, const std::string& file, const std::string& shownAs) {
+  const std::string& archive = shownAs.empty() ? file : shownAs;
+  engine.SetZipName(file);
   engine.LoadCatalogue();
   if (engine.Rebuilt() && engine.Count() == 0) {
     if (!engine.CatalogueDamage().empty())
@@ -210,6 +211,10 @@ bool StdinArchive::take(std::string& archive) {
   ::close(fd);
   archive = path_;
   return true;
+}
+
+std::string shownArchive(const std::string& given) {
+  return given == "-" ? "standard input" : given;
 }
 
 bool reportDamage(const TUnZipEngine& engine, const std::string& archive) {

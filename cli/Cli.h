@@ -55,7 +55,9 @@ class VolumeFinder {
 
 // Names the archive and reads its catalogue; a file in which neither an end record nor any
 // entry was found is refused as not being an archive.
-void loadArchive(TUnZipEngine& engine, const std::string& archive);
+// `shownAs` names the archive in messages when its file is not what the user named.
+void loadArchive(TUnZipEngine& engine, const std::string& archive,
+                 const std::string& shownAs = "");
 
 // Asks on the terminal for disk n of a spanned set: true when the user went on, false when
 // the answer was empty or there is no terminal.
@@ -94,5 +96,8 @@ class StdinArchive {
 
 // Says on standard error that the catalogue is not the whole archive; true when it is not.
 bool reportDamage(const TUnZipEngine& engine, const std::string& archive);
+
+// How messages name the archive the user gave: "-" is standard input.
+std::string shownArchive(const std::string& given);
 
 }  // namespace quelt::cli

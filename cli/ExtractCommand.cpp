@@ -195,7 +195,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   std::vector<std::string> patterns;
   for (; optind < argc; ++optind) patterns.push_back(patternFromArg(argv[optind]));
 
-  const bool archiveFromStdin = archive == "-";
+  const std::string shown = shownArchive(archive);
   std::optional<PipeFolder> pipeFolder;
   if (pipe) {
     pipeFolder.emplace();
@@ -222,7 +222,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   engine.PatternsIgnoreCase = ignoreCase;
   cancelOnSignals(engine);
   StdinArchive fromStdin;
-  if (archiveFromStdin && !fromStdin.take(archive)) return afterSignals(kUnreadable);
+  if (archive == "-" && !fromStdin.take(archive)) return afterSignals(kUnreadable);
 
   int selected = 0, failed = 0;
   bool replaceAll = false, replaceNone = false;
@@ -321,7 +321,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   return afterSignals(guarded(
       [&] {
         engine.SetNameEncoding(nameEncoding);
-        loadArchive(engine, archive);
+        loadArchive(engine, archive, shown);
         engine.SetDestDir(dest);
         engine.SetRootDir(root);
         bool unmatched = false;
@@ -343,7 +343,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
           say() << done << " of " << selected << (selected == 1 ? " entry " : " entries ")
                 << (testOnly ? "tested OK" : "extracted")
                 << (engine.Count() == 0 ? " (the archive is empty)" : "") << "\n";
-        const bool damaged = reportDamage(engine, archive);
+        const bool damaged = reportDamage(engine, shown);
         return done + kept == selected && failed == 0 && !damaged && !unmatched ? int(kOk)
                                                                                 : int(kSomeFailed);
       },

@@ -253,6 +253,7 @@ int runList(int argc, char** argv) {
   std::string archive = argv[optind++];
   std::vector<std::string> patterns;
   for (; optind < argc; ++optind) patterns.push_back(patternFromArg(argv[optind]));
+  const std::string shown = shownArchive(archive);
   StdinArchive fromStdin;
   if (archive == "-" && !fromStdin.take(archive)) return kUnreadable;
 
@@ -266,7 +267,7 @@ int runList(int argc, char** argv) {
       [&] {
         engine.SortCatalogue(sort);
         engine.SetNameEncoding(nameEncoding);
-        loadArchive(engine, archive);
+        loadArchive(engine, archive, shown);
         Selection chosen = selectEntries(engine, patterns, excludes, ignoreCase);
         if (tsv)
           printTsv(engine, chosen.indices);
@@ -276,7 +277,7 @@ int runList(int argc, char** argv) {
           printTable(engine, chosen.indices, commonOptions().verbose);
         std::cout.flush();
         const bool unmatched = reportUnmatched(chosen.unmatched);
-        return reportDamage(engine, archive) || unmatched ? int(kSomeFailed) : int(kOk);
+        return reportDamage(engine, shown) || unmatched ? int(kSomeFailed) : int(kOk);
       },
       &finder);
 }
