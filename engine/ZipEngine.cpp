@@ -971,15 +971,16 @@ bool TZipEngine::TZipRun::writeStreamed(TZipHeaderInfo& entry, const std::string
     }
     result = store ? copyStored(*this) : encoder_->Deflate(*this, level);
   }
-  entry.CRC32 = aes ? 0 : ~crc_;
-  entry.UncompressedSize = uint64_t(sourceRead_);
-  entry.CompressedSize = result.CompressedSize + overhead;
-  entry.InternalAttributes = result.InternalAttributes;
-  if (!entry.LocalZip64() &&
-      (entry.UncompressedSize >= kZip64Marker32 || entry.CompressedSize >= kZip64Marker32))
+  // A header still held back is written by Finish: it must keep saying no CRC and sizes.
+  const uint32_t crc = aes ? 0 : ~crc_;
+  const uint64_t usize = uint64_t(sourceRead_), csize = result.CompressedSize + overhead;
+  if (!entry.LocalZip64() && (usize >= kZip64Marker32 || csize >= kZip64Marker32))
     throw EZipRefused("\"" + path + "\" grew past 4 GiB while it was being compressed");
-  data.Finish(result.Method, entry.CRC32, entry.CompressedSize, entry.UncompressedSize,
-              entry.LocalZip64());
+  data.Finish(result.Method, crc, csize, usize, entry.LocalZip64());
+  entry.CRC32 = crc;
+  entry.UncompressedSize = usize;
+  entry.CompressedSize = csize;
+  entry.InternalAttributes = result.InternalAttributes;
   if (data.Taken() != entry.CompressedSize)
     throw EFatalUnzipError("The compressed size of \"" + path +
                            "\" disagrees with the bytes written");
