@@ -86,7 +86,8 @@ int64_t TFileStream::Seek(int64_t offset, int origin) {
   off_t r = ::lseek(fd_, off_t(offset), whence);
   if (r < 0 && errno == ESPIPE) {
     // A pipe can stay where it is, and nothing else.
-    if ((origin == soFromCurrent && offset == 0) || (origin == soFromBeginning && offset == passed_))
+    if ((origin == soFromCurrent && offset == 0) ||
+        (origin == soFromBeginning && offset == passed_))
       return passed_;
     throw EStreamError("Seek error on \"" + path_ + "\": it cannot seek");
   }

@@ -283,8 +283,8 @@ int TZipEngine::TZipRun::Run() {
   updating_ = !streaming_ && files::IsRegularFile(e_.zipName_);
   // Spanning onto a fixed volume has all its free space for one volume: a single file.
   const TMultiMode mode = e_.MultiMode();
-  const bool volumes = !streaming_ && (mode == mmBlocks ||
-                                       (mode == mmSpan && e_.volumes_.IsRemovable(e_.zipName_)));
+  const bool volumes =
+      !streaming_ && (mode == mmBlocks || (mode == mmSpan && e_.volumes_.IsRemovable(e_.zipName_)));
   if (volumes && updating_)
     throw EZipRefused("\"" + e_.zipName_ + "\" exists; an archive can only be written as a "
                       "multi-volume set when it is created");
@@ -455,7 +455,8 @@ bool TZipEngine::TZipRun::matchesForRemoval(const std::string& s,
 void TZipEngine::TZipRun::createOutput() {
   if (streaming_) {
     const int fd = ::dup(e_.StreamOutput);
-    if (fd < 0) throw EFCreateError(std::string("Cannot write the archive: ") + std::strerror(errno));
+    if (fd < 0)
+      throw EFCreateError(std::string("Cannot write the archive: ") + std::strerror(errno));
     out_ = std::make_unique<TLFNFileStream>(fd, "the archive's output");
     struct stat st;
     if (::fstat(fd, &st) == 0) outId_ = {st.st_dev, st.st_ino, true};
@@ -930,7 +931,10 @@ bool TZipEngine::TZipRun::writeStreamed(TZipHeaderInfo& entry, const std::string
   entry.CRC32 = 0;
   entry.CompressedSize = entry.UncompressedSize = 0;
   entry.BitFlag = uint16_t(entry.BitFlag | kFlagDataDescriptor |
-                           (store ? 0 : level <= 2 ? 4 : level >= 8 ? 2 : 0) |
+                           (store        ? 0
+                            : level <= 2 ? 4
+                            : level >= 8 ? 2
+                                         : 0) |
                            (e_.Password.empty() ? 0 : kFlagEncrypted));
   if (aes) {
     entry.CompressionMethod = kMethodAes;
