@@ -3,14 +3,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
 
 #include "cli/Progress.h"
 #include "engine/Errors.h"
 #include "engine/ZipLib.h"
+#include "platform/FileSystem.h"
 
 namespace quelt::cli {
 
@@ -120,8 +123,9 @@ void VolumeFinder::install(TUnZipEngine& engine) {
   };
 }
 
-void loadArchive(TUnZipEngine& engine, const std::string& archive) {
-  engine.SetZipName(archive);
+void loadArchive(TUnZipEngine& engine, const std::string& file, const std::string& shownAs) {
+  const std::string& archive = shownAs.empty() ? file : shownAs;
+  engine.SetZipName(file);
   engine.LoadCatalogue();
   if (engine.Rebuilt() && engine.Count() == 0) {
     if (!engine.CatalogueDamage().empty())
@@ -162,6 +166,56 @@ void cancelOnSignals(TUnZipEngine& engine) {
 }
 
 int afterSignals(int status) { return gSignal != 0 ? 128 + gSignal : status; }
+
+StdinArchive::~StdinArchive() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+bool StdinArchive::take(std::string& archive) {
+  if (isatty(STDIN_FILENO)) {
+    error("the archive '-' is read from standard input, which is a terminal");
+    return false;
+  }
+  std::string pattern = files::SystemTempFolder() + "/quelt-stdin-XXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    error("cannot make a temporary file in " + files::SystemTempFolder());
+    return false;
+  }
+  path_ = pattern;
+  char buf[65536];
+  for (;;) {
+    ssize_t got = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error(std::string("cannot read standard input: ") + std::strerror(errno));
+      ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    for (ssize_t done = 0; done < got;) {
+      ssize_t put = ::write(fd, buf + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        error("cannot copy standard input to " + path_ + ": " + std::strerror(errno));
+        ::close(fd);
+        return false;
+      }
+      done += put;
+    }
+    if (gSignal != 0) {
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
+  archive = path_;
+  return true;
+}
+
+std::string shownArchive(const std::string& given) {
+  return given == "-" ? "standard input" : given;
+}
 
 bool reportDamage(const TUnZipEngine& engine, const std::string& archive) {
   if (engine.CatalogueDamage().empty()) return false;

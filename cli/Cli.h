@@ -55,7 +55,9 @@ class VolumeFinder {
 
 // Names the archive and reads its catalogue; a file in which neither an end record nor any
 // entry was found is refused as not being an archive.
-void loadArchive(TUnZipEngine& engine, const std::string& archive);
+// `shownAs` names the archive in messages when its file is not what the user named.
+void loadArchive(TUnZipEngine& engine, const std::string& archive,
+                 const std::string& shownAs = "");
 
 // Asks on the terminal for disk n of a spanned set: true when the user went on, false when
 // the answer was empty or there is no terminal.
@@ -75,7 +77,27 @@ void cancelOnSignals(TUnZipEngine& engine);
 // 128 plus the signal's number once a signal came, else `status`.
 int afterSignals(int status);
 
+// The archive "-": standard input copied to a temporary file, removed again when this goes.
+// An archive is read from its end, where its directory is, so a pipe is not enough; a copy
+// also lets a damaged archive be walked like a file.
+class StdinArchive {
+ public:
+  StdinArchive() = default;
+  StdinArchive(const StdinArchive&) = delete;
+  StdinArchive& operator=(const StdinArchive&) = delete;
+  ~StdinArchive();
+  // Copies standard input; false, with the reason told, when it is a terminal or the copy
+  // fails. `archive` becomes the copy's name.
+  bool take(std::string& archive);
+
+ private:
+  std::string path_;
+};
+
 // Says on standard error that the catalogue is not the whole archive; true when it is not.
 bool reportDamage(const TUnZipEngine& engine, const std::string& archive);
+
+// How messages name the archive the user gave: "-" is standard input.
+std::string shownArchive(const std::string& given);
 
 }  // namespace quelt::cli

@@ -26,7 +26,8 @@ const char* kExtractHelp =
     "Extracts the entries matching the patterns (all without patterns). A pattern with a\n"
     "folder separator (\"/\" or \"\\\") is matched against folder and name, else the name alone.\n"
     "Letter case counts in names and patterns. A pattern that matches nothing is reported\n"
-    "and makes the exit status 1.\n\n"
+    "and makes the exit status 1. The ARCHIVE '-' reads the archive from standard input\n"
+    "(copied to a temporary file first: the directory is at its end).\n\n"
     "  -d, --dest DIR           extract into DIR (default: the current folder)\n"
     "  -p, --pipe               write the entries' bytes to standard output, one after the\n"
     "                           other, and no files\n"
@@ -49,7 +50,7 @@ const char* kExtractHelp =
 const char* kTestHelp =
     "Usage: quelt-cli test [OPTIONS] ARCHIVE [PATTERN...]\n"
     "Decompresses the entries matching the patterns (all without patterns) and checks their\n"
-    "CRC-32, writing nothing.\n\n"
+    "CRC-32, writing nothing. The ARCHIVE '-' reads the archive from standard input.\n\n"
     "  -x, --exclude PATTERN    leave out the entries matching PATTERN (repeatable)\n"
     "  -P, --password PASSWORD  the password of encrypted entries\n"
     "      --incomplete MODE    bad (default) or multi, for archives without an end record\n"
@@ -194,6 +195,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   std::vector<std::string> patterns;
   for (; optind < argc; ++optind) patterns.push_back(patternFromArg(argv[optind]));
 
+  const std::string shown = shownArchive(archive);
   std::optional<PipeFolder> pipeFolder;
   if (pipe) {
     pipeFolder.emplace();
@@ -219,6 +221,8 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   engine.Password = password;
   engine.PatternsIgnoreCase = ignoreCase;
   cancelOnSignals(engine);
+  StdinArchive fromStdin;
+  if (archive == "-" && !fromStdin.take(archive)) return afterSignals(kUnreadable);
 
   int selected = 0, failed = 0;
   bool replaceAll = false, replaceNone = false;
@@ -317,7 +321,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
   return afterSignals(guarded(
       [&] {
         engine.SetNameEncoding(nameEncoding);
-        loadArchive(engine, archive);
+        loadArchive(engine, archive, shown);
         engine.SetDestDir(dest);
         engine.SetRootDir(root);
         bool unmatched = false;
@@ -339,7 +343,7 @@ int runExtractOrTest(int argc, char** argv, bool testOnly) {
           say() << done << " of " << selected << (selected == 1 ? " entry " : " entries ")
                 << (testOnly ? "tested OK" : "extracted")
                 << (engine.Count() == 0 ? " (the archive is empty)" : "") << "\n";
-        const bool damaged = reportDamage(engine, archive);
+        const bool damaged = reportDamage(engine, shown);
         return done + kept == selected && failed == 0 && !damaged && !unmatched ? int(kOk)
                                                                                 : int(kSomeFailed);
       },

@@ -21,7 +21,8 @@ const char* kListHelp =
     "Usage: quelt-cli list [OPTIONS] ARCHIVE [PATTERN...]\n"
     "Lists the entries of a ZIP archive (or of the multi-volume set it ends) that match the\n"
     "patterns (all without patterns): path, date, time, size, packed size and method. A\n"
-    "pattern with a \"/\" is matched against the whole path, else against the name alone.\n\n"
+    "pattern with a \"/\" is matched against the whole path, else against the name alone.\n"
+    "The ARCHIVE '-' reads the archive from standard input.\n\n"
     "  -x, --exclude PATTERN    leave out the entries matching PATTERN (repeatable)\n"
     "  -C, --ignore-case        wildcard patterns match A-Z without regard to case\n"
     "      --sort ORDER         name, path, date, size, packed or original (default original)\n"
@@ -252,6 +253,9 @@ int runList(int argc, char** argv) {
   std::string archive = argv[optind++];
   std::vector<std::string> patterns;
   for (; optind < argc; ++optind) patterns.push_back(patternFromArg(argv[optind]));
+  const std::string shown = shownArchive(archive);
+  StdinArchive fromStdin;
+  if (archive == "-" && !fromStdin.take(archive)) return kUnreadable;
 
   TUnZipEngine engine;
   VolumeFinder finder(archive);
@@ -263,7 +267,7 @@ int runList(int argc, char** argv) {
       [&] {
         engine.SortCatalogue(sort);
         engine.SetNameEncoding(nameEncoding);
-        loadArchive(engine, archive);
+        loadArchive(engine, archive, shown);
         Selection chosen = selectEntries(engine, patterns, excludes, ignoreCase);
         if (tsv)
           printTsv(engine, chosen.indices);
@@ -273,7 +277,7 @@ int runList(int argc, char** argv) {
           printTable(engine, chosen.indices, commonOptions().verbose);
         std::cout.flush();
         const bool unmatched = reportUnmatched(chosen.unmatched);
-        return reportDamage(engine, archive) || unmatched ? int(kSomeFailed) : int(kOk);
+        return reportDamage(engine, shown) || unmatched ? int(kSomeFailed) : int(kOk);
       },
       &finder);
 }

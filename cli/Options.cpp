@@ -14,6 +14,7 @@ namespace quelt::cli {
 
 namespace {
 CommonOptions gOptions;
+std::ostream* gSay = &std::cout;
 
 // A stream that drops what it is given.
 class NullBuffer : public std::streambuf {
@@ -85,7 +86,11 @@ int nextOption(int argc, char** argv, const std::string& shortOptions,
 std::ostream& say() {
   if (gOptions.quiet) return gNull;
   ProgressLine::clearAll();
-  return std::cout;
+  return *gSay;
+}
+
+void sayOnStandardError() {
+  gSay = &std::cerr;
 }
 
 std::ostream& complain() {

@@ -45,6 +45,9 @@ std::ostream& say();
 // Where a failure of one entry (skipped, failed, missing) is told: standard error, also
 // with -q.
 std::ostream& complain();
+// Sends what say() and detail() print to standard error instead: standard output carries
+// an archive.
+void sayOnStandardError();
 // Like say(), for lines only -v asks for.
 std::ostream& detail();
 

@@ -25,7 +25,11 @@ const char* kAddHelp =
     "Usage: quelt-cli add [OPTIONS] ARCHIVE FILE|FOLDER|WILDCARD...\n"
     "Compresses files into the archive, creating it when it does not exist. A folder stands\n"
     "for the files in it (and, with -r, in its subfolders); an empty folder is kept as one.\n"
-    "A file outside the current (or --root) folder is stored without \"/\" and \"..\" parts.\n\n"
+    "A file outside the current (or --root) folder is stored without \"/\" and \"..\" parts.\n"
+    "The ARCHIVE '-' writes a new archive to standard output as a stream: sizes follow each\n"
+    "entry's data and nothing is sought back, so a large file that Deflate cannot shrink\n"
+    "keeps Deflate's own stored blocks; messages then go to standard error. The FILE '-'\n"
+    "adds one entry read from standard input, named by --stdin-name.\n\n"
     "  -0 ... -9              the level: -0 stores, -1 (fastest) to -9 (smallest) deflate;\n"
     "                         a file Deflate would make larger is stored at every level\n"
     "  -l, --level N          the same as -N; default 6\n"
@@ -46,12 +50,16 @@ const char* kAddHelp =
     "      --move             delete each source once the archive is written\n"
     "      --split BYTES      write a new archive as block files name.001, name.002, ...\n"
     "                         of BYTES each (k and m suffixes allowed)\n"
+    "      --split-names STYLE  numbered (name.001, name.002, ...; the default) or z01\n"
+    "                         (name.z01, name.z02, ..., name.zip, as zip -s writes them)\n"
     "      --first-split BYTES  a different size for the first block\n"
     "      --span             write a new archive over removable disks, asking for each\n"
     "                         next disk on the terminal\n"
     "  -y, --symlinks         store symbolic links as links; without it a link to a file\n"
     "                         is stored as the file, and a link to a folder is reported\n"
-    "  -C, --ignore-case      wildcards match A-Z without regard to case\n";
+    "  -C, --ignore-case      wildcards match A-Z without regard to case\n"
+    "      --stdin-name NAME  the stored name of the entry read from standard input (the\n"
+    "                         FILE '-'); default \"stdin\"\n";
 
 const char* kRemoveHelp =
     "Usage: quelt-cli remove [OPTIONS] ARCHIVE PATTERN...\n"
@@ -122,6 +130,29 @@ std::vector<std::string> blocksWritten(const std::string& archive,
   return found;
 }
 
+// Renames a block set just written (name.001, ..., name.00N) to the names zip -s gives one:
+// name.z01, ..., name.z(N-1), and the last block, which holds the directory, the archive's
+// own name. Returns the new names; a failure is told and leaves the names it could not
+// change.
+std::vector<std::string> renameToZ01(const std::string& archive,
+                                     const std::vector<std::string>& blocks) {
+  VolumeFinder names(archive);
+  std::vector<std::string> renamed;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const int n = int(i) + 1;
+    const std::string to = i + 1 == blocks.size() ? archive : names.candidates(n, 0).back();
+    std::error_code ec;
+    std::filesystem::rename(blocks[i], to, ec);
+    if (ec) {
+      error("cannot rename " + blocks[i] + " to " + to + ": " + ec.message());
+      renamed.push_back(blocks[i]);
+    } else {
+      renamed.push_back(to);
+    }
+  }
+  return renamed;
+}
+
 void reportRefusals(TZipEngine& engine, int& problems) {
   engine.OnFileRefused = [&problems](TZipEngine&, const std::string& name, const std::string& why) {
     ++problems;
@@ -130,7 +161,7 @@ void reportRefusals(TZipEngine& engine, int& problems) {
 }
 
 int runAdd(int argc, char** argv) {
-  enum { kVolumes = 0x1200, kAes };
+  enum { kVolumes = 0x1200, kAes, kSplitNames, kStdinName };
   const auto longOptions = withCommonOptions({{"level", required_argument, nullptr, 'l'},
                                               {"recurse", no_argument, nullptr, 'r'},
                                               {"exclude", required_argument, nullptr, 'x'},
@@ -149,8 +180,12 @@ int runAdd(int argc, char** argv) {
                                               {"span", no_argument, nullptr, 'S'},
                                               {"symlinks", no_argument, nullptr, 'y'},
                                               {"ignore-case", no_argument, nullptr, 'C'},
+                                              {"split-names", required_argument, nullptr, kSplitNames},
+                                              {"stdin-name", required_argument, nullptr, kStdinName},
                                               {"help", no_argument, nullptr, 'h'}});
   int level = 6;
+  bool z01 = false;
+  std::string stdinName = "stdin";
   std::vector<std::string> excludes;
   bool recurse = false, volumes = false, move = false, links = false, ignoreCase = false;
   std::string password, paths = "relative", root;
@@ -234,6 +269,17 @@ int runAdd(int argc, char** argv) {
       case 'C':
         ignoreCase = true;
         break;
+      case kSplitNames:
+        if (std::string(optarg) != "numbered" && std::string(optarg) != "z01")
+          return usageError("add", "--split-names takes numbered or z01");
+        z01 = std::string(optarg) == "z01";
+        break;
+      case kStdinName:
+        stdinName = optarg;
+        while (!stdinName.empty() && stdinName.front() == '/') stdinName.erase(0, 1);
+        if (stdinName.empty() || stdinName.back() == '/')
+          return usageError("add", "--stdin-name needs a file name");
+        break;
       case 'h':
         std::cout << kAddHelp << kCommonHelp;
         return kOk;
@@ -246,6 +292,14 @@ int runAdd(int argc, char** argv) {
   if (span && split) return usageError("add", "--span and --split exclude each other");
   if (firstSplit && !split) return usageError("add", "--first-split needs --split");
   if (aes && password.empty()) return usageError("add", "--aes needs a password (-P)");
+  const bool toStdout = archive == "-";
+  if (toStdout && (split || span))
+    return usageError("add", "an archive written to standard output cannot be split or spanned");
+  if (toStdout && isatty(STDOUT_FILENO)) {
+    error("will not write an archive to a terminal; redirect standard output");
+    return kUsage;
+  }
+  if (toStdout) sayOnStandardError();
 
   TZipEngine engine;
   if (split) {
@@ -268,9 +322,17 @@ int runAdd(int argc, char** argv) {
   engine.PatternsIgnoreCase = ignoreCase;
   // Without --root, relative paths start from the current folder.
   if (!root.empty()) engine.SetRootDir(absolute(root));
+  if (toStdout) engine.StreamOutput = STDOUT_FILENO;
   for (; optind < argc; ++optind) {
     // Names stay as given, so the log shows them as typed.
     std::string arg = argv[optind];
+    if (arg == "-") {
+      if (engine.StreamedSource >= 0)
+        return usageError("add", "standard input ('-') can be added once");
+      engine.StreamedSource = STDIN_FILENO;
+      engine.StreamedName = stdinName;
+      continue;
+    }
     while (arg.size() > 1 && arg.back() == '/') arg.pop_back();
     // A folder stands for its files; an empty one, or a link kept as a link, for itself.
     if (!HasWildcards(arg) && files::IsFolder(arg) && !isEmptyFolder(arg) &&
@@ -314,11 +376,11 @@ int runAdd(int argc, char** argv) {
   engine.OnFilePercentDone = [&progress](TUnZipEngine&, int percent) {
     progress.entryPercent(percent);
   };
-  engine.OnEndZip = [](TZipEngine&, const std::string& name, int64_t usize, int64_t csize,
-                       int64_t) {
+  engine.OnEndZip = [&stdinName](TZipEngine&, const std::string& name, int64_t usize,
+                                  int64_t csize, int64_t) {
     int saved = usize > 0 ? int(100 - PercentOf(usize, csize)) : 0;
-    say() << "added    " << name << " (" << usize << " -> " << csize << " bytes, " << saved
-          << "% saved)\n";
+    say() << "added    " << (name == "-" ? "standard input as " + stdinName : name) << " ("
+          << usize << " -> " << csize << " bytes, " << saved << "% saved)\n";
   };
   VolumeFinder finder(archive);
   finder.install(engine);
@@ -338,10 +400,11 @@ int runAdd(int argc, char** argv) {
         engine.SetZipName(archive);
         int n = engine.CompressFiles();
         progress.clear();
-        std::string written = archive;
+        std::string written = toStdout ? "standard output" : archive;
         if (split) {
           // The set is the block files; no file carries the archive's own name.
           std::vector<std::string> blocks = blocksWritten(archive, started);
+          if (z01 && blocks.size() > 1) blocks = renameToZ01(archive, blocks);
           if (!blocks.empty())
             written = blocks.size() == 1 ? blocks.front()
                                          : blocks.front() + " ... " + blocks.back() + " (" +

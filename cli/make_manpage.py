@@ -19,6 +19,19 @@ def roff(text):
     return "\\&" + text if text[:1] in (".", "'") else text
 
 
+EXAMPLES = [
+    ("Write an archive of a folder to a pipe, as a stream:",
+     "quelt-cli add -r - photos | ssh host 'cat > photos.zip'"),
+    ("Add what a program writes as one entry:",
+     "pg_dump db | quelt-cli add backup.zip - --stdin-name db.sql"),
+    ("Extract an archive that arrives on standard input:",
+     "curl -s https://example.org/a.zip | quelt-cli extract - -d out"),
+    ("Write one entry's bytes to standard output:",
+     "quelt-cli extract a.zip -p notes.txt | sha256sum"),
+    ("Split into 100 MiB volumes named as zip -s names them (set.z01, ..., set.zip):",
+     "quelt-cli add -r --split 100m --split-names z01 set.zip data"),
+]
+
 OPTION = re.compile(r"^ {2,6}(-\S.*?)(?: {2,}(\S.*))?$")
 CONTINUED = re.compile(r"^ {8,}(\S.*)$")
 
@@ -71,6 +84,9 @@ def main():
                  "\\fB" + roff(text[0].removeprefix("Usage: ")) + "\\fR", ".PP"]
         page += body(text[1:])
     page += [".SH EXIT STATUS"] + body(rest[status_at + 1:])
+    page.append(".SH EXAMPLES")
+    for text, command in EXAMPLES:
+        page += [".PP", roff(text), ".RS", ".nf", roff(command), ".fi", ".RE"]
     page += [".SH SEE ALSO", "The user manual of Quelt, installed beside the program."]
     with open(output, "w", encoding="utf-8") as f:
         f.write("\n".join(page) + "\n")

@@ -19,6 +19,8 @@ _quelt_cli() {
     --overwrite) COMPREPLY=($(compgen -W "always never ask confirm" -- "$cur")); return ;;
     --incomplete) COMPREPLY=($(compgen -W "bad multi" -- "$cur")); return ;;
     --paths) COMPREPLY=($(compgen -W "none full relative" -- "$cur")); return ;;
+    --split-names) COMPREPLY=($(compgen -W "numbered z01" -- "$cur")); return ;;
+    --stdin-name) return ;;
     -d | --dest | --root | --dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     -l | --level) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 8 9" -- "$cur")); return ;;
   esac

@@ -64,6 +64,7 @@ size_t TFileStream::Read(void* buffer, size_t n) {
     if (r == 0) break;
     done += size_t(r);
   }
+  passed_ += int64_t(done);
   return done;
 }
 
@@ -76,12 +77,20 @@ size_t TFileStream::Write(const void* buffer, size_t n) {
     if (r <= 0) throw EStreamError("Write error on \"" + path_ + "\". " + sysError());
     done += size_t(r);
   }
+  passed_ += int64_t(done);
   return done;
 }
 
 int64_t TFileStream::Seek(int64_t offset, int origin) {
   int whence = origin == soFromBeginning ? SEEK_SET : origin == soFromCurrent ? SEEK_CUR : SEEK_END;
   off_t r = ::lseek(fd_, off_t(offset), whence);
+  if (r < 0 && errno == ESPIPE) {
+    // A pipe can stay where it is, and nothing else.
+    if ((origin == soFromCurrent && offset == 0) ||
+        (origin == soFromBeginning && offset == passed_))
+      return passed_;
+    throw EStreamError("Seek error on \"" + path_ + "\": it cannot seek");
+  }
   if (r < 0) throw EStreamError("Seek error");
   return int64_t(r);
 }
@@ -263,6 +272,9 @@ TLFNFileStream::TLFNFileStream(std::unique_ptr<TFileStream> file)
 
 TLFNFileStream::TLFNFileStream(const std::string& path, TOpenMode mode)
     : TLFNFileStream(std::make_unique<TFileStream>(path, mode)) {}
+
+TLFNFileStream::TLFNFileStream(int fd, const std::string& name)
+    : TLFNFileStream(std::make_unique<TFileStream>(fd, name)) {}
 
 TLFNFileStream::~TLFNFileStream() {
   // The base's last flush must reach the file before the file goes.

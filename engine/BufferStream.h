@@ -58,6 +58,8 @@ class TFileStream : public TStream {
  private:
   std::string path_;
   int fd_ = -1;
+  // Bytes read or written so far: a pipe's only position, since it cannot seek.
+  int64_t passed_ = 0;
 };
 
 class TBufferStream : public TStream {
@@ -106,6 +108,9 @@ class TBufferStream : public TStream {
 class TLFNFileStream : public TBufferStream {
  public:
   TLFNFileStream(const std::string& path, TOpenMode mode);
+  // Takes over an open descriptor (a pipe, say); `name` names it in messages. Positions
+  // count from where the descriptor stood; a pipe answers only where it is.
+  TLFNFileStream(int fd, const std::string& name);
   ~TLFNFileStream() override;
   // Writes pending bytes and closes the file; throws on any failure. Later calls do nothing.
   void Close();

@@ -17,6 +17,7 @@
 #include "engine/DirSearch.h"
 #include "engine/Errors.h"
 #include "engine/FileOps.h"
+#include "engine/StreamedEntry.h"
 #include "engine/WildMatch.h"
 #include "engine/ZipCrypt.h"
 #include "engine/ZipFormat.h"
@@ -189,6 +190,12 @@ class TZipEngine::TZipRun : public TEncodeIO {
   void merge();
   bool replaceIsDue(const std::string& path, const TZipHeaderInfo& entry) const;
   bool compressOne(const std::string& path);
+  // The entry read from StreamedSource.
+  bool compressStreamed();
+  // Writes a new entry whose source is open: duplicates, events, volumes, data, record.
+  bool storeNew(std::unique_ptr<TZipHeaderInfo> entry, const std::string& path, bool folder);
+  // Local header, data and data descriptor, for an output that cannot seek back.
+  bool writeStreamed(TZipHeaderInfo& entry, const std::string& path, bool sizeUnknown);
   // Writes the local header and data of a file or link; false when the source kept changing
   // under an encryption header that must know its CRC in advance.
   bool writeData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
@@ -274,6 +281,8 @@ class TZipEngine::TZipRun : public TEncodeIO {
   TZipCrypt crypt_;
   std::vector<uint8_t> cipherBuf_;
   bool succeeded_ = false;
+  bool streaming_ = false;   // StreamOutput: nothing is ever sought back
+  bool fromStream_ = false;  // the entry being written comes from StreamedSource
 };
 
 TZipEngine::TZipRun::~TZipRun() {
@@ -290,11 +299,13 @@ void TZipEngine::TZipRun::refuse(const std::string& name, const std::string& why
 
 int TZipEngine::TZipRun::Run() {
   // An archive reached through a link is rewritten where the link leads; the link stays.
-  target_ = files::ResolveLinks(e_.zipName_);
-  updating_ = files::IsRegularFile(e_.zipName_);
+  streaming_ = e_.StreamOutput >= 0;
+  target_ = streaming_ ? std::string() : files::ResolveLinks(e_.zipName_);
+  updating_ = !streaming_ && files::IsRegularFile(e_.zipName_);
   // Spanning onto a fixed volume has all its free space for one volume: a single file.
   const TMultiMode mode = e_.MultiMode();
-  const bool volumes = mode == mmBlocks || (mode == mmSpan && e_.volumes_.IsRemovable(e_.zipName_));
+  const bool volumes =
+      !streaming_ && (mode == mmBlocks || (mode == mmSpan && e_.volumes_.IsRemovable(e_.zipName_)));
   if (volumes && updating_)
     throw EZipRefused("\"" + e_.zipName_ + "\" exists; an archive can only be written as a "
                       "multi-volume set when it is created");
@@ -313,7 +324,9 @@ int TZipEngine::TZipRun::Run() {
   if (!e_.removing_ && !e_.FilesList.empty()) gather();
 
   encoder_ = std::make_unique<TDeflateEncoder>();
-  if (updating_) {
+  if (streaming_) {
+    // No file of ours: the descriptor is the archive.
+  } else if (updating_) {
     outName_ = files::TempFileName(tempFolder(), "QLZ");
   } else if (mode_ == mmNone) {
     // A new archive, too, is built under a temporary name beside it and appears only whole.
@@ -327,12 +340,14 @@ int TZipEngine::TZipRun::Run() {
     copyPrefix();
     merge();
   }
-  if (!e_.removing_ && !e_.FilesList.empty()) {
+  const bool streamed = !e_.removing_ && e_.StreamedSource >= 0;
+  if (!e_.removing_ && (!e_.FilesList.empty() || streamed)) {
     bool stop = false;
     if (e_.OnStartZipInfo) e_.OnStartZipInfo(e_, int(e_.FilesList.size()), totalBytes_, end_, stop);
     if (stop) throw EUserCanceled("User canceled Zip operation.");
     checkComments(end_);
     for (const std::string& s : e_.FilesList) compressOne(s);
+    if (streamed) compressStreamed();
   }
   writeCentralDirectory();
   finish();
@@ -462,8 +477,17 @@ bool TZipEngine::TZipRun::matchesForRemoval(const std::string& s,
 // ---- Writing
 
 void TZipEngine::TZipRun::createOutput() {
-  out_ = std::make_unique<TLFNFileStream>(outName_, TOpenMode::Create);
-  outId_ = fileIdOf(outName_);
+  if (streaming_) {
+    const int fd = ::dup(e_.StreamOutput);
+    if (fd < 0)
+      throw EFCreateError(std::string("Cannot write the archive: ") + std::strerror(errno));
+    out_ = std::make_unique<TLFNFileStream>(fd, "the archive's output");
+    struct stat st;
+    if (::fstat(fd, &st) == 0) outId_ = {st.st_dev, st.st_ino, true};
+  } else {
+    out_ = std::make_unique<TLFNFileStream>(outName_, TOpenMode::Create);
+    outId_ = fileIdOf(outName_);
+  }
   if (updating_) {
     end_.Assign(e_.endRecord_);
     end_.EntriesThisDisk = end_.TotalEntries = 0;
@@ -509,6 +533,8 @@ void TZipEngine::TZipRun::merge() {
     if (e_.removing_) {
       for (size_t i = 0; i < list.size() && match == list.size(); ++i)
         if (!used[i] && matchesForRemoval(list[i], *entry)) match = i;
+    } else if (e_.StreamedSource >= 0 && entry->NameKey() == e_.StreamedName) {
+      keepIt = false;  // the streamed entry, written after the files, takes its place
     } else if (auto it = byName_.find(key = entry->NameKey()); it != byName_.end()) {
       sought = true;
       for (size_t i : it->second)
@@ -609,7 +635,7 @@ void TZipEngine::TZipRun::record(std::unique_ptr<TZipHeaderInfo> entry, const st
   ++count_;
   std::string key = entry->NameKey();
   keep(std::move(entry), &key);
-  if (e_.Dispose) disposeList_.push_back(source);
+  if (e_.Dispose && !fromStream_) disposeList_.push_back(source);
 }
 
 bool TZipEngine::TZipRun::copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize) {
@@ -720,8 +746,12 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
   entry->SetStoredPath(name);
   entry->InternalAttributes = 2;
   entry->DiskNumberStart = 0;
+  return storeNew(std::move(entry), path, folder);
+}
 
-  if (const TZipHeaderInfo* other = written(name)) {
+bool TZipEngine::TZipRun::storeNew(std::unique_ptr<TZipHeaderInfo> entry, const std::string& path,
+                                   bool folder) {
+  if (const TZipHeaderInfo* other = written(entry->NameKey())) {
     // The handler may look the other entry up: the queries answer from the entries written.
     const int found = entries_.IndexOf(other);
     const TSortedZip* saved = e_.view_;
@@ -762,11 +792,12 @@ bool TZipEngine::TZipRun::compressOne(const std::string& path) {
     entry->CompressedSize = entry->UncompressedSize = 0;
     entry->InternalAttributes = 0;
     entry->WriteLocalHeader(*out_);
-  } else if (!writeData(*entry, path, headerAt, spill)) {
+  } else if (!(streaming_ ? writeStreamed(*entry, path, fromStream_)
+                          : writeData(*entry, path, headerAt, spill))) {
     refuse(path, "it kept changing while it was being encrypted");
     return false;
   }
-  if (sourceRead_ != sourceSize_ && !folder && e_.OnFileWarning)
+  if (sourceRead_ != sourceSize_ && !folder && !fromStream_ && e_.OnFileWarning)
     e_.OnFileWarning(e_, path,
                      "it changed size while it was being compressed (" +
                          std::to_string(sourceSize_) + " bytes when gathered, " +
@@ -902,6 +933,133 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
   out_->Seek(headerAt, soFromBeginning);
   entry.WriteLocalHeader(*out_);
   out_->Seek(after, soFromBeginning);
+  return true;
+}
+
+bool TZipEngine::TZipRun::compressStreamed() {
+  fromStream_ = true;
+  struct TFromStreamOff {
+    bool& flag;
+    ~TFromStreamOff() { flag = false; }
+  } off{fromStream_};
+  if (e_.StreamedName.empty() || e_.StreamedName.back() == '/')
+    throw EZipRefused("The entry read from standard input needs a file name");
+  sourceRead_ = 0;
+  sourceSize_ = 0;  // unknown
+  const int fd = ::dup(e_.StreamedSource);
+  if (fd < 0) throw EFOpenError(std::string("Cannot read standard input: ") + std::strerror(errno));
+  auto input = std::make_unique<TFileStream>(fd, "standard input");
+  TScratchFile spooled;
+  bool sizeUnknown = streaming_;
+  if (streaming_) {
+    source_ = std::move(input);
+  } else {
+    // A seekable archive may read its source twice (the CRC for the encryption header, or
+    // storing what Deflate enlarged): a copy on disk can be.
+    spooled.path = files::TempFileName(tempFolder(), "QLZ");
+    {
+      TLFNFileStream copy(spooled.path, TOpenMode::Create);
+      std::vector<uint8_t> buf(kCopyBlock);
+      size_t got;
+      while ((got = input->Read(buf.data(), buf.size())) > 0) {
+        copy.Write(buf.data(), got);
+        e_.CheckCancel();
+      }
+      copy.Close();
+    }
+    source_ = std::make_unique<TFileStream>(spooled.path, TOpenMode::Read);
+    sourceSize_ = source_->Size();
+  }
+  struct SourceCloser {
+    std::unique_ptr<TStream>& s;
+    ~SourceCloser() { s.reset(); }
+  } closer{source_};
+  const time_t now = ::time(nullptr);
+  auto entry = std::make_unique<TZipHeaderInfo>();
+  entry->SetUnixAttributes(S_IFREG | 0644);
+  entry->LastModFileDateTime = files::DosDateTimeFromTime(now).value_or(0);
+  entry->SetModTime(now);
+  entry->UncompressedSize = uint64_t(sourceSize_);
+  if (sizeUnknown || entry->UncompressedSize >= kZip64SourceFrom) entry->ReserveLocalZip64();
+  entry->SetStoredPath(e_.StreamedName);
+  entry->InternalAttributes = 2;
+  totalBytes_ += sourceSize_;
+  return storeNew(std::move(entry), "-", false);
+}
+
+bool TZipEngine::TZipRun::writeStreamed(TZipHeaderInfo& entry, const std::string& path,
+                                        bool sizeUnknown) {
+  const bool aes = !e_.Password.empty() && e_.AesEncryption;
+  encrypting_ = !e_.Password.empty() && !aes;
+  struct TEncryptingOff {
+    bool& flag;
+    ~TEncryptingOff() { flag = false; }
+  } off{encrypting_};
+  const bool store = e_.PackLevel <= 0;
+  const int level = std::clamp(e_.PackLevel, 1, 9);
+  // Headers say no CRC and no sizes; they follow the data. What Deflate would enlarge cannot
+  // be written again stored, but the encoder stores such blocks (or a one-block entry) itself.
+  if (sizeUnknown) entry.ReserveLocalZip64();
+  entry.CRC32 = 0;
+  entry.CompressedSize = entry.UncompressedSize = 0;
+  entry.BitFlag = uint16_t(entry.BitFlag | kFlagDataDescriptor |
+                           (store        ? 0
+                            : level <= 2 ? 4
+                            : level >= 8 ? 2
+                                         : 0) |
+                           (e_.Password.empty() ? 0 : kFlagEncrypted));
+  if (aes) {
+    entry.CompressionMethod = kMethodAes;
+    entry.VersionNeeded = std::max<uint16_t>(entry.VersionNeeded, 51);
+  }
+  TStreamedEntry data(*out_, store ? kMethodStored : kMethodDeflated, [&](uint16_t method) {
+    if (aes) {
+      auto b = MakeAesField({2, TAesStrength::Aes256, method});
+      entry.SetExtraBlock(std::string(reinterpret_cast<const char*>(b.data()), b.size()));
+    } else {
+      entry.CompressionMethod = method;
+    }
+    entry.WriteLocalHeader(*out_);
+  });
+  sink_ = &data;
+  struct TSinkBack {
+    TStream*& sink;
+    TStream* out;
+    ~TSinkBack() { sink = out; }
+  } back{sink_, out_.get()};
+  crc_ = kCrcInit;
+  uint64_t overhead = 0;
+  TDeflateResult result;
+  if (aes) {
+    TAesEncodeIO io(*this, e_.Password, TAesStrength::Aes256);
+    io.Begin();
+    result = store ? copyStored(io) : encoder_->Deflate(io, level);
+    io.Finish();
+    overhead = io.Overhead();
+  } else {
+    if (encrypting_) {
+      // The CRC is not known in advance: the header's check bytes are the time's, as readers
+      // expect of an entry whose CRC follows its data.
+      const TEncryptionHeader header =
+          crypt_.MakeEncryptionHeader(e_.Password, (entry.LastModFileDateTime & 0xFFFF) << 16);
+      sink_->Write(header.data(), header.size());
+      overhead = kEncryptionHeaderSize;
+    }
+    result = store ? copyStored(*this) : encoder_->Deflate(*this, level);
+  }
+  // A header still held back is written by Finish: it must keep saying no CRC and sizes.
+  const uint32_t crc = aes ? 0 : ~crc_;
+  const uint64_t usize = uint64_t(sourceRead_), csize = result.CompressedSize + overhead;
+  if (!entry.LocalZip64() && (usize >= kZip64Marker32 || csize >= kZip64Marker32))
+    throw EZipRefused("\"" + path + "\" grew past 4 GiB while it was being compressed");
+  data.Finish(result.Method, crc, csize, usize, entry.LocalZip64());
+  entry.CRC32 = crc;
+  entry.UncompressedSize = usize;
+  entry.CompressedSize = csize;
+  entry.InternalAttributes = result.InternalAttributes;
+  if (data.Taken() != entry.CompressedSize)
+    throw EFatalUnzipError("The compressed size of \"" + path +
+                           "\" disagrees with the bytes written");
   return true;
 }
 
@@ -1063,6 +1221,17 @@ void TZipEngine::TZipRun::writeCentralDirectory() {
 
 void TZipEngine::TZipRun::finish() {
   encoder_.reset();
+  if (streaming_) {
+    out_->Close();  // our copy of the descriptor; the caller's stays open
+    out_.reset();
+    succeeded_ = true;
+    for (const std::string& path : disposeList_) {
+      bool skip = false;
+      if (e_.OnDisposeFile) e_.OnDisposeFile(e_, path, skip);
+      if (!skip) ::unlink(path.c_str());
+    }
+    return;
+  }
   // An entry written again (a source that changed under encryption) may have left bytes
   // past the end record.
   out_->Flush();

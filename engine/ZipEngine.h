@@ -44,6 +44,15 @@ class TZipEngine : public TUnZipEngine {
   // With a Password: encrypt new entries with AES-256 instead of the traditional cipher,
   // which is weak but what the oldest tools read.
   bool AesEncryption = false;
+  // When 0 or more: CompressFiles writes a new archive in one pass to this open descriptor (a
+  // pipe) instead of to ZipName, never seeking back: each entry's CRC and sizes follow its
+  // data. The descriptor stays open; the catalogue is not changed.
+  int StreamOutput = -1;
+  // When 0 or more: one more entry whose data is read once, to its end, from this open
+  // descriptor (standard input), stored as StreamedName and dated now; events name it "-".
+  // It replaces an entry of that name.
+  int StreamedSource = -1;
+  std::string StreamedName;
 
   bool StorePaths() const { return storePaths_; }
   // Off also turns StoreVolumes and RelativePaths off.
