@@ -23,6 +23,7 @@
 #include "app/WaitCursor.h"
 #include "app/commands/AddCommand.h"
 #include "app/commands/ArchiveCommands.h"
+#include "app/commands/EditCommand.h"
 #include "app/commands/EngineEvents.h"
 #include "app/commands/ExecuteCommand.h"
 #include "app/commands/ExtractCommand.h"
@@ -39,6 +40,7 @@
 #include "app/dialogs/OptionsForm.h"
 #include "app/dialogs/PromptDialogs.h"
 #include "app/dialogs/SfxForm.h"
+#include "app/viewers/TEdit.h"
 #include "engine/Errors.h"
 #include "platform/LinuxShellFileOps.h"
 #include "platform/TempFolder.h"
@@ -86,8 +88,8 @@ const char* const kEntryCommands[] = {
     "RemoveFiles1", "ExtractFiles1", "RemoveFiles2", "ExtractFiles2"};
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
-const char* const kUnbuiltCommands[] = {"MailZIP1",  "EditText1",   "ViewImage1", "VirusScan1",
-                                        "UUEncode1", "EditTextBut", "EditText2",  "ViewImage2"};
+const char* const kUnbuiltCommands[] = {"MailZIP1", "ViewImage1", "VirusScan1", "UUEncode1",
+                                        "ViewImage2"};
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
@@ -250,8 +252,9 @@ void TMainform::buildMenus() {
   connectCommand(addCommand(actions, "Execute1", "Execute...", "Executes the Selected File...",
                             QKeySequence(Qt::Key_F9)),
                  &TMainform::StringGrid1DblClick);
-  addCommand(actions, "EditText1", "Edit Text...", "Edit File Using an Internal TextEditor...",
-             QKeySequence(Qt::Key_F7));
+  connectCommand(addCommand(actions, "EditText1", "Edit Text...",
+                            "Edit File Using an Internal TextEditor...", QKeySequence(Qt::Key_F7)),
+                 &TMainform::Edit1Click);
   addCommand(actions, "ViewImage1", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
   actions->addSeparator();
   addCommand(actions, "VirusScan1", "Virus Scan", "Virus Scan ZIP File", QKeySequence("Ctrl+V"));
@@ -317,8 +320,9 @@ void TMainform::buildMenus() {
   connectCommand(addCommand(PopupMenu1, "Execute2", "Execute...", "Executes the Selected File...",
                             QKeySequence(Qt::Key_F9)),
                  &TMainform::StringGrid1DblClick);
-  addCommand(PopupMenu1, "EditText2", "Edit Text...", "Edit File Using an Internal TextEditor...",
-             QKeySequence(Qt::Key_F7));
+  connectCommand(addCommand(PopupMenu1, "EditText2", "Edit Text...",
+                            "Edit File Using an Internal TextEditor...", QKeySequence(Qt::Key_F7)),
+                 &TMainform::Edit1Click);
   addCommand(PopupMenu1, "ViewImage2", "View Image...", "View Image...", QKeySequence(Qt::Key_F5));
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TMainform::PopupMenu1Popup);
 }
@@ -352,6 +356,7 @@ void TMainform::buildToolbar() {
   connectCommand(Command("ExtractBut"), &TMainform::ExtractButClick);
   connectCommand(Command("AddBut"), &TMainform::AddButClick);
   connectCommand(Command("ExecuteBut"), &TMainform::StringGrid1DblClick);
+  connectCommand(Command("EditTextBut"), &TMainform::Edit1Click);
   for (const char* name : {"ExtractBut", "AddBut", "EditTextBut", "ExecuteBut"})
     Command(name)->setEnabled(false);
 }
@@ -548,6 +553,7 @@ void TMainform::createDialogs() {
   OptionsForm = new TOptionsForm(this, settings_, dialogs_);
   InfoForm = new TInfoForm(this);
   CommentEditor = new TCommentEditor(this);
+  TextEdit = new TTextEdit(settings_, dialogs_, this);
   ExtractForm->OnPassword = [this] { EnterPasswordClick(); };
   AddForm->OnPassword = [this] { EnterPasswordClick(); };
   // Straight to the engine, never through the command path that waits while it works.
@@ -586,6 +592,10 @@ void TMainform::StringGrid1DblClick() {
   // A double-click reaches here with no archive open, too.
   if (!Command("Execute1")->isEnabled()) return;
   ExecuteCommand(*this);
+}
+
+void TMainform::Edit1Click() {
+  EditTextCommand(*this);
 }
 
 QString TMainform::lastSelectedRowText() const {

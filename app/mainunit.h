@@ -35,6 +35,7 @@ class TInfoForm;
 class TInvalidPwdDlg;
 class TMsgform;
 class TOptionsForm;
+class TTextEdit;
 class TZIPEXE;
 
 // Holds a file dialog's remembered starting folder, so the property store can keep it.
@@ -109,6 +110,7 @@ class TMainform : public QMainWindow {
   IDialogs& Dialogs() const { return dialogs_; }
   TInfoForm& InfoDialog() const { return *InfoForm; }
   TCommentEditor& CommentDialog() const { return *CommentEditor; }
+  TTextEdit& TextEditor() const { return *TextEdit; }
   TFileDialogState& NewZipDialog() const { return *NewDialog; }
   TFileDialogState& SaveAsDialog() const { return *SaveDialog1; }
   // The desktop services of the file commands; tests put fakes in place.
@@ -174,6 +176,8 @@ class TMainform : public QMainWindow {
   void Options1Click();
   // Execute, from the menus, the toolbar, F9 and a double-click on a row.
   void StringGrid1DblClick();
+  // Edit Text, from the menus, the toolbar and F7.
+  void Edit1Click();
   // The menus show "View Image..." enabled for a picture.
   void Actions1Click();
   void PopupMenu1Popup();
@@ -274,6 +278,7 @@ class TMainform : public QMainWindow {
   TOptionsForm* OptionsForm = nullptr;
   TInfoForm* InfoForm = nullptr;
   TCommentEditor* CommentEditor = nullptr;
+  TTextEdit* TextEdit = nullptr;
   std::unique_ptr<IShellFileOps> ownFileOps_;
   std::unique_ptr<IRecentDocuments> ownRecentDocs_;
   IShellFileOps* fileOps_ = nullptr;

@@ -16,6 +16,8 @@
 #include "app/QtText.h"
 #include "app/WaitCursor.h"
 #include "app/viewers/ModalWindow.h"
+#include "platform/LinuxProcesses.h"
+#include "platform/XdgMail.h"
 
 namespace quelt {
 
@@ -57,6 +59,16 @@ TTextEdit::TTextEdit(TSettingsStore& settings, IDialogs& dialogs, QWidget* paren
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(RichEdit1);
   highlighter_ = new THtmlHighlighter(this);
+
+  ownRunner_ = std::make_unique<TLinuxProcessRunner>();
+  TXdgMailConfig mail;
+  // The window stays live while the mail program takes the message.
+  mail.keepWaiting = [] {
+    QCoreApplication::processEvents();
+    return true;
+  };
+  ownMail_ = std::make_unique<TXdgMail>(*ownRunner_, mail);
+  MailMessage1 = std::make_unique<TMailMessage>(*ownMail_);
 
   FindDialog1 = new TFindDialog(this);
   ReplaceDialog1 = new TReplaceDialog(this);
@@ -127,9 +139,9 @@ void TTextEdit::buildMenus() {
   };
   QMenu* file = menuBar()->addMenu("&File");
   file->setObjectName("File1");
-  // The archive window may provide mail after the window was built.
+  // The archive is named when a file is opened from it.
   connect(file, &QMenu::aboutToShow, this,
-          [this] { Command("Send1")->setEnabled(bool(SendArchive)); });
+          [this] { Command("Send1")->setEnabled(!ArchiveFile.isEmpty()); });
   connect(addCommand(file, "Save1", "&Save", QKeySequence("Ctrl+S")), &QAction::triggered, this,
           [this] { Save1Click(); });
   file->addSeparator();
@@ -328,8 +340,20 @@ bool TTextEdit::Save1Click() {
 
 // ---- Commands
 
+void TTextEdit::SetMailSystem(IMailSystem& mail) {
+  MailMessage1 = std::make_unique<TMailMessage>(mail);
+}
+
 void TTextEdit::Send1Click() {
-  if (SendArchive) SendArchive();
+  // The archive as it is in its folder, not the text being edited.
+  if (ArchiveFile.isEmpty()) return;
+  TWaitCursor wait;
+  MailMessage1->Attachments = {PathFromQt(ArchiveFile)};
+  try {
+    MailMessage1->Send();
+  } catch (const EMapiUserAbort&) {
+    // The user closed the message unsent: nothing to say.
+  }
 }
 
 void TTextEdit::Edit1Click() {
@@ -341,7 +365,7 @@ void TTextEdit::Edit1Click() {
   const bool selected = RichEdit1->textCursor().hasSelection();
   for (const char* name : {"Paste1", "Paste2"}) Command(name)->setEnabled(canPaste);
   for (const char* name : {"Cut1", "Copy1", "Cut2", "Copy2"}) Command(name)->setEnabled(selected);
-  Command("Send1")->setEnabled(bool(SendArchive));
+  Command("Send1")->setEnabled(!ArchiveFile.isEmpty());
 }
 
 void TTextEdit::WordWrap1Click() {

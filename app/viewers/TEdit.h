@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #include "app/PropStore.h"
@@ -19,6 +20,9 @@
 #include "app/viewers/TextBytes.h"
 #include "app/viewers/textinfo.h"
 #include "platform/Dialogs.h"
+#include "platform/Mail.h"
+#include "platform/MailMessage.h"
+#include "platform/Processes.h"
 #include "platform/SettingsStore.h"
 
 namespace quelt {
@@ -48,8 +52,10 @@ class TTextEdit : public QMainWindow {
   // Puts the saved editor file back into the archive; throws with the user's message when
   // that fails, and the editor then keeps the edits. Unset: saving writes the file only.
   std::function<void(const QString& editorFile)> SaveBack;
-  // File > "Send...": mails the current archive. Unset: the item is disabled.
-  std::function<void()> SendArchive;
+  // The archive the file came from, which File > "Send..." mails; empty: the item is disabled.
+  QString ArchiveFile;
+  // The mail system "Send..." goes through; the desktop's own until one is set here.
+  void SetMailSystem(IMailSystem& mail);
   // The keyboard's lock states for the NUM and CAPS panels; unset: the panels stay blank.
   std::function<TLockKeys()> LockKeys;
 
@@ -132,6 +138,9 @@ class TTextEdit : public QMainWindow {
   bool keepCopy_ = false;  // the last save did not reach the archive: the copy holds the edits
   TTextBytes bytes_;
   TPrintSpec printSpec_;
+  std::unique_ptr<IProcessRunner> ownRunner_;
+  std::unique_ptr<IMailSystem> ownMail_;
+  std::unique_ptr<TMailMessage> MailMessage1;
 
   QPlainTextEdit* RichEdit1 = nullptr;
   THtmlHighlighter* highlighter_ = nullptr;
