@@ -154,6 +154,38 @@ TEST_F(EditingText, SavingTwiceAndAnEntryDatedInTheFutureStillStoreTheText) {
   EXPECT_EQ(storedNames(archive()), std::vector<std::string>{"plan.txt"});
 }
 
+TEST_F(EditingText, AnEncryptedEntryStaysEncryptedWithThePasswordInForce) {
+  makeDirs(dir / "src/secret");
+  writeFile(dir / "src/secret/pin.txt", "1234\n");
+  makeDirs(dir / "work");
+  ASSERT_EQ(run("zip -q -X -P right " + shq(archive()) + " secret/pin.txt", dir / "src").status, 0);
+  start();
+  open(archive());
+  selectRows({"secret\\pin.txt#"});
+  // A password that is not the entry's: the question is cancelled, nothing opens, and
+  // the user is told rather than kept waiting.
+  form->Engine().Password = "wrong";
+  expectDialog("InvalidPwdDlg", [](QDialog& q) { press(q, "CancelBut"); });
+  dialogs->AnswerMessage(TMsgBoxResult::OK);  // the dialogs' own "Password Error"
+  dialogs->AnswerMessage(TMsgBoxResult::OK);
+  EXPECT_FALSE(edit("EditText1", [](TTextEdit&) { ADD_FAILURE() << "opened"; }));
+  ASSERT_FALSE(dialogs->Messages().empty());
+  EXPECT_EQ(dialogs->Messages().back().rfind("Quelt: pin.txt was not extracted", 0), 0u)
+      << dialogs->Messages().back();
+
+  form->Engine().Password = "right";
+  ASSERT_TRUE(edit("EditTextBut", [&](TTextEdit& e) {
+    EXPECT_EQ(e.Text(), "1234\n");
+    typeAtEnd(e, "5678\n");
+    ASSERT_TRUE(e.Save1Click());
+  }));
+  RunResult locked = run("unzip -P wrong -p " + shq(archive()) + " secret/pin.txt");
+  EXPECT_NE(locked.out, "1234\n5678\n");
+  RunResult opened = run("unzip -P right -p " + shq(archive()) + " secret/pin.txt");
+  EXPECT_EQ(opened.status, 0) << opened.err;
+  EXPECT_EQ(opened.out, "1234\n5678\n");
+}
+
 TEST_F(EditingText, ALatinOneFileWithCrLfLineEndsRoundTripsByteForByte) {
   const std::string latin =
       "Gr\xFC\xDF"
