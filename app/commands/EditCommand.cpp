@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <QDir>
 #include <stdexcept>
 
 #include "app/QtText.h"
@@ -80,6 +79,7 @@ void removeEmptyFolders(const std::string& folder, std::string path) {
 }
 
 std::string withSlash(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
 }
@@ -89,7 +89,8 @@ std::string withSlash(std::string folder) {
 void StoreEditedCopy(TMainform& form, const QString& tempFolder, const QString& copy) {
   TZipEngine& engine = form.Engine();
   const std::string archive = PathFromQt(form.CurrentArchive());
-  const std::string root = withSlash(PathFromQt(QDir::cleanPath(tempFolder)));
+  // The folder as the extraction named it, which is how the copy's path begins.
+  const std::string root = withSlash(PathFromQt(tempFolder));
   const std::string path = PathFromQt(copy);
   const std::string stored = relativeTo(root, path);
   if (stored.empty())
@@ -138,11 +139,10 @@ void StoreEditedCopy(TMainform& form, const QString& tempFolder, const QString& 
                              "; \"View Last Output...\" tells why.");
 }
 
-void EditTextCommand(TMainform& form) {
-  std::optional<TTempCopy> copy = ExtractToTemp(form, TTempLayout::WithFolders);
-  if (!copy) return;
+namespace {
+
+void editCopy(TMainform& form, const QString& folder, const QString& copy) {
   TTextEdit& editor = form.TextEditor();
-  const QString folder = copy->folder;
   editor.SaveBack = [&form, folder](const QString& file) { StoreEditedCopy(form, folder, file); };
   editor.ArchiveFile = form.CurrentArchive();
   struct TDone {
@@ -152,8 +152,32 @@ void EditTextCommand(TMainform& form) {
       editor.SaveBack = nullptr;
       removeEmptyFolders(folder, path);
     }
-  } done{editor, withSlash(PathFromQt(folder)), PathFromQt(copy->path)};
-  editor.Execute(copy->path, true);
+  } done{editor, withSlash(PathFromQt(folder)), PathFromQt(copy)};
+  editor.Execute(copy, true);
+}
+
+}  // namespace
+
+void EditTextCommand(TMainform& form) {
+  // A copy whose edits did not reach the archive is not a stale copy to extract over.
+  if (std::optional<QString> target = TempCopyTarget(form, TTempLayout::WithFolders);
+      target && form.TextEditor().KeptCopy(*target)) {
+    switch (form.Dialogs().MessageBox(
+        PathFromQt(*target) +
+            " holds edits that were not stored in the archive. Open it instead of the "
+            "archive's entry? No replaces it with the entry.",
+        "Quelt", TMsgBoxIcon::Question, TMsgBoxButtons::YesNoCancel)) {
+      case TMsgBoxResult::Yes:
+        editCopy(form, form.TempFolder(), *target);
+        return;
+      case TMsgBoxResult::No:
+        break;
+      default:
+        return;
+    }
+  }
+  std::optional<TTempCopy> copy = ExtractToTemp(form, TTempLayout::WithFolders);
+  if (copy) editCopy(form, copy->folder, copy->path);
 }
 
 }  // namespace quelt

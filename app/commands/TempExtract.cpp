@@ -121,6 +121,20 @@ std::optional<TTempCopy> ExtractToTemp(TMainform& form, TTempLayout layout) {
   return copy;
 }
 
+std::optional<QString> TempCopyTarget(TMainform& form, TTempLayout layout) {
+  const TZipEngine& engine = form.Engine();
+  const std::vector<int> rows = form.SelectedRows();
+  if (rows.empty() || rows.back() >= engine.Count()) return std::nullopt;
+  const TZipHeaderInfo& entry = engine.Entry(rows.back());
+  if (entry.Filename().empty()) return std::nullopt;
+  std::string folder = PathFromQt(form.TempFolder());
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const TExtractPath where = BuildExtractPath(folder, "", layout == TTempLayout::WithFolders,
+                                              entry.Directory(), entry.Filename());
+  if (where.unsafe) return std::nullopt;
+  return PathToQt(where.path);
+}
+
 void ExtractAllToTemp(TMainform& form) {
   TWaitCursor wait;
   TTempRun temp(form);

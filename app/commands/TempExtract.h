@@ -25,6 +25,10 @@ enum class TTempLayout { Flat, WithFolders };
 // was not made, and (WithFolders) when the stored name would lead out of the folder.
 std::optional<TTempCopy> ExtractToTemp(TMainform& form, TTempLayout layout = TTempLayout::Flat);
 
+// Where ExtractToTemp would put the last selected entry's copy; nothing when it would put
+// none (no row, a folder entry, a name leading out of the folder).
+std::optional<QString> TempCopyTarget(TMainform& form, TTempLayout layout);
+
 // Extracts every entry of the archive into the temporary folder, without their folders.
 void ExtractAllToTemp(TMainform& form);
 

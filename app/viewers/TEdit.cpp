@@ -245,6 +245,7 @@ void TTextEdit::Open(const QString& path, bool ownsFile) {
   if (file.error() != QFileDevice::NoError) fail(file.errorString());
 
   bytes_ = TTextBytes::Decode(bytes);
+  keptCopies_.remove(path);  // in hand again
   editorFile_ = path;
   ownsFile_ = ownsFile;
   keepCopy_ = false;
@@ -261,6 +262,10 @@ void TTextEdit::Open(const QString& path, bool ownsFile) {
 void TTextEdit::Execute(const QString& path, bool ownsFile) {
   Open(path, ownsFile);
   ShowModal(this);
+}
+
+bool TTextEdit::KeptCopy(const QString& path) const {
+  return keptCopies_.contains(path) && QFileInfo(path).isFile();
 }
 
 void TTextEdit::closeEvent(QCloseEvent* e) {
@@ -295,6 +300,7 @@ void TTextEdit::closeEvent(QCloseEvent* e) {
 void TTextEdit::releaseFile() {
   // A copy whose edits never reached the archive is the only place they live.
   if (ownsFile_ && !keepCopy_ && !editorFile_.isEmpty()) QFile::remove(editorFile_);
+  if (ownsFile_ && keepCopy_) keptCopies_.insert(editorFile_);
   ownsFile_ = false;
   keepCopy_ = false;
   editorFile_.clear();

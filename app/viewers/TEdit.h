@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -65,6 +66,9 @@ class TTextEdit : public QMainWindow {
   void Open(const QString& path, bool ownsFile);
   // Open, then show the window modally until the user closes it.
   void Execute(const QString& path, bool ownsFile);
+  // Whether this window left the copy at `path` behind because its edits never reached the
+  // archive, and the copy is still there.
+  bool KeptCopy(const QString& path) const;
 
   // ---- Handlers; errors are shown in a message box
   // Writes the file and puts it back into the archive; false when either failed (the edits
@@ -136,6 +140,7 @@ class TTextEdit : public QMainWindow {
   QString editorFile_;
   bool ownsFile_ = false;
   bool keepCopy_ = false;  // the last save did not reach the archive: the copy holds the edits
+  QSet<QString> keptCopies_;
   TTextBytes bytes_;
   TPrintSpec printSpec_;
   std::unique_ptr<IProcessRunner> ownRunner_;

@@ -272,33 +272,68 @@ class TReadOnly {
 TEST_F(EditingText, AFailedSaveBackKeepsTheEditsAndTheCopy) {
   openSample();
   const std::map<std::string, std::string> before = contents(archive());
-  TReadOnly readOnly(archive());
-  if (!readOnly.Works()) GTEST_SKIP() << "the archive cannot be made read-only here";
   const std::string copy = temp() + "/docs/Notes.txt";
-  form->Engine().SetRootDir(dir / "elsewhere");
-  const std::string root = form->Engine().RootDir();
-  selectRows({"docs\\Notes.txt"});
-  ASSERT_TRUE(edit("EditText1", [&](TTextEdit& e) {
-    typeAtEnd(e, "precious\n");
-    dialogs->AnswerMessage(TMsgBoxResult::OK);
-    EXPECT_FALSE(e.Save1Click());
-    EXPECT_TRUE(e.Modified());
-    EXPECT_TRUE(e.isEnabled());
-    ASSERT_EQ(dialogs->Messages().size(), 1u);
-    const std::string said = dialogs->Messages()[0];
-    EXPECT_EQ(said.rfind("Quelt: ", 0), 0u) << said;
-    EXPECT_NE(said.find("The edited text is kept in " + copy + "."), std::string::npos) << said;
-    EXPECT_EQ(readText(copy), "line one\nline two\nprecious\n");
-    // Closing asks again; No closes and leaves the copy where the message said.
-    dialogs->AnswerMessage(TMsgBoxResult::No);
-    e.close();
-    EXPECT_FALSE(e.isVisible());
-  }));
-  EXPECT_EQ(dialogs->Messages().back(), "Changes: Save changes to Notes.txt?");
-  EXPECT_EQ(readText(copy), "line one\nline two\nprecious\n");
-  EXPECT_EQ(contents(archive()), before);
-  EXPECT_EQ(form->Engine().RootDir(), root);
-  EXPECT_FALSE(form->Engine().StorePaths());
+  const std::string kept = "line one\nline two\nprecious\n";
+  {
+    TReadOnly readOnly(archive());
+    if (!readOnly.Works()) GTEST_SKIP() << "the archive cannot be made read-only here";
+    form->Engine().SetRootDir(dir / "elsewhere");
+    const std::string root = form->Engine().RootDir();
+    selectRows({"docs\\Notes.txt"});
+    ASSERT_TRUE(edit("EditText1", [&](TTextEdit& e) {
+      typeAtEnd(e, "precious\n");
+      form->Engine().SetRootDir(root);
+      dialogs->AnswerMessage(TMsgBoxResult::OK);
+      EXPECT_FALSE(e.Save1Click());
+      EXPECT_TRUE(e.Modified());
+      EXPECT_TRUE(e.isEnabled());
+      ASSERT_EQ(dialogs->Messages().size(), 1u);
+      const std::string said = dialogs->Messages()[0];
+      EXPECT_EQ(said.rfind("Quelt: ", 0), 0u) << said;
+      EXPECT_NE(said.find("The edited text is kept in " + copy + "."), std::string::npos) << said;
+      EXPECT_EQ(readText(copy), kept);
+      // Closing asks again; No closes and leaves the copy where the message said.
+      dialogs->AnswerMessage(TMsgBoxResult::No);
+      e.close();
+      EXPECT_FALSE(e.isVisible());
+    }));
+    EXPECT_EQ(dialogs->Messages().back(), "Changes: Save changes to Notes.txt?");
+    EXPECT_EQ(readText(copy), kept);
+    EXPECT_EQ(contents(archive()), before);
+    EXPECT_EQ(form->Engine().RootDir(), root);
+    EXPECT_FALSE(form->Engine().StorePaths());
+  }
+
+  // Editing the entry again offers the kept edits before extracting over them: Cancel does
+  // nothing, Yes opens them, and once they are stored the copy is an ordinary one again.
+  struct TCase {
+    TMsgBoxResult answer;
+    bool opens;
+    std::string text;  // what the editor shows
+  } cases[] = {{TMsgBoxResult::Cancel, false, ""},
+               {TMsgBoxResult::Yes, true, kept},
+               {TMsgBoxResult::OK, true, kept + "stored\n"}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(int(c.answer));
+    dialogs->ClearLog();
+    selectRows({"docs\\Notes.txt"});
+    if (c.answer != TMsgBoxResult::OK) dialogs->AnswerMessage(c.answer);
+    const bool opened = edit("EditText1", [&](TTextEdit& e) {
+      EXPECT_EQ(e.Text(), PathToQt(c.text));
+      typeAtEnd(e, "stored\n");
+      EXPECT_TRUE(e.Save1Click());
+    });
+    EXPECT_EQ(opened, c.opens);
+    EXPECT_EQ(dialogs->Messages().size(), c.answer == TMsgBoxResult::OK ? 0u : 1u);
+    if (c.answer != TMsgBoxResult::OK) {
+      EXPECT_EQ(dialogs->Messages()[0], "Quelt: " + copy +
+                                            " holds edits that were not stored in the archive. "
+                                            "Open it instead of the archive's entry? No replaces "
+                                            "it with the entry.");
+    }
+  }
+  EXPECT_EQ(unzipped(archive(), "docs/Notes.txt"), kept + "stored\nstored\n");
+  EXPECT_FALSE(fileExists(copy));
 }
 
 TEST_F(EditingText, EntriesThatCannotBeEditedAreToldAndNothingWaits) {
