@@ -28,9 +28,12 @@
 #include "app/commands/ExecuteCommand.h"
 #include "app/commands/ExtractCommand.h"
 #include "app/commands/FileCommands.h"
+#include "app/commands/MailCommand.h"
 #include "app/commands/MakeExeCommand.h"
 #include "app/commands/NameEncodingMenu.h"
 #include "app/commands/PreferencesCommand.h"
+#include "app/commands/UUEncodeCommand.h"
+#include "app/commands/VirusScanCommand.h"
 #include "app/dialogs/AddForm.h"
 #include "app/dialogs/CommentEditor.h"
 #include "app/dialogs/DialogParts.h"
@@ -42,9 +45,11 @@
 #include "app/dialogs/SfxForm.h"
 #include "app/viewers/TEdit.h"
 #include "engine/Errors.h"
+#include "platform/LinuxProcesses.h"
 #include "platform/LinuxShellFileOps.h"
 #include "platform/TempFolder.h"
 #include "platform/XbelRecentDocuments.h"
+#include "platform/XdgMail.h"
 
 #ifndef QUELT_VERSION
 #define QUELT_VERSION "0"
@@ -88,8 +93,7 @@ const char* const kEntryCommands[] = {
     "RemoveFiles1", "ExtractFiles1", "RemoveFiles2", "ExtractFiles2"};
 
 // Commands whose handlers come with later work; they exist with caption, hint and shortcut.
-const char* const kUnbuiltCommands[] = {"MailZIP1", "ViewImage1", "VirusScan1", "UUEncode1",
-                                        "ViewImage2"};
+const char* const kUnbuiltCommands[] = {"ViewImage1", "ViewImage2"};
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
@@ -117,7 +121,9 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
       ownFileOps_(std::make_unique<TLinuxShellFileOps>()),
       ownRecentDocs_(std::make_unique<TXbelRecentDocuments>()),
       fileOps_(ownFileOps_.get()),
-      recentDocs_(ownRecentDocs_.get()) {
+      recentDocs_(ownRecentDocs_.get()),
+      ownProcesses_(std::make_unique<TLinuxProcessRunner>()),
+      processes_(ownProcesses_.get()) {
   setObjectName("Mainform");
   setWindowTitle(kTitle);
   ZipEngine1.OverwriteMode = Always;
@@ -147,6 +153,8 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
   PropStore1 = new TPropStore(this, settings_);
   persistedItems();
   wireEngine();
+  ownMail_ = std::make_unique<TXdgMail>(*ownProcesses_, MailHandOver());
+  SetMailSystem(*ownMail_);
 
   for (const char* name : kUnbuiltCommands) {
     unbuilt_.insert(Command(name));
@@ -655,6 +663,23 @@ void TMainform::ZipComment1Click() {
   CommentCommand(*this);
 }
 
+void TMainform::MailZIP1Click() {
+  MailZipCommand(*this);
+}
+
+void TMainform::UUEncode1Click() {
+  UUEncodeCommand(*this);
+}
+
+void TMainform::VirusScan1Click() {
+  VirusScanCommand(*this);
+}
+
+void TMainform::SetMailSystem(IMailSystem& mail) {
+  mail_ = &mail;
+  MailMessage1_ = std::make_unique<TMailMessage>(mail);
+}
+
 void TMainform::wireFileCommands() {
   const std::pair<const char*, void (TMainform::*)()> wiring[] = {
       {"New1", &TMainform::NewZipButClick},
@@ -667,7 +692,10 @@ void TMainform::wireFileCommands() {
       {"DeleteZIP1", &TMainform::DeleteZIP1Click},
       {"Information1", &TMainform::Information1Click},
       {"FixZIP1", &TMainform::FixZIP1Click},
-      {"ZipComment1", &TMainform::ZipComment1Click}};
+      {"ZipComment1", &TMainform::ZipComment1Click},
+      {"MailZIP1", &TMainform::MailZIP1Click},
+      {"UUEncode1", &TMainform::UUEncode1Click},
+      {"VirusScan1", &TMainform::VirusScan1Click}};
   for (const auto& [name, handler] : wiring) connectCommand(Command(name), handler);
   // Not archive commands: there whether or not an archive is open.
   Command("New1")->setEnabled(true);

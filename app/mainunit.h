@@ -20,6 +20,8 @@
 #include "app/dialogs/Modal.h"
 #include "engine/ZipEngine.h"
 #include "platform/Dialogs.h"
+#include "platform/MailMessage.h"
+#include "platform/Processes.h"
 #include "platform/RecentDocuments.h"
 #include "platform/SettingsStore.h"
 #include "platform/ShellFileOps.h"
@@ -118,6 +120,13 @@ class TMainform : public QMainWindow {
   void SetFileOps(IShellFileOps& ops) { fileOps_ = &ops; }
   IRecentDocuments& RecentDocuments() const { return *recentDocs_; }
   void SetRecentDocuments(IRecentDocuments& docs) { recentDocs_ = &docs; }
+  // The desktop's mail system and the starting of other programs (the virus scanner); tests
+  // put fakes in place. The window's mail component sends through the mail system set.
+  IMailSystem& MailSystem() const { return *mail_; }
+  void SetMailSystem(IMailSystem& mail);
+  TMailMessage& MailMessage1() const { return *MailMessage1_; }
+  IProcessRunner& Processes() const { return *processes_; }
+  void SetProcesses(IProcessRunner& runner) { processes_ = &runner; }
   // Shows the window's own dialogs modally; tests put a script in its place.
   TModal& Modal() { return modal_; }
   // Runs an engine operation; meanwhile the commands that would start another one wait.
@@ -163,6 +172,9 @@ class TMainform : public QMainWindow {
   void Information1Click();
   void FixZIP1Click();
   void ZipComment1Click();
+  void MailZIP1Click();
+  void UUEncode1Click();
+  void VirusScan1Click();
 
   // A new archive, which exists only as a name until something is added, becomes the
   // current one: empty listing, commands on, caption, recent files, no password.
@@ -283,6 +295,11 @@ class TMainform : public QMainWindow {
   std::unique_ptr<IRecentDocuments> ownRecentDocs_;
   IShellFileOps* fileOps_ = nullptr;
   IRecentDocuments* recentDocs_ = nullptr;
+  std::unique_ptr<IProcessRunner> ownProcesses_;
+  std::unique_ptr<IMailSystem> ownMail_;
+  IProcessRunner* processes_ = nullptr;
+  IMailSystem* mail_ = nullptr;
+  std::unique_ptr<TMailMessage> MailMessage1_;
   std::unique_ptr<TEngineEvents> events_;
 };
 

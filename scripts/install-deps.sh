@@ -20,6 +20,8 @@ packages=(
   fonts-noto-cjk
   # the desktop's mail and file-type tools; GLib's own readers of what we write for the desktop
   xdg-utils libglib2.0-0 libglib2.0-bin
+  # the virus-scan tests run the real scanner on a signature file of their own
+  clamav
   # the editor's printing is read back from PDF
   poppler-utils
   # benchmarks only: the reference codecs we are measured against

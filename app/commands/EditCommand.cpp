@@ -145,6 +145,7 @@ void editCopy(TMainform& form, const QString& folder, const QString& copy) {
   TTextEdit& editor = form.TextEditor();
   editor.SaveBack = [&form, folder](const QString& file) { StoreEditedCopy(form, folder, file); };
   editor.ArchiveFile = form.CurrentArchive();
+  editor.SetMailSystem(form.MailSystem());
   struct TDone {
     TTextEdit& editor;
     std::string folder, path;

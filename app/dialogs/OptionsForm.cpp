@@ -170,6 +170,11 @@ void TOptionsForm::LoadSettings() {
 void TOptionsForm::showEvent(QShowEvent* event) {
   // Another program, or the last Cancel, may have changed what is stored.
   if (!event->spontaneous()) LoadSettings();
+  if (proposal_) {
+    AntiVirusEdit->setText(proposal_->first);
+    AntiVirusParamEdit->setText(proposal_->second);
+    proposal_.reset();
+  }
   QDialog::showEvent(event);
 }
 

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <optional>
+#include <utility>
 
 #include "app/PropStore.h"
 #include "platform/Dialogs.h"
@@ -29,6 +31,11 @@ class TOptionsForm : public QDialog {
   void SelectPage(TPage page) { PageControl1->setCurrentIndex(page); }
   // Fills the controls from the stored values.
   void LoadSettings();
+  // Puts a scanner into the Anti-Virus page at the next showing, over the stored values: the
+  // virus scan's proposal when none is set up. The user still decides with OK or Cancel.
+  void ProposeScanner(const QString& program, const QString& parameters) {
+    proposal_ = {program, parameters};
+  }
 
   void accept() override;
   void reject() override;
@@ -70,6 +77,7 @@ class TOptionsForm : public QDialog {
   TSettingsStore& settings_;
   IDialogs& dialogs_;
   TPropStore* PropStore1;
+  std::optional<std::pair<QString, QString>> proposal_;
 };
 
 }  // namespace quelt

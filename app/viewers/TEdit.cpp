@@ -16,8 +16,6 @@
 #include "app/QtText.h"
 #include "app/WaitCursor.h"
 #include "app/viewers/ModalWindow.h"
-#include "platform/LinuxProcesses.h"
-#include "platform/XdgMail.h"
 
 namespace quelt {
 
@@ -59,16 +57,6 @@ TTextEdit::TTextEdit(TSettingsStore& settings, IDialogs& dialogs, QWidget* paren
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(RichEdit1);
   highlighter_ = new THtmlHighlighter(this);
-
-  ownRunner_ = std::make_unique<TLinuxProcessRunner>();
-  TXdgMailConfig mail;
-  // The window stays live while the mail program takes the message.
-  mail.keepWaiting = [] {
-    QCoreApplication::processEvents();
-    return true;
-  };
-  ownMail_ = std::make_unique<TXdgMail>(*ownRunner_, mail);
-  MailMessage1 = std::make_unique<TMailMessage>(*ownMail_);
 
   FindDialog1 = new TFindDialog(this);
   ReplaceDialog1 = new TReplaceDialog(this);
@@ -141,7 +129,7 @@ void TTextEdit::buildMenus() {
   file->setObjectName("File1");
   // The archive is named when a file is opened from it.
   connect(file, &QMenu::aboutToShow, this,
-          [this] { Command("Send1")->setEnabled(!ArchiveFile.isEmpty()); });
+          [this] { Command("Send1")->setEnabled(!ArchiveFile.isEmpty() && MailMessage1); });
   connect(addCommand(file, "Save1", "&Save", QKeySequence("Ctrl+S")), &QAction::triggered, this,
           [this] { Save1Click(); });
   file->addSeparator();
@@ -347,12 +335,14 @@ bool TTextEdit::Save1Click() {
 // ---- Commands
 
 void TTextEdit::SetMailSystem(IMailSystem& mail) {
+  if (mail_ == &mail) return;
+  mail_ = &mail;
   MailMessage1 = std::make_unique<TMailMessage>(mail);
 }
 
 void TTextEdit::Send1Click() {
   // The archive as it is in its folder, not the text being edited.
-  if (ArchiveFile.isEmpty()) return;
+  if (ArchiveFile.isEmpty() || !MailMessage1) return;
   TWaitCursor wait;
   MailMessage1->Attachments = {PathFromQt(ArchiveFile)};
   try {
@@ -371,7 +361,7 @@ void TTextEdit::Edit1Click() {
   const bool selected = RichEdit1->textCursor().hasSelection();
   for (const char* name : {"Paste1", "Paste2"}) Command(name)->setEnabled(canPaste);
   for (const char* name : {"Cut1", "Copy1", "Cut2", "Copy2"}) Command(name)->setEnabled(selected);
-  Command("Send1")->setEnabled(!ArchiveFile.isEmpty());
+  Command("Send1")->setEnabled(!ArchiveFile.isEmpty() && MailMessage1);
 }
 
 void TTextEdit::WordWrap1Click() {

@@ -23,7 +23,6 @@
 #include "platform/Dialogs.h"
 #include "platform/Mail.h"
 #include "platform/MailMessage.h"
-#include "platform/Processes.h"
 #include "platform/SettingsStore.h"
 
 namespace quelt {
@@ -55,7 +54,8 @@ class TTextEdit : public QMainWindow {
   std::function<void(const QString& editorFile)> SaveBack;
   // The archive the file came from, which File > "Send..." mails; empty: the item is disabled.
   QString ArchiveFile;
-  // The mail system "Send..." goes through; the desktop's own until one is set here.
+  // The mail system "Send..." goes through; until one is set the item is disabled. The mail
+  // component, and its session, stay while the system does.
   void SetMailSystem(IMailSystem& mail);
   // The keyboard's lock states for the NUM and CAPS panels; unset: the panels stay blank.
   std::function<TLockKeys()> LockKeys;
@@ -143,8 +143,7 @@ class TTextEdit : public QMainWindow {
   QSet<QString> keptCopies_;
   TTextBytes bytes_;
   TPrintSpec printSpec_;
-  std::unique_ptr<IProcessRunner> ownRunner_;
-  std::unique_ptr<IMailSystem> ownMail_;
+  IMailSystem* mail_ = nullptr;
   std::unique_ptr<TMailMessage> MailMessage1;
 
   QPlainTextEdit* RichEdit1 = nullptr;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QMenu>
 #include <QTimer>
 #include <filesystem>
 #include <map>
@@ -11,6 +12,7 @@
 #include "app/QtText.h"
 #include "app/commands/EditCommand.h"
 #include "app/viewers/TEdit.h"
+#include "support/FakeMailSystem.h"
 
 namespace quelt::test {
 namespace {
@@ -389,6 +391,24 @@ TEST_F(EditingText, StoringACopyFromOutsideTheFolderIsRefused) {
     }
   }
   EXPECT_EQ(contents(archive()), before);
+}
+
+TEST_F(EditingText, SendMailsTheArchiveThroughTheWindowsMailSystem) {
+  openSample();
+  TFakeMailSystem mail;
+  form->SetMailSystem(mail);
+  selectRows({"readme.md"});
+  ASSERT_TRUE(edit("EditText1", [&](TTextEdit& e) {
+    typeAtEnd(e, "not saved\n");
+    emit e.findChild<QMenu*>("File1")->aboutToShow();
+    ASSERT_TRUE(e.Command("Send1")->isEnabled());
+    e.Command("Send1")->trigger();
+    dialogs->AnswerMessage(TMsgBoxResult::No);
+  }));
+  ASSERT_EQ(mail.sent.size(), 1u);
+  ASSERT_EQ(mail.sent[0].note.attachments.size(), 1u);
+  EXPECT_EQ(mail.sent[0].note.attachments[0].path, archive());
+  EXPECT_EQ(unzipped(archive(), "readme.md"), "# read me\n") << "the archive as it is";
 }
 
 TEST_F(EditingText, AnEntryOpenedFromTheArchivePrintsAsItIs) {

@@ -2,10 +2,12 @@
 // take its picture:  dialog_gallery NAME SAMPLE-FOLDER
 // NAME: output, add, add-advanced, extract, extract-advanced, password, bad-password,
 // incomplete, next-disk, browse, wildcard, sfx, sfx-dos, options, options-antivirus, info,
-// comment, new-overwrite, remove-confirm, replace, delete-confirm, multi-volume; and the text
-// editor opened from SAMPLE-FOLDER/texts.zip with one of its dialogs: editor, editor-html,
-// editor-find, editor-replace, editor-goto, editor-bookmarks, editor-info.
+// comment, new-overwrite, remove-confirm, replace, delete-confirm, multi-volume, uu-replace,
+// uu-done, virus-scan, virus-none, mail-missing; and the text editor opened from
+// SAMPLE-FOLDER/texts.zip with one of its dialogs: editor, editor-html, editor-find,
+// editor-replace, editor-goto, editor-bookmarks, editor-info.
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <cstdio>
 
@@ -25,6 +27,15 @@
 #include "platform/SettingsStore.h"
 
 using namespace quelt;
+
+namespace {
+
+void writeText(const QString& path) {
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly)) file.write("begin 644 old\r\n`\r\nend\r\n");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -170,6 +181,33 @@ int main(int argc, char** argv) {
       }
     });
     later([&] { form.Command("EditText1")->trigger(); });
+  } else if (name == "uu-replace" || name == "uu-done" || name == "virus-scan" ||
+             name == "virus-none" || name == "mail-missing") {
+    // The commands themselves, on the archive the script made.
+    form.SetCurrentArchive(sample + "/letters/correspondence.zip");
+    form.OpenIT();
+    const std::string key = "SOFTWARE\\Dunmarra\\Quelt";
+    settings.WriteString(LOCAL_MACHINE, key, "AntiVirusProgram",
+                         name == "virus-scan" ? "clamscan" : "");
+    settings.WriteString(LOCAL_MACHINE, key, "AntiVirusParam",
+                         "-r -d " + PathFromQt(sample) + "/sigs");
+    if (name == "uu-replace")
+      writeText(sample + "/letters/correspondence.uue");
+    else
+      QFile::remove(sample + "/letters/correspondence.uue");
+    if (name == "mail-missing") qputenv("PATH", QFile::encodeName(sample + "/empty"));
+    later([&form, name] {
+      try {
+        if (name.startsWith("uu"))
+          form.UUEncode1Click();
+        else if (name.startsWith("virus"))
+          form.VirusScan1Click();
+        else
+          form.MailZIP1Click();
+      } catch (const std::exception& e) {
+        form.Dialogs().MessageBox(e.what(), "Quelt", TMsgBoxIcon::Error, TMsgBoxButtons::OK);
+      }
+    });
   } else {
     std::fprintf(stderr, "unknown dialog %s\n", argv[1]);
     return 2;

@@ -49,6 +49,11 @@ if [ "${1:-}" = "--inside" ]; then
   shoot multi-volume "Quelt"
   shoot replace "Confirm Replace"
   shoot delete-confirm "Confirm Delete"
+  shoot uu-replace "Confirm"
+  shoot uu-done "Information"
+  shoot virus-scan "Zip Messages"
+  shoot virus-none "Options"
+  shoot mail-missing "Quelt"
   exit 0
 fi
 
@@ -58,5 +63,12 @@ sample=$(mktemp -d)
 trap 'rm -rf "$sample"' EXIT
 mkdir -p "$sample/photos/holiday-2023" "$sample/letters" "$sample/src"
 for f in notes.txt todo.txt report.odt budget.ods; do head -c 2000 /dev/urandom >"$sample/$f"; done
+# An archive for the commands that run for real, with a file the scanner's signature matches.
+mkdir -p "$sample/sigs" "$sample/empty"
+printf 'Dear Ann,\nQUELT-TEST-SIGNATURE-1234\n' >"$sample/letters/to-ann.txt"
+printf 'Dear Bob,\nall is well.\n' >"$sample/letters/to-bob.txt"
+(cd "$sample/letters" && zip -q correspondence.zip to-ann.txt to-bob.txt)
+echo "Quelt.Test.Sig:0:*:$(printf 'QUELT-TEST-SIGNATURE-1234' | od -An -tx1 | tr -d ' \n')" \
+  >"$sample/sigs/quelt.ndb"
 export QUELT_CONFIG_HOME="$sample/cfg" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
 xvfb-run -a -s "-screen 0 1280x900x24" bash "$0" --inside "$gallery" "$out" "$sample"
