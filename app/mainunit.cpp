@@ -25,6 +25,7 @@
 #include "app/commands/ArchiveCommands.h"
 #include "app/commands/AssociationCommand.h"
 #include "app/commands/DragDrop.h"
+#include "app/commands/EditCommand.h"
 #include "app/commands/EngineEvents.h"
 #include "app/commands/ExecuteCommand.h"
 #include "app/commands/ExtractCommand.h"
@@ -45,6 +46,7 @@
 #include "app/dialogs/OptionsForm.h"
 #include "app/dialogs/PromptDialogs.h"
 #include "app/dialogs/SfxForm.h"
+#include "app/viewers/TEdit.h"
 #include "engine/Errors.h"
 #include "platform/LinuxProcesses.h"
 #include "platform/LinuxShellFileOps.h"
@@ -92,9 +94,6 @@ const char* const kEntryCommands[] = {
     "EditTextBut",  "ExecuteBut",    "ExtractBut",   "Execute1",     "Execute2",
     "EditText1",    "EditText2",     "ViewImage2",   "ViewImage1",   "Information1",
     "RemoveFiles1", "ExtractFiles1", "RemoveFiles2", "ExtractFiles2"};
-
-// Commands whose handlers come with later work; they exist with caption, hint and shortcut.
-const char* const kUnbuiltCommands[] = {"EditText1", "EditTextBut", "EditText2"};
 
 // The engine's writing volumes when spanning or splitting: what a 1.44 MB disk holds.
 constexpr int64_t kBlockSize = 1447600;
@@ -157,10 +156,6 @@ TMainform::TMainform(TSettingsStore& settings, IDialogs& dialogs, QStringList ar
   ownMail_ = std::make_unique<TXdgMail>(*ownProcesses_, MailHandOver());
   SetMailSystem(*ownMail_);
 
-  for (const char* name : kUnbuiltCommands) {
-    unbuilt_.insert(Command(name));
-    Command(name)->setEnabled(false);
-  }
   Command("Options1")->setEnabled(true);
   wireFileCommands();
   ChangeAll(false);
@@ -263,8 +258,9 @@ void TMainform::buildMenus() {
   connectCommand(addCommand(actions, "Execute1", "Execute...", "Executes the Selected File...",
                             QKeySequence(Qt::Key_F9)),
                  &TMainform::StringGrid1DblClick);
-  addCommand(actions, "EditText1", "Edit Text...", "Edit File Using an Internal TextEditor...",
-             QKeySequence(Qt::Key_F7));
+  connectCommand(addCommand(actions, "EditText1", "Edit Text...",
+                            "Edit File Using an Internal TextEditor...", QKeySequence(Qt::Key_F7)),
+                 &TMainform::Edit1Click);
   connectCommand(
       addCommand(actions, "ViewImage1", "View Image...", "View Image...", QKeySequence(Qt::Key_F5)),
       &TMainform::ViewImage1Click);
@@ -332,8 +328,9 @@ void TMainform::buildMenus() {
   connectCommand(addCommand(PopupMenu1, "Execute2", "Execute...", "Executes the Selected File...",
                             QKeySequence(Qt::Key_F9)),
                  &TMainform::StringGrid1DblClick);
-  addCommand(PopupMenu1, "EditText2", "Edit Text...", "Edit File Using an Internal TextEditor...",
-             QKeySequence(Qt::Key_F7));
+  connectCommand(addCommand(PopupMenu1, "EditText2", "Edit Text...",
+                            "Edit File Using an Internal TextEditor...", QKeySequence(Qt::Key_F7)),
+                 &TMainform::Edit1Click);
   connectCommand(addCommand(PopupMenu1, "ViewImage2", "View Image...", "View Image...",
                             QKeySequence(Qt::Key_F5)),
                  &TMainform::ViewImage1Click);
@@ -369,6 +366,7 @@ void TMainform::buildToolbar() {
   connectCommand(Command("ExtractBut"), &TMainform::ExtractButClick);
   connectCommand(Command("AddBut"), &TMainform::AddButClick);
   connectCommand(Command("ExecuteBut"), &TMainform::StringGrid1DblClick);
+  connectCommand(Command("EditTextBut"), &TMainform::Edit1Click);
   for (const char* name : {"ExtractBut", "AddBut", "EditTextBut", "ExecuteBut"})
     Command(name)->setEnabled(false);
 }
@@ -565,6 +563,7 @@ void TMainform::createDialogs() {
   OptionsForm = new TOptionsForm(this, settings_, dialogs_);
   InfoForm = new TInfoForm(this);
   CommentEditor = new TCommentEditor(this);
+  TextEdit = new TTextEdit(settings_, dialogs_, this);
   ExtractForm->OnPassword = [this] { EnterPasswordClick(); };
   AddForm->OnPassword = [this] { EnterPasswordClick(); };
   // Straight to the engine, never through the command path that waits while it works.
@@ -603,6 +602,10 @@ void TMainform::StringGrid1DblClick() {
   // A double-click reaches here with no archive open, too.
   if (!Command("Execute1")->isEnabled()) return;
   ExecuteCommand(*this);
+}
+
+void TMainform::Edit1Click() {
+  EditTextCommand(*this);
 }
 
 QString TMainform::lastSelectedRowText() const {
@@ -950,7 +953,7 @@ void TMainform::updateRecentMenu() {
 }
 
 void TMainform::enableCommand(QAction* command, bool value) {
-  if (command) command->setEnabled(value && !unbuilt_.contains(command));
+  if (command) command->setEnabled(value);
 }
 
 void TMainform::ChangeAll(bool value) {

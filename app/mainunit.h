@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
-#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QToolBar>
@@ -37,6 +36,7 @@ class TInfoForm;
 class TInvalidPwdDlg;
 class TMsgform;
 class TOptionsForm;
+class TTextEdit;
 class TZIPEXE;
 
 // Holds a file dialog's remembered starting folder, so the property store can keep it.
@@ -111,6 +111,7 @@ class TMainform : public QMainWindow {
   IDialogs& Dialogs() const { return dialogs_; }
   TInfoForm& InfoDialog() const { return *InfoForm; }
   TCommentEditor& CommentDialog() const { return *CommentEditor; }
+  TTextEdit& TextEditor() const { return *TextEdit; }
   TFileDialogState& NewZipDialog() const { return *NewDialog; }
   TFileDialogState& SaveAsDialog() const { return *SaveDialog1; }
   // The desktop services of the file commands; tests put fakes in place.
@@ -133,9 +134,6 @@ class TMainform : public QMainWindow {
 
   // Commands whose handlers are not wired yet stay disabled whatever ChangeAll says;
   // wiring a handler marks its commands as built.
-  void MarkBuilt(QAction* command) { unbuilt_.remove(command); }
-  bool IsBuilt(QAction* command) const { return !unbuilt_.contains(command); }
-  QList<QAction*> UnbuiltCommands() const { return unbuilt_.values(); }
 
   // ---- Handlers (each may throw the engine's or the store's exceptions; the menu and
   // toolbar run them through the error display)
@@ -186,6 +184,8 @@ class TMainform : public QMainWindow {
   void Options1Click();
   // Execute, from the menus, the toolbar, F9 and a double-click on a row.
   void StringGrid1DblClick();
+  // Edit Text, from the menus, the toolbar and F7.
+  void Edit1Click();
   // The menus show "View Image..." enabled for a picture.
   void Actions1Click();
   void PopupMenu1Popup();
@@ -278,7 +278,6 @@ class TMainform : public QMainWindow {
   TFileDialogState* OpenDialog1 = nullptr;
   TFileDialogState* NewDialog = nullptr;
   TFileDialogState* SaveDialog1 = nullptr;
-  QSet<QAction*> unbuilt_;
 
   TModal modal_;
   TExtract* ExtractForm = nullptr;
@@ -290,6 +289,7 @@ class TMainform : public QMainWindow {
   TOptionsForm* OptionsForm = nullptr;
   TInfoForm* InfoForm = nullptr;
   TCommentEditor* CommentEditor = nullptr;
+  TTextEdit* TextEdit = nullptr;
   std::unique_ptr<IShellFileOps> ownFileOps_;
   std::unique_ptr<IRecentDocuments> ownRecentDocs_;
   IShellFileOps* fileOps_ = nullptr;

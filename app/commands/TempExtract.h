@@ -14,13 +14,22 @@ class TMainform;
 struct TTempCopy {
   int index = -1;  // the engine entry
   QString path;    // the file the engine wrote
+  QString folder;  // the temporary folder it was written below
 };
+
+// Flat: the file alone, straight in the temporary folder. WithFolders: below its stored
+// folders there, so that the copy's path relative to the folder is the entry's stored name.
+enum class TTempLayout { Flat, WithFolders };
 
 // Extracts the last selected entry into the temporary folder; an old file of its name there
 // is deleted first (a link there is removed, never followed). Nothing when no row is
 // selected or the row is a folder entry. Throws with a message for the user when the copy
-// was not made.
-std::optional<TTempCopy> ExtractToTemp(TMainform& form);
+// was not made, and (WithFolders) when the stored name would lead out of the folder.
+std::optional<TTempCopy> ExtractToTemp(TMainform& form, TTempLayout layout = TTempLayout::Flat);
+
+// Where ExtractToTemp would put the last selected entry's copy; nothing when it would put
+// none (no row, a folder entry, a name leading out of the folder).
+std::optional<QString> TempCopyTarget(TMainform& form, TTempLayout layout);
 
 // Extracts the given entries (folder entries skipped) into `folder`, made first when missing,
 // each below its stored folders; returns the paths of the files written.

@@ -127,9 +127,9 @@ void TTextEdit::buildMenus() {
   };
   QMenu* file = menuBar()->addMenu("&File");
   file->setObjectName("File1");
-  // The archive window may provide mail after the window was built.
+  // The archive is named when a file is opened from it.
   connect(file, &QMenu::aboutToShow, this,
-          [this] { Command("Send1")->setEnabled(bool(SendArchive)); });
+          [this] { Command("Send1")->setEnabled(!ArchiveFile.isEmpty() && MailMessage1); });
   connect(addCommand(file, "Save1", "&Save", QKeySequence("Ctrl+S")), &QAction::triggered, this,
           [this] { Save1Click(); });
   file->addSeparator();
@@ -233,6 +233,7 @@ void TTextEdit::Open(const QString& path, bool ownsFile) {
   if (file.error() != QFileDevice::NoError) fail(file.errorString());
 
   bytes_ = TTextBytes::Decode(bytes);
+  keptCopies_.remove(path);  // in hand again
   editorFile_ = path;
   ownsFile_ = ownsFile;
   keepCopy_ = false;
@@ -249,6 +250,10 @@ void TTextEdit::Open(const QString& path, bool ownsFile) {
 void TTextEdit::Execute(const QString& path, bool ownsFile) {
   Open(path, ownsFile);
   ShowModal(this);
+}
+
+bool TTextEdit::KeptCopy(const QString& path) const {
+  return keptCopies_.contains(path) && QFileInfo(path).isFile();
 }
 
 void TTextEdit::closeEvent(QCloseEvent* e) {
@@ -283,6 +288,7 @@ void TTextEdit::closeEvent(QCloseEvent* e) {
 void TTextEdit::releaseFile() {
   // A copy whose edits never reached the archive is the only place they live.
   if (ownsFile_ && !keepCopy_ && !editorFile_.isEmpty()) QFile::remove(editorFile_);
+  if (ownsFile_ && keepCopy_) keptCopies_.insert(editorFile_);
   ownsFile_ = false;
   keepCopy_ = false;
   editorFile_.clear();
@@ -328,8 +334,22 @@ bool TTextEdit::Save1Click() {
 
 // ---- Commands
 
+void TTextEdit::SetMailSystem(IMailSystem& mail) {
+  if (mail_ == &mail) return;
+  mail_ = &mail;
+  MailMessage1 = std::make_unique<TMailMessage>(mail);
+}
+
 void TTextEdit::Send1Click() {
-  if (SendArchive) SendArchive();
+  // The archive as it is in its folder, not the text being edited.
+  if (ArchiveFile.isEmpty() || !MailMessage1) return;
+  TWaitCursor wait;
+  MailMessage1->Attachments = {PathFromQt(ArchiveFile)};
+  try {
+    MailMessage1->Send();
+  } catch (const EMapiUserAbort&) {
+    // The user closed the message unsent: nothing to say.
+  }
 }
 
 void TTextEdit::Edit1Click() {
@@ -341,7 +361,7 @@ void TTextEdit::Edit1Click() {
   const bool selected = RichEdit1->textCursor().hasSelection();
   for (const char* name : {"Paste1", "Paste2"}) Command(name)->setEnabled(canPaste);
   for (const char* name : {"Cut1", "Copy1", "Cut2", "Copy2"}) Command(name)->setEnabled(selected);
-  Command("Send1")->setEnabled(bool(SendArchive));
+  Command("Send1")->setEnabled(!ArchiveFile.isEmpty() && MailMessage1);
 }
 
 void TTextEdit::WordWrap1Click() {

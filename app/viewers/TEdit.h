@@ -6,9 +6,11 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #include "app/PropStore.h"
@@ -19,6 +21,8 @@
 #include "app/viewers/TextBytes.h"
 #include "app/viewers/textinfo.h"
 #include "platform/Dialogs.h"
+#include "platform/Mail.h"
+#include "platform/MailMessage.h"
 #include "platform/SettingsStore.h"
 
 namespace quelt {
@@ -48,8 +52,11 @@ class TTextEdit : public QMainWindow {
   // Puts the saved editor file back into the archive; throws with the user's message when
   // that fails, and the editor then keeps the edits. Unset: saving writes the file only.
   std::function<void(const QString& editorFile)> SaveBack;
-  // File > "Send...": mails the current archive. Unset: the item is disabled.
-  std::function<void()> SendArchive;
+  // The archive the file came from, which File > "Send..." mails; empty: the item is disabled.
+  QString ArchiveFile;
+  // The mail system "Send..." goes through; until one is set the item is disabled. The mail
+  // component, and its session, stay while the system does.
+  void SetMailSystem(IMailSystem& mail);
   // The keyboard's lock states for the NUM and CAPS panels; unset: the panels stay blank.
   std::function<TLockKeys()> LockKeys;
 
@@ -59,6 +66,9 @@ class TTextEdit : public QMainWindow {
   void Open(const QString& path, bool ownsFile);
   // Open, then show the window modally until the user closes it.
   void Execute(const QString& path, bool ownsFile);
+  // Whether this window left the copy at `path` behind because its edits never reached the
+  // archive, and the copy is still there.
+  bool KeptCopy(const QString& path) const;
 
   // ---- Handlers; errors are shown in a message box
   // Writes the file and puts it back into the archive; false when either failed (the edits
@@ -130,8 +140,11 @@ class TTextEdit : public QMainWindow {
   QString editorFile_;
   bool ownsFile_ = false;
   bool keepCopy_ = false;  // the last save did not reach the archive: the copy holds the edits
+  QSet<QString> keptCopies_;
   TTextBytes bytes_;
   TPrintSpec printSpec_;
+  IMailSystem* mail_ = nullptr;
+  std::unique_ptr<TMailMessage> MailMessage1;
 
   QPlainTextEdit* RichEdit1 = nullptr;
   THtmlHighlighter* highlighter_ = nullptr;

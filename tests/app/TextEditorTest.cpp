@@ -13,6 +13,7 @@
 #include "app/QtText.h"
 #include "app/viewers/TEdit.h"
 #include "support/FakeDialogs.h"
+#include "support/FakeMailSystem.h"
 #include "support/TestUtil.h"
 
 namespace quelt {
@@ -455,11 +456,40 @@ TEST_F(TextEditorTest, StatusBarShowsTheCaretAndTheLockKeys) {
   edit->Timer1Timer();
   EXPECT_EQ(edit->StatusText(1), "NUM");
   EXPECT_EQ(edit->StatusText(2), "");
-  int sent = 0;
-  edit->SendArchive = [&] { ++sent; };
+}
+
+TEST_F(TextEditorTest, SendMailsTheArchiveNotTheText) {
+  test::TFakeMailSystem mail;
+  edit->SetMailSystem(mail);
+  open(file("s.txt", "text"));
   emit edit->findChild<QMenu*>("File1")->aboutToShow();
+  EXPECT_FALSE(edit->Command("Send1")->isEnabled()) << "no archive, nothing to send";
+
+  const std::string archive = dir / "letters.zip";
+  edit->ArchiveFile = PathToQt(archive);
+  emit edit->findChild<QMenu*>("File1")->aboutToShow();
+  ASSERT_TRUE(edit->Command("Send1")->isEnabled());
   edit->Command("Send1")->trigger();
-  EXPECT_EQ(sent, 1);
+  edit->Command("Send1")->trigger();
+  ASSERT_EQ(mail.sent.size(), 2u);
+  for (const auto& sent : mail.sent) {
+    ASSERT_EQ(sent.note.attachments.size(), 1u);
+    EXPECT_EQ(sent.note.attachments[0].path, archive);
+    // One line of blanks for the attachment, however often the window sent.
+    EXPECT_EQ(sent.note.noteText, " \r\n");
+    EXPECT_EQ(sent.flags, kMailLogonUi | kMailDialog) << "the user reviews the message";
+  }
+  EXPECT_EQ(mail.logons.size(), 1u) << "the session is kept";
+
+  // Closing the message unsent is no error; a failure is told.
+  mail.sendAnswers = {TMailStatus{kMailUserAbort, ""}, TMailStatus{kMailAttachmentNotFound, ""}};
+  dialogs->AnswerMessage(TMsgBoxResult::OK);
+  edit->Command("Send1")->trigger();
+  edit->Command("Send1")->trigger();
+  ASSERT_EQ(dialogs->Messages().size(), 1u);
+  EXPECT_EQ(dialogs->Messages()[0].rfind("Quelt: MAPI: Attachment Not Found. ErrorCode = 11", 0),
+            0u)
+      << dialogs->Messages()[0];
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // NAME: output, add, add-advanced, extract, extract-advanced, password, bad-password,
 // incomplete, next-disk, browse, wildcard, sfx, sfx-dos, options, options-antivirus, info,
 // comment, new-overwrite, remove-confirm, replace, delete-confirm, multi-volume, uu-replace,
-// uu-done, virus-scan, virus-none, mail-missing, drop, assoc.
+// uu-done, virus-scan, virus-none, mail-missing, drop, assoc; and the text editor opened from
+// SAMPLE-FOLDER/texts.zip with one of its dialogs: editor, editor-html, editor-find,
+// editor-replace, editor-goto, editor-bookmarks, editor-info.
 #include <QApplication>
 #include <QFile>
 #include <QTimer>
@@ -25,6 +27,7 @@
 #include "app/dialogs/SfxForm.h"
 #include "app/mainunit.h"
 #include "app/viewers/Assoc.h"
+#include "app/viewers/TEdit.h"
 #include "platform/SettingsStore.h"
 
 using namespace quelt;
@@ -167,6 +170,34 @@ int main(int argc, char** argv) {
       dialogs.MessageBox("Do you wish to delete " + PathFromQt(sample) + "/letters/old.zip?",
                          "Confirm Delete", TMsgBoxIcon::Question, TMsgBoxButtons::YesNoCancel);
     });
+  } else if (name.startsWith("editor")) {
+    form.SetCurrentArchive(sample + "/texts.zip");
+    form.OpenIT();
+    const QString entry = name == "editor-html" ? "index.html" : "Notes.txt";
+    for (int r = 0; r < form.Listing().rowCount(); ++r)
+      if (form.Listing().CellText(r, TCatalogueModel::colFilename) == entry)
+        form.ListView()->selectionModel()->select(
+            form.Listing().index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // The editor runs modally; its dialogs come up from within.
+    QTimer::singleShot(900, &app, [&form, name] {
+      TTextEdit& edit = form.TextEditor();
+      edit.SetCaret({2, 4});
+      if (name == "editor-find") {
+        edit.FindDialog()->SetFindText("budget");
+        edit.Find1Click();
+      } else if (name == "editor-replace") {
+        edit.ReplaceDialog()->SetFindText("budget");
+        edit.ReplaceDialog()->SetReplaceText("estimate");
+        edit.Replace1Click();
+      } else if (name == "editor-goto") {
+        edit.GoToLine1Click();
+      } else if (name == "editor-bookmarks") {
+        edit.Bookmarks1Click();
+      } else if (name == "editor-info") {
+        edit.FileInfo1Click();
+      }
+    });
+    later([&] { form.Command("EditText1")->trigger(); });
   } else if (name == "uu-replace" || name == "uu-done" || name == "virus-scan" ||
              name == "virus-none" || name == "mail-missing") {
     // The commands themselves, on the archive the script made.
