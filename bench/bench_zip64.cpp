@@ -17,57 +17,25 @@
 #include <string>
 #include <vector>
 
+#include "bench/ChildRun.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
-  double seconds = 0;
-  long peakKiB = 0;  // ru_maxrss of the child alone
-  bool ok = false;
-};
-
-// Runs argv with stdout and stdin on /dev/null; wait4 gives this child's own usage, so
-// runs before it do not colour the peak as RUSAGE_CHILDREN would.
-Run runChild(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  Run run;
-  auto t0 = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, STDIN_FILENO);
-    dup2(null, STDOUT_FILENO);
-    execvp(argv[0], argv.data());
-    std::fprintf(stderr, "cannot run %s: %s\n", argv[0], std::strerror(errno));
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) {
-    std::fprintf(stderr, "cannot start %s\n", argv[0]);
-    return run;
-  }
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  run.peakKiB = usage.ru_maxrss;
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!run.ok) std::fprintf(stderr, "failed (status %d): %s ...\n", status, args[0].c_str());
-  return run;
-}
+using Run = ChildRun;
 
 // The fastest of `runs`; the peak is the largest seen. `after` cleans up between runs.
 template <typename After>
 Run bestOf(int runs, const std::vector<std::string>& args, After after) {
   Run best;
-  best.seconds = 1e18;
+  best.wall = 1e18;
   best.ok = true;
   for (int i = 0; i < runs; ++i) {
     Run r = runChild(args);
     after();
     best.ok = best.ok && r.ok;
-    best.seconds = std::min(best.seconds, r.seconds);
+    best.wall = std::min(best.wall, r.wall);
     best.peakKiB = std::max(best.peakKiB, r.peakKiB);
   }
   return best;
@@ -103,8 +71,8 @@ const char* kBigScript =
     "import os; os.replace(sys.argv[1] + '.part', sys.argv[1])\n";
 
 void row(const char* what, const Run& ours, const Run& theirs) {
-  std::printf("%-28s %9.3f %9.3f %7.2f   %9.1f %9.1f %7.2f%s\n", what, ours.seconds, theirs.seconds,
-              ours.seconds / theirs.seconds, ours.peakKiB / 1024.0, theirs.peakKiB / 1024.0,
+  std::printf("%-28s %9.3f %9.3f %7.2f   %9.1f %9.1f %7.2f%s\n", what, ours.wall, theirs.wall,
+              ours.wall / theirs.wall, ours.peakKiB / 1024.0, theirs.peakKiB / 1024.0,
               double(ours.peakKiB) / double(theirs.peakKiB),
               ours.ok && theirs.ok ? "" : "  (a run failed)");
 }

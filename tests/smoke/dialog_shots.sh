@@ -56,6 +56,13 @@ if [ "${1:-}" = "--inside" ]; then
   shoot mail-missing "Quelt"
   shoot drop "Confirm Action"
   shoot assoc "Quelt"
+  shoot editor "Quelt Edit - [Notes.txt]"
+  shoot editor-html "Quelt Edit - [index.html]"
+  shoot editor-find "Find"
+  shoot editor-replace "Replace"
+  shoot editor-goto "Go To Line"
+  shoot editor-bookmarks "Bookmarks"
+  shoot editor-info "File Info"
   exit 0
 fi
 
@@ -72,5 +79,30 @@ printf 'Dear Bob,\nall is well.\n' >"$sample/letters/to-bob.txt"
 (cd "$sample/letters" && zip -q correspondence.zip to-ann.txt to-bob.txt)
 echo "Quelt.Test.Sig:0:*:$(printf 'QUELT-TEST-SIGNATURE-1234' | od -An -tx1 | tr -d ' \n')" \
   >"$sample/sigs/quelt.ndb"
-export QUELT_CONFIG_HOME="$sample/cfg" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
+# Texts for the editor, opened from an archive through the real command.
+mkdir -p "$sample/texts-src/letters/2023" "$sample/texts-src/site"
+cat >"$sample/texts-src/letters/2023/Notes.txt" <<'TXT'
+Meeting notes, 14 March 2023
+
+1. The budget for the spring fair stays as planned.
+2. Posters go up on Monday; Anna brings the tape.
+3. Next meeting: Thursday at seven, in the back room.
+
+Open questions:
+- Who collects the chairs from the school?
+- Does the budget cover the sound system?
+TXT
+cat >"$sample/texts-src/site/index.html" <<'TXT'
+<!DOCTYPE html>
+<html lang="en">
+<head><title>Spring fair</title></head>
+<body class="main">
+  <h1>Spring fair 2023</h1>
+  <p>Saturday, 1 April, from ten o'clock. <a href="map.html">How to get there</a></p>
+</body>
+</html>
+TXT
+(cd "$sample/texts-src" && zip -qr "$sample/texts.zip" letters site)
+export QUELT_CONFIG_HOME="$sample/cfg" XDG_CACHE_HOME="$sample/cache" QT_QPA_PLATFORM=xcb \
+  LC_ALL=C.UTF-8
 xvfb-run -a -s "-screen 0 1280x900x24" bash "$0" --inside "$gallery" "$out" "$sample"
