@@ -22,22 +22,13 @@
 #include <vector>
 
 #include "bench/ChildRun.h"
+#include "bench/ManyEntries.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Run = ChildRun;
-
-// Entries spread over folders like a source tree, in an order that is not their names'.
-const char* kManyScript =
-    "import sys, zipfile\n"
-    "n = int(sys.argv[2])\n"
-    "with zipfile.ZipFile(sys.argv[1] + '.part', 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as "
-    "z:\n"
-    "    for i in range(n):\n"
-    "        z.writestr('d%03d/f%06d.txt' % (i % 1000, i), ('line %d\\n' % i) * (1 + i % 16))\n"
-    "import os; os.replace(sys.argv[1] + '.part', sys.argv[1])\n";
 
 const char* kCountScript =
     "import sys, zipfile\n"

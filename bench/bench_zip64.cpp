@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench/ChildRun.h"
+#include "bench/ManyEntries.h"
 
 namespace fs = std::filesystem;
 
@@ -46,17 +47,6 @@ bool python(const std::string& script, const std::vector<std::string>& args) {
   argv.insert(argv.end(), args.begin(), args.end());
   return runChild(argv).ok;
 }
-
-// Entries spread over folders like a source tree; >65,535 entries makes Python write the
-// Zip64 end record and locator.
-const char* kManyScript =
-    "import sys, zipfile\n"
-    "n = int(sys.argv[2])\n"
-    "with zipfile.ZipFile(sys.argv[1] + '.part', 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as "
-    "z:\n"
-    "    for i in range(n):\n"
-    "        z.writestr('d%03d/f%06d.txt' % (i % 1000, i), ('line %d\\n' % i) * (1 + i % 16))\n"
-    "import os; os.replace(sys.argv[1] + '.part', sys.argv[1])\n";
 
 // One entry of zeros, deflated at level 1 and forced to Zip64 even when it would fit.
 const char* kBigScript =

@@ -37,14 +37,7 @@ TEST_F(Associating, YesMakesQueltTheDesktopsZipProgramFoundAtTheNextStart) {
   if (!runner.FindProgram("xdg-mime")) GTEST_SKIP() << "xdg-mime (xdg-utils) is not installed";
   makeDirs(dir / "system");
   TScopedEnv env;
-  env.Set("XDG_DATA_HOME", dir / "data")
-      .Set("XDG_CONFIG_HOME", dir / "config")
-      .Set("XDG_DATA_DIRS", dir / "system")
-      .Set("XDG_CONFIG_DIRS", dir / "system")
-      .Set("XDG_CURRENT_DESKTOP", std::nullopt)
-      .Set("KDE_FULL_SESSION", std::nullopt)
-      .Set("GNOME_DESKTOP_SESSION_ID", std::nullopt)
-      .Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+  env.ScratchDesktop(dir.path());
   TXdgAssociation xdg(runner);
   start();
   AssociationDialog(*form).SetDesktop(xdg);

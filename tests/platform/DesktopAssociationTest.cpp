@@ -29,14 +29,7 @@ struct XdgTree : ::testing::Test {
     makeDirs(dir / "config");
     writeFile(program, "#!/bin/sh\n");
     ::chmod(program.c_str(), 0755);
-    env.Set("XDG_DATA_HOME", dir / "data")
-        .Set("XDG_CONFIG_HOME", dir / "config")
-        .Set("XDG_DATA_DIRS", dir / "system")
-        .Set("XDG_CONFIG_DIRS", dir / "system")
-        .Set("XDG_CURRENT_DESKTOP", std::nullopt)
-        .Set("KDE_FULL_SESSION", std::nullopt)
-        .Set("GNOME_DESKTOP_SESSION_ID", std::nullopt)
-        .Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    env.ScratchDesktop(dir.path());
   }
   bool haveXdgMime() { return TLinuxProcessRunner().FindProgram("xdg-mime").has_value(); }
   std::string errorOf(IDesktopAssociation& assoc, const std::string& path) {

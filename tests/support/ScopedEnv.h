@@ -34,6 +34,19 @@ class TScopedEnv {
       ::unsetenv(name.c_str());
     return *this;
   }
+  // Points the XDG data and configuration folders into `scratch` (system folders at
+  // `scratch`/system) and hides the desktop session, so the xdg-utils scripts work on files
+  // of the test's own and take their generic paths.
+  TScopedEnv& ScratchDesktop(const std::string& scratch) {
+    return Set("XDG_DATA_HOME", scratch + "/data")
+        .Set("XDG_CONFIG_HOME", scratch + "/config")
+        .Set("XDG_DATA_DIRS", scratch + "/system")
+        .Set("XDG_CONFIG_DIRS", scratch + "/system")
+        .Set("XDG_CURRENT_DESKTOP", std::nullopt)
+        .Set("KDE_FULL_SESSION", std::nullopt)
+        .Set("GNOME_DESKTOP_SESSION_ID", std::nullopt)
+        .Set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+  }
   // Puts `folder` first on PATH.
   TScopedEnv& PrependPath(const std::string& folder) {
     const char* path = std::getenv("PATH");
