@@ -43,7 +43,6 @@ class TTempRun {
   }
   ~TTempRun() {
     engine_.OnEndUnZip = endUnZip_;
-    engine_.RecreateDirs = false;
     engine_.SetRootDir(rootDir_);
     engine_.FilesList.clear();
     engine_.SelectedNames.clear();
@@ -154,6 +153,12 @@ std::optional<QString> TempCopyTarget(TMainform& form, TTempLayout layout) {
                                               entry.Directory(), entry.Filename());
   if (where.unsafe) return std::nullopt;
   return PathToQt(where.path);
+}
+
+int ExtractAllWithFolders(TMainform& form, const QString& folder) {
+  TTempRun temp(form, TTempLayout::WithFolders, folder);
+  form.Engine().DoAll = true;
+  return form.RunEngine([&] { return form.Engine().ExtractEntries(); });
 }
 
 void ExtractAllToTemp(TMainform& form) {

@@ -36,6 +36,10 @@ std::optional<QString> TempCopyTarget(TMainform& form, TTempLayout layout);
 QStringList ExtractEntriesTo(TMainform& form, const std::vector<int>& indexes,
                              const QString& folder);
 
+// Extracts every entry of the archive into `folder`, each below its stored folders; returns
+// how many files were written. Errors, an incomplete set among them, reach the caller.
+int ExtractAllWithFolders(TMainform& form, const QString& folder);
+
 // Extracts every entry of the archive into the temporary folder, without their folders.
 void ExtractAllToTemp(TMainform& form);
 

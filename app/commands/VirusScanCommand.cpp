@@ -13,6 +13,7 @@
 #include "app/WaitCursor.h"
 #include "app/commands/EngineEvents.h"
 #include "app/commands/PreferencesCommand.h"
+#include "app/commands/TempExtract.h"
 #include "app/dialogs/DialogParts.h"
 #include "app/dialogs/MsgForm.h"
 #include "app/mainunit.h"
@@ -83,31 +84,6 @@ class TScanFolder {
   std::string path_;
 };
 
-// The engine as the whole-archive extraction needs it, and as the other commands expect it
-// again afterwards.
-class TExtractAll {
- public:
-  TExtractAll(TZipEngine& engine, const std::string& archive, const std::string& dest)
-      : engine_(engine) {
-    engine_.SetZipName(archive);
-    engine_.FilesList.clear();
-    engine_.SelectedNames.clear();
-    engine_.DoAll = true;
-    engine_.OverwriteMode = Always;
-    engine_.RecreateDirs = true;
-    engine_.SetDestDir(dest);
-  }
-  ~TExtractAll() {
-    engine_.DoAll = false;
-    engine_.FilesList.clear();
-  }
-  TExtractAll(const TExtractAll&) = delete;
-  TExtractAll& operator=(const TExtractAll&) = delete;
-
- private:
-  TZipEngine& engine_;
-};
-
 // Cancel in the output window stops the scanner rather than the engine while it runs.
 class TCancelSwap {
  public:
@@ -156,7 +132,6 @@ void VirusScanCommand(TMainform& form) {
   // Unusable parameters are told before anything is extracted.
   const std::vector<std::string> parameters = SplitArguments(configured.parameters);
 
-  TZipEngine& engine = form.Engine();
   TMsgform& output = form.Output();
   const std::string archive = PathFromQt(form.CurrentArchive());
   std::string temp = PathFromQt(form.TempFolder());
@@ -167,19 +142,15 @@ void VirusScanCommand(TMainform& form) {
   TScanFolder folder(temp, files::NameOf(archive));
   output.ClearText();
   output.ShowOutput();
-  {
-    TExtractAll settings(engine, archive, folder.Path());
-    form.Events().BeginRun(false);
-    try {
-      const int count = form.RunEngine([&] { return engine.ExtractEntries(); });
-      if (form.Events().Planned() > count)
-        output.AddLine(QString("%1 of %2 files were extracted; only those are scanned")
-                           .arg(count)
-                           .arg(form.Events().Planned()));
-    } catch (...) {
-      output.DisableCancel();
-      throw;
-    }
+  try {
+    const int count = ExtractAllWithFolders(form, PathToQt(folder.Path()));
+    if (form.Events().Planned() > count)
+      output.AddLine(QString("%1 of %2 files were extracted; only those are scanned")
+                         .arg(count)
+                         .arg(form.Events().Planned()));
+  } catch (...) {
+    output.DisableCancel();
+    throw;
   }
   wait.reset();
 

@@ -117,6 +117,13 @@ TEST_F(VirusScanning, TheScannerGetsTheExtractedArchiveAndEachParameterAsItsOwnA
   EXPECT_FALSE(lines().contains("./mine.txt"));
   EXPECT_TRUE(lines().contains("./docs/a.txt"));
   EXPECT_TRUE(lines().filter(PathToQt("arg:" + folder + ".")).size() == 1) << "a name beside it";
+
+  // A root folder left by an earlier Add neither cuts the stored folders short nor is lost.
+  form->Engine().SetRootDir("docs");
+  const std::string root = form->Engine().RootDir();
+  form->Command("VirusScan1")->trigger();
+  EXPECT_TRUE(lines().contains("./docs/a.txt")) << lines().join('\n').toStdString();
+  EXPECT_EQ(form->Engine().RootDir(), root);
 }
 
 TEST_F(VirusScanning, CancelStopsALongScanAndTheWindowStaysLive) {
