@@ -105,4 +105,4 @@ TXT
 (cd "$sample/texts-src" && zip -qr "$sample/texts.zip" letters site)
 export QUELT_CONFIG_HOME="$sample/cfg" XDG_CACHE_HOME="$sample/cache" QT_QPA_PLATFORM=xcb \
   LC_ALL=C.UTF-8
-xvfb-run -a -s "-screen 0 1280x900x24" bash "$0" --inside "$gallery" "$out" "$sample"
+xvfb-run -a -s "-screen 0 1280x900x24 -noreset" bash "$0" --inside "$gallery" "$out" "$sample"

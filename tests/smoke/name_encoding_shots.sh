@@ -49,4 +49,4 @@ for name in ["会議資料.txt", "ソフトウェア仕様書.txt", "表計算.x
 PY
 (cd "$work/jp" && LC_ALL=C zip -qr "$work/japanese.zip" .)
 export QUELT_CONFIG_HOME="$work/cfg" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
-xvfb-run -a -s "-screen 0 1100x700x24" bash "$0" --inside "$program" "$out" "$work/japanese.zip"
+xvfb-run -a -s "-screen 0 1100x700x24 -noreset" bash "$0" --inside "$program" "$out" "$work/japanese.zip"

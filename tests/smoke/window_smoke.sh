@@ -255,7 +255,7 @@ export XDG_CACHE_HOME="$work/cache"
 export XDG_DATA_HOME="$work/xdg/data" XDG_CONFIG_HOME="$work/xdg/config"
 unset XDG_CURRENT_DESKTOP DESKTOP_SESSION
 export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$program" "$archive" "$work"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$0" --inside "$program" "$archive" "$work"
 
 fail=0
 check() {
