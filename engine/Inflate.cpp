@@ -149,7 +149,8 @@ inline void copy16(uint8_t* dst, const uint8_t* src) {
     // A short period: lay down one word of the pattern, then repeat it by the largest
     // multiple of the period that fits a word.
     for (unsigned i = 0; i < 8; ++i) dst[i] = src[i];
-    const size_t step = 8 / dist * dist;
+    static constexpr uint8_t kStep[8] = {0, 0, 8, 6, 8, 5, 6, 7};  // 8 / dist * dist
+    const size_t step = kStep[dist];
     for (dst += step; dst < end; dst += step) copyWord(dst, dst - step);
   }
 }
@@ -201,7 +202,7 @@ enum class TFastEnd { kRoom, kBlockEnd, kError };
 //
 // Everything the loop uses lives in locals of a function of its own, so that none of it
 // needs to stay in memory between symbols.
-template <bool k64>
+template <bool k64, bool kBmi2>
 [[gnu::always_inline]] inline TFastEnd fastLoopBody(TFastState& st, const uint32_t* litTable,
                                                     const uint32_t* distTable) {
   using F = TFormat<k64>;
@@ -226,8 +227,16 @@ template <bool k64>
     bitbuf >>= (e & 63);
     bitsleft -= e;
   };
+  // A base entry has no flags, so bits 8..13 hold just its code length.
   auto extraOf = [](uint64_t saved, uint32_t e) {
-    return unsigned(lowBits(saved, e & 63) >> ((e >> 8) & 0xF));
+#if defined(__x86_64__) && defined(__GNUC__)
+    if constexpr (kBmi2) {
+      uint64_t low;
+      asm("bzhi %q2, %1, %0" : "=r"(low) : "r"(saved), "r"(e));
+      return unsigned(low >> ((e >> 8) & 63));
+    }
+#endif
+    return unsigned(lowBits(saved, e & 63) >> ((e >> 8) & 63));
   };
 
   refill();
@@ -236,7 +245,7 @@ template <bool k64>
   while (in <= inLast && out < outLimit) {
     uint64_t saved = bitbuf;
     consume(e);
-    if (e & kHuffLiteral) {
+    if (e & kHuffLiteral) [[likely]] {
       unsigned v = huffValue(e);
       e = litTable[bitbuf & kLitMask];
       if (e & kHuffLiteral) {
@@ -295,8 +304,15 @@ template <bool k64>
       }
     }
 
-    refill();
-    e = litTable[bitbuf & kLitMask];
+    if constexpr (k64) {
+      refill();
+      e = litTable[bitbuf & kLitMask];
+    } else {
+      // At most 48 bits went since the last refill, so the next code's bits are still in
+      // the buffer: the lookup need not wait for the refill.
+      e = litTable[bitbuf & kLitMask];
+      refill();
+    }
     if (dist > size_t(out - buf)) {
       result = TFastEnd::kError;  // before the entry's first byte
       break;
@@ -315,7 +331,7 @@ template <bool k64>
 template <bool k64>
 [[gnu::noinline]] TFastEnd runFastLoopPlain(TFastState& st, const uint32_t* lit,
                                             const uint32_t* dist) {
-  return fastLoopBody<k64>(st, lit, dist);
+  return fastLoopBody<k64, false>(st, lit, dist);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -324,7 +340,7 @@ template <bool k64>
 template <bool k64>
 [[gnu::noinline, gnu::target("bmi2")]] TFastEnd runFastLoopBmi2(TFastState& st, const uint32_t* lit,
                                                                 const uint32_t* dist) {
-  return fastLoopBody<k64>(st, lit, dist);
+  return fastLoopBody<k64, true>(st, lit, dist);
 }
 
 template <bool k64>
