@@ -124,8 +124,9 @@ inline void copy16(uint8_t* dst, const uint8_t* src) {
     copy16(dst, src);
     copy16(dst + 16, src + 16);
     while (dst + 32 < end) {
-      dst += 16;
-      src += 16;
+      dst += 32;
+      src += 32;
+      copy16(dst, src);
       copy16(dst + 16, src + 16);
     }
   } else if (dist >= 8) {
