@@ -128,8 +128,28 @@ TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
     std::vector<Token> tokens;
     bool ok;
   };
+  // Literals after the matches let the fast loop, which stops short of the input's end,
+  // take the matches.
+  auto withTail = [](std::vector<Token> t) {
+    for (unsigned i = 0; i < 40; ++i) t.push_back({0, 'a' + i % 26});
+    return t;
+  };
+  const size_t bufferEnd = 65536 + 131072;  // history and chunk of the decoder's buffer
   const TCase cases[] = {
       {"symbol 285 with no extra value: length 3", 0, {{0, 'x'}, {3, 1}}, true},
+      {"long matches of short periods across the buffer's end", bufferEnd - 1000,
+       withTail({{0, 'a'},
+                 {65538, 2},
+                 {0, 'b'},
+                 {40000, 3},
+                 {0, 'c'},
+                 {1001, 7},
+                 {0, 'd'},
+                 {333, 17},
+                 {65538, 65536}}),
+       true},
+      {"a long match in the fast loop reaching before the first byte", 1000,
+       withTail({{0, 'a'}, {300, 5}, {65538, 1302}}), false},
       {"the longest match, 65538 bytes at distance 1", 0, {{0, 'x'}, {65538, 1}}, true},
       {"long matches past the buffer's end",
        10,
