@@ -344,12 +344,24 @@ template <bool k64>
   return fastLoopBody<k64, true>(st, lit, dist);
 }
 
+}  // namespace
+
+bool gInflateUsesBmi2 = __builtin_cpu_supports("bmi2");
+
+namespace {
+
 template <bool k64>
 TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
-  static const bool bmi2 = __builtin_cpu_supports("bmi2");
-  return bmi2 ? runFastLoopBmi2<k64>(st, c.lit, c.dist) : runFastLoopPlain<k64>(st, c.lit, c.dist);
+  return gInflateUsesBmi2 ? runFastLoopBmi2<k64>(st, c.lit, c.dist)
+                          : runFastLoopPlain<k64>(st, c.lit, c.dist);
 }
 #else
+}  // namespace
+
+bool gInflateUsesBmi2 = false;
+
+namespace {
+
 template <bool k64>
 TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
   return runFastLoopPlain<k64>(st, c.lit, c.dist);

@@ -124,12 +124,27 @@ Outcome inflate(const Bytes& stream, size_t block) {
   return {r, io.out, io.inPos ? size_t(io.inPos - stream.data()) : 0};
 }
 
+// Each test runs the loop built for BMI2 (where the machine has it) and the portable one.
+class InflateFastPath : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam() && !saved_) GTEST_SKIP() << "no BMI2 on this machine";
+    gInflateUsesBmi2 = GetParam();
+  }
+  void TearDown() override { gInflateUsesBmi2 = saved_; }
+
+ private:
+  const bool saved_ = gInflateUsesBmi2;
+};
+INSTANTIATE_TEST_SUITE_P(Loops, InflateFastPath, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Bmi2" : "Portable"; });
+
 // Where the decoder's buffer first fills: 32 KiB of history and a chunk of 128 KiB.
 constexpr size_t kBufferEnd = 32768 + 131072;
 
 // Matches of every short distance, and lengths that end just before, at and after word and
 // double-word boundaries, decoded at places that put them across the buffer's end.
-TEST(InflateFastPath, ShortDistancesAndOddLengthsAcrossTheBufferEnd) {
+TEST_P(InflateFastPath, ShortDistancesAndOddLengthsAcrossTheBufferEnd) {
   // Two fresh literals before each match keep the periods from turning into runs of one.
   std::vector<Token> matches;
   unsigned k = 0;
@@ -164,7 +179,7 @@ TEST(InflateFastPath, ShortDistancesAndOddLengthsAcrossTheBufferEnd) {
 
 // A bad code after enough good ones that the fast loop meets it, with more input after it:
 // the same verdict as when the careful loop meets it.
-TEST(InflateFastPath, BadCodesInTheFastLoopGiveTheCarefulVerdict) {
+TEST_P(InflateFastPath, BadCodesInTheFastLoopGiveTheCarefulVerdict) {
   struct TCase {
     const char* name;
     std::vector<Token> bad;
@@ -216,7 +231,7 @@ Bytes zlibDeflate(const Bytes& in, int level, int strategy) {
 // The stream's last byte at every place from the start to 40 bytes before the end of an
 // input block (the fast loop stops some bytes before it), and the block ending in the middle
 // of a code: the whole stream is taken, no byte past it.
-TEST(InflateFastPath, StreamsEndingAtEveryPlaceInAnInputBlock) {
+TEST_P(InflateFastPath, StreamsEndingAtEveryPlaceInAnInputBlock) {
   const Bytes data = test::textBytes(60000, 5);
   for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY}) {
     const Bytes s = zlibDeflate(data, 6, strategy);
@@ -233,7 +248,7 @@ TEST(InflateFastPath, StreamsEndingAtEveryPlaceInAnInputBlock) {
 }
 
 // Damaged streams: whatever the verdict, the fast loop reaches the careful loop's.
-TEST(InflateFastPath, DamagedStreamsGiveTheCarefulVerdict) {
+TEST_P(InflateFastPath, DamagedStreamsGiveTheCarefulVerdict) {
   const Bytes inputs[] = {test::textBytes(40000, 3), test::randomBytes(5000, 4)};
   std::mt19937 rng(77);
   int n = 0;
