@@ -344,26 +344,22 @@ template <bool k64>
   return fastLoopBody<k64, true>(st, lit, dist);
 }
 
-}  // namespace
-
-bool gInflateUsesBmi2 = __builtin_cpu_supports("bmi2");
-
-namespace {
+bool haveBmi2() {
+  static const bool have = __builtin_cpu_supports("bmi2");
+  return have;
+}
 
 template <bool k64>
-TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
-  return gInflateUsesBmi2 ? runFastLoopBmi2<k64>(st, c.lit, c.dist)
-                          : runFastLoopPlain<k64>(st, c.lit, c.dist);
+TFastEnd runFastLoop(TFastState& st, const TCodes& c, bool bmi2) {
+  return bmi2 ? runFastLoopBmi2<k64>(st, c.lit, c.dist) : runFastLoopPlain<k64>(st, c.lit, c.dist);
 }
 #else
-}  // namespace
-
-bool gInflateUsesBmi2 = false;
-
-namespace {
+bool haveBmi2() {
+  return false;
+}
 
 template <bool k64>
-TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
+TFastEnd runFastLoop(TFastState& st, const TCodes& c, bool) {
   return runFastLoopPlain<k64>(st, c.lit, c.dist);
 }
 #endif
@@ -373,8 +369,9 @@ class TInflater {
   using F = TFormat<k64>;
 
  public:
-  explicit TInflater(TDecodeIO& io)
-      : io_(io), in_(io.inPos), inEnd_(io.inEnd), blockStart_(io.inPos) {}
+  // bmi2: whether to run the fast loop built for processors with BMI2.
+  TInflater(TDecodeIO& io, bool bmi2)
+      : io_(io), bmi2_(bmi2), in_(io.inPos), inEnd_(io.inEnd), blockStart_(io.inPos) {}
 
   int run();
 
@@ -449,6 +446,7 @@ class TInflater {
   TStep slowSymbol(const TCodes& c);
 
   TDecodeIO& io_;
+  const bool bmi2_;
   const uint8_t* in_;
   const uint8_t* inEnd_;
   const uint8_t* blockStart_;
@@ -713,7 +711,7 @@ typename TInflater<k64>::TStep TInflater<k64>::slowSymbol(const TCodes& c) {
 template <bool k64>
 typename TInflater<k64>::TStep TInflater<k64>::fastLoop(const TCodes& c) {
   TFastState st{in_, inEnd_, bitbuf_, bitsleft_, buf_, out_, limit_, 0, 0};
-  TFastEnd end = runFastLoop<k64>(st, c);
+  TFastEnd end = runFastLoop<k64>(st, c, bmi2_);
   in_ = st.in;
   bitbuf_ = st.bitbuf;
   bitsleft_ = st.bitsleft;
@@ -726,12 +724,21 @@ typename TInflater<k64>::TStep TInflater<k64>::fastLoop(const TCodes& c) {
 }  // namespace
 
 int Inflate(TDecodeIO& io) {
-  TInflater<false> inflater(io);
+  TInflater<false> inflater(io, haveBmi2());
   return inflater.run();
 }
 
 int Inflate64(TDecodeIO& io) {
-  TInflater<true> inflater(io);
+  TInflater<true> inflater(io, haveBmi2());
+  return inflater.run();
+}
+
+int InflatePortable(TDecodeIO& io, bool deflate64) {
+  if (deflate64) {
+    TInflater<true> inflater(io, false);
+    return inflater.run();
+  }
+  TInflater<false> inflater(io, false);
   return inflater.run();
 }
 

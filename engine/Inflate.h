@@ -25,8 +25,8 @@ inline constexpr int kInflateNoMemory = 3;
 // and distance symbols 30 and 31 (32769 and 49153, 14 extra bits each) in use.
 [[nodiscard]] int Inflate64(TDecodeIO& io);
 
-// Whether the decoder runs its loop built for processors with BMI2 (set at start from what
-// the processor has). Tests clear it to run the portable loop on machines that have BMI2.
-extern bool gInflateUsesBmi2;
+// Inflate or Inflate64 with the decoder's portable fast loop, whatever the processor has: for
+// tests, since on processors with BMI2 the other two run a loop built for those.
+[[nodiscard]] int InflatePortable(TDecodeIO& io, bool deflate64);
 
 }  // namespace quelt

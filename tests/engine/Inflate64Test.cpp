@@ -166,13 +166,19 @@ TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
     storedBlocks(w, lead);
     fixedBlock(w, true, c.tokens);
     Bytes want = c.ok ? expand(c.tokens, lead) : Bytes();
-    for (size_t block : {size_t(1), size_t(7), size_t(16000)}) {
-      if (block == 1 && c.lead > 50000) continue;  // keep the run short
-      Outcome r = decode(Inflate64, w.bytes(), block);
-      ASSERT_EQ(r.result == kInflateOk, c.ok) << c.name << ", blocks of " << block;
-      if (c.ok) {
-        ASSERT_EQ(r.out.size(), want.size()) << c.name;
-        EXPECT_TRUE(r.out == want) << c.name << ", blocks of " << block;
+    // The fast loop the processor chooses and the portable one (the same without BMI2).
+    const TDecodeFn portable = [](TDecodeIO& io) { return InflatePortable(io, true); };
+    for (TDecodeFn fn : {TDecodeFn(Inflate64), portable}) {
+      const char* loop = fn == portable ? "portable loop" : "chosen loop";
+      for (size_t block : {size_t(1), size_t(7), size_t(16000)}) {
+        if (block == 1 && c.lead > 50000) continue;  // keep the run short
+        Outcome r = decode(fn, w.bytes(), block);
+        ASSERT_EQ(r.result == kInflateOk, c.ok)
+            << c.name << ", " << loop << ", blocks of " << block;
+        if (c.ok) {
+          ASSERT_EQ(r.out.size(), want.size()) << c.name;
+          EXPECT_TRUE(r.out == want) << c.name << ", " << loop << ", blocks of " << block;
+        }
       }
     }
   }
