@@ -228,7 +228,9 @@ template <bool k64, bool kBmi2>
     bitbuf >>= (e & 63);
     bitsleft -= e;
   };
-  // A base entry has no flags, so bits 8..13 hold just its code length.
+  // A base entry has no flags, so bits 8..13 hold just its code length. bzhi (keep the low
+  // e & 0xFF bits) is written out because its intrinsic cannot be inlined here: this body is
+  // not itself built for BMI2, only the function that takes it in.
   auto extraOf = [](uint64_t saved, uint32_t e) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if constexpr (kBmi2) {
@@ -309,8 +311,8 @@ template <bool k64, bool kBmi2>
       refill();
       e = litTable[bitbuf & kLitMask];
     } else {
-      // At most 48 bits went since the last refill, so the next code's bits are still in
-      // the buffer: the lookup need not wait for the refill.
+      // A refill fills all 64 bits of the buffer with stream bits and at most 48 went since,
+      // so the next code's bits are still there: the lookup need not wait for the refill.
       e = litTable[bitbuf & kLitMask];
       refill();
     }
