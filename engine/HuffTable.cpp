@@ -1,6 +1,7 @@
 #include "engine/HuffTable.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -80,57 +81,78 @@ int BuildTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* b
   try {
     std::vector<uint32_t>& t = table.entries_;
     const uint32_t rootMask = (1u << root) - 1;
-    // A complete code fills every entry, so the previous table's entries may stay until
-    // overwritten; only an incomplete one needs its unused patterns marked.
+    // Only an incomplete code leaves patterns no code takes; they must decode as invalid.
     const bool fill = left > 0;
     t.resize(size_t(1) << root);
-    if (fill) std::fill(t.begin(), t.end(), kHuffInvalid);
+    uint32_t* const rootTable = t.data();
 
     // `code` is the canonical code bit-reversed, i.e. in the order the stream delivers it,
     // so it indexes the tables directly.
     uint32_t code = 0;
+    auto nextCode = [&code](unsigned len) {
+      // Add one at the most significant end of the reversed code.
+      uint32_t incr = 1u << (len - 1);
+      while (code & incr) incr >>= 1;
+      code = incr ? (code & (incr - 1)) + incr : 0;
+    };
+
+    // The root table grows from 2^firstLen entries by doubling: a code of length len is
+    // stored once while the table has 2^len entries, and each doubling repeats it into the
+    // patterns that differ from it only in later bits. Patterns no code fills keep the
+    // invalid entry they started with.
+    unsigned i = 0;
+    const unsigned firstLen = std::min(shortest, root);
+    size_t filled = size_t(1) << firstLen;
+    std::fill(rootTable, rootTable + filled, kHuffInvalid);
+    for (unsigned len = firstLen;; ++len) {
+      if (len >= shortest) {
+        for (; count[len] > 0; --count[len], ++i) {
+          unsigned extra;
+          uint32_t meaning = symbolEntry(sorted[i], s, bases, extras, extra);
+          rootTable[code] = meaning | (len << 8) | (len + extra);
+          nextCode(len);
+        }
+      }
+      if (len == root) break;
+      std::memcpy(rootTable + filled, rootTable, filled * sizeof(uint32_t));
+      filled *= 2;
+    }
+
+    // Codes longer than the root, in sub-tables; from here on count[] holds the codes not
+    // yet placed.
     uint32_t subRoot = UINT32_MAX;  // root slot of the current sub-table
     size_t subBase = 0;
     unsigned subBits = 0;
-    for (unsigned i = 0; i < codes; ++i) {
+    for (; i < codes; ++i) {
       unsigned sym = sorted[i];
       unsigned len = lengths[sym];
       unsigned extra;
       uint32_t meaning = symbolEntry(sym, s, bases, extras, extra);
-      if (len <= root) {
-        uint32_t e = meaning | (len << 8) | (len + extra);
-        for (uint32_t idx = code; idx <= rootMask; idx += 1u << len) t[idx] = e;
-      } else {
-        if ((code & rootMask) != subRoot) {
-          // A new sub-table: the fewest index bits that the codes still to come fill, since
-          // a valid set puts every code sharing this root prefix within that width.
-          subRoot = code & rootMask;
-          subBits = len - root;
-          int room = 1 << subBits;
-          while (subBits + root < longest) {
-            room -= int(count[subBits + root]);
-            if (room <= 0) break;
-            ++subBits;
-            room <<= 1;
-          }
-          subBase = t.size();
-          // At most 288 codes keep the offsets far below 2^16; guard the field anyway.
-          if (subBase > 0xFFFF) throw std::logic_error("BuildTable: table too large");
-          t.resize(subBase + (size_t(1) << subBits));
-          if (fill) std::fill(t.begin() + long(subBase), t.end(), kHuffInvalid);
-          t[subRoot] = kHuffSubtable | uint32_t(subBase << 16) | (subBits << 8) | root;
+      if ((code & rootMask) != subRoot) {
+        // A new sub-table: the fewest index bits that the codes still to come fill, since
+        // a valid set puts every code sharing this root prefix within that width.
+        subRoot = code & rootMask;
+        subBits = len - root;
+        int room = 1 << subBits;
+        while (subBits + root < longest) {
+          room -= int(count[subBits + root]);
+          if (room <= 0) break;
+          ++subBits;
+          room <<= 1;
         }
-        unsigned subLen = len - root;
-        uint32_t e = meaning | (subLen << 8) | (subLen + extra);
-        for (uint32_t idx = code >> root; idx < (1u << subBits); idx += 1u << subLen)
-          t[subBase + idx] = e;
+        subBase = t.size();
+        // At most 288 codes keep the offsets far below 2^16; guard the field anyway.
+        if (subBase > 0xFFFF) throw std::logic_error("BuildTable: table too large");
+        t.resize(subBase + (size_t(1) << subBits));
+        if (fill) std::fill(t.begin() + long(subBase), t.end(), kHuffInvalid);
+        t[subRoot] = kHuffSubtable | uint32_t(subBase << 16) | (subBits << 8) | root;
       }
-      --count[len];  // from here on count[] holds the codes not yet placed
-
-      // Next canonical code: add one at the most significant end of the reversed code.
-      uint32_t incr = 1u << (len - 1);
-      while (code & incr) incr >>= 1;
-      code = incr ? (code & (incr - 1)) + incr : 0;
+      unsigned subLen = len - root;
+      uint32_t e = meaning | (subLen << 8) | (subLen + extra);
+      for (uint32_t idx = code >> root; idx < (1u << subBits); idx += 1u << subLen)
+        t[subBase + idx] = e;
+      --count[len];
+      nextCode(len);
     }
   } catch (const std::bad_alloc&) {
     FreeTable(table);

@@ -38,13 +38,13 @@ namespace {
 constexpr unsigned kMaxMatch = 258;  // longest Deflate match; Deflate64's go in pieces of this
 constexpr unsigned kMaxCodeBits = 15;
 constexpr size_t kChunk = size_t(1) << 17;
-// A match of up to kMaxMatch bytes copied in words writes at most this far past its start.
-constexpr size_t kSlack = kMaxMatch + 32;
+// A match of up to kMaxMatch bytes copied in pieces writes at most this far past its start.
+constexpr size_t kSlack = kMaxMatch + 64;
 
 // Root widths, fixed so that lookups mask with a constant: wide enough that nearly every
 // code takes one lookup, small enough that the tables stay in the first-level cache and
 // build quickly for small blocks.
-constexpr unsigned kLitLenRootBits = 10;
+constexpr unsigned kLitLenRootBits = 11;
 constexpr unsigned kDistRootBits = 8;
 constexpr unsigned kCodeLenRootBits = 7;
 constexpr uint64_t kLitMask = (1u << kLitLenRootBits) - 1;
@@ -107,35 +107,51 @@ inline void copyWord(uint8_t* dst, const uint8_t* src) {
   std::memcpy(dst, &v, 8);
 }
 
+inline void copy16(uint8_t* dst, const uint8_t* src) {
+  uint8_t v[16];
+  std::memcpy(v, src, 16);
+  std::memcpy(dst, v, 16);
+}
+
 // Copies a match of n >= 1 bytes at distance dist (at most dst - the buffer's start) as a
-// forward byte-by-byte copy would, in words: it may write up to 24 bytes past dst and 8 past
+// forward byte-by-byte copy would, in words: it may write up to 32 bytes past dst and 32 past
 // the match's end. Those bytes lie ahead of the output position; later output replaces them.
-inline void overCopy(uint8_t* dst, size_t dist, unsigned n) {
+[[gnu::always_inline]] inline void overCopy(uint8_t* dst, size_t dist, unsigned n) {
   const uint8_t* src = dst - dist;
   uint8_t* const end = dst + n;
-  if (dist >= 8) {
-    // Each word read lies at least 8 bytes behind the word written, so it is already final.
+  // Each piece read lies at least a piece's width behind the piece written, so it is final.
+  if (dist >= 16) {
+    copy16(dst, src);
+    copy16(dst + 16, src + 16);
+    while (dst + 32 < end) {
+      dst += 32;
+      src += 32;
+      copy16(dst, src);
+      copy16(dst + 16, src + 16);
+    }
+  } else if (dist >= 8) {
     copyWord(dst, src);
     copyWord(dst + 8, src + 8);
     copyWord(dst + 16, src + 16);
-    dst += 24;
-    src += 24;
-    while (dst < end) {
-      copyWord(dst, src);
+    copyWord(dst + 24, src + 24);
+    while (dst + 32 < end) {
       dst += 8;
       src += 8;
+      copyWord(dst + 24, src + 24);
     }
   } else if (dist == 1) {
     const uint64_t v = 0x0101010101010101ull * *src;
     do {
       std::memcpy(dst, &v, 8);
-      dst += 8;
+      std::memcpy(dst + 8, &v, 8);
+      dst += 16;
     } while (dst < end);
   } else {
     // A short period: lay down one word of the pattern, then repeat it by the largest
     // multiple of the period that fits a word.
     for (unsigned i = 0; i < 8; ++i) dst[i] = src[i];
-    const size_t step = 8 / dist * dist;
+    static constexpr uint8_t kStep[8] = {0, 0, 8, 6, 8, 5, 6, 7};  // 8 / dist * dist
+    const size_t step = kStep[dist];
     for (dst += step; dst < end; dst += step) copyWord(dst, dst - step);
   }
 }
@@ -176,54 +192,63 @@ enum class TFastEnd { kRoom, kBlockEnd, kError };
 //
 // Every pass starts with at least 56 bits in the buffer and the entry for them already
 // looked up, and ends with a refill, so table lookups overlap refills and copies. Budget
-// per pass: up to three root-table literals take 3 * 10 bits; otherwise a literal/length
-// code with its extra bits takes at most 10 + 5 + 5 (root, sub-table, extra), and a
-// distance code with its extra bits at most 15 + 13: 48 bits in all. Deflate64's lengths
-// may take 15 + 16 and its distances 15 + 14, so it refills between the two when short.
+// per pass: up to three root-table literals take 3 * 11 bits; otherwise a literal/length
+// code with its extra bits takes at most 15 + 5, and a distance code with its extra bits at
+// most 15 + 13: 48 bits in all. Deflate64's lengths may take 15 + 16 and its distances
+// 15 + 14, so it refills between the two when short.
 //
 // bitsleft holds the count in its low byte only: subtracting whole entries leaves garbage
-// above it, which costs nothing and saves taking the byte out each time.
-template <bool k64>
-TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
+// above it, which costs nothing and saves taking the byte out each time. Shifts mask their
+// count to 6 bits, so `bitbuf >> (e & 63)` is one instruction; no entry drops 64 bits.
+//
+// Everything the loop uses lives in locals of a function of its own, so that none of it
+// needs to stay in memory between symbols.
+template <bool k64, bool kBmi2>
+[[gnu::always_inline]] inline TFastEnd fastLoopBody(TFastState& st, const uint32_t* litTable,
+                                                    const uint32_t* distTable) {
   using F = TFormat<k64>;
   static_assert(4 * kLitLenRootBits <= 56, "three literals and a lookup must fit a refill");
+  if (size_t(st.inEnd - st.in) < F::kInputMargin || st.out >= st.limit) return TFastEnd::kRoom;
   const uint8_t* in = st.in;
-  const uint8_t* const inEnd = st.inEnd;
+  const uint8_t* const inLast = st.inEnd - F::kInputMargin;  // passes start at or before it
   uint64_t bitbuf = st.bitbuf;
   uint32_t bitsleft = st.bitsleft;
   uint8_t* out = st.out;
   uint8_t* const buf = st.buf;
   uint8_t* const outLimit = st.limit;
-  const uint32_t* const litTable = c.lit;
-  const uint32_t* const distTable = c.dist;
   TFastEnd result = TFastEnd::kRoom;
 
-  auto roomToRun = [&] { return size_t(inEnd - in) >= F::kInputMargin && out < outLimit; };
   // Takes as many whole bytes as fit; the partial one above stays for the next refill.
   auto refill = [&] {
-    bitbuf |= loadLE64(in) << uint8_t(bitsleft);
+    bitbuf |= loadLE64(in) << (bitsleft & 63);
     in += 7 - ((bitsleft >> 3) & 7);
     bitsleft |= 56;
   };
   auto consume = [&](uint32_t e) {
-    bitbuf >>= uint8_t(e);
+    bitbuf >>= (e & 63);
     bitsleft -= e;
   };
-  auto subEntry = [&](const uint32_t* table, uint32_t link) {
-    return table[huffValue(link) + lowBits(bitbuf, huffCodeBits(link))];
-  };
+  // A base entry has no flags, so bits 8..13 hold just its code length. bzhi (keep the low
+  // e & 0xFF bits) is written out because its intrinsic cannot be inlined here: this body is
+  // not itself built for BMI2, only the function that takes it in.
   auto extraOf = [](uint64_t saved, uint32_t e) {
-    return unsigned(lowBits(saved, huffBits(e)) >> huffCodeBits(e));
+#if defined(__x86_64__) && defined(__GNUC__)
+    if constexpr (kBmi2) {
+      uint64_t low;
+      asm("bzhi %q2, %1, %0" : "=r"(low) : "r"(saved), "r"(e));
+      return unsigned(low >> ((e >> 8) & 63));
+    }
+#endif
+    return unsigned(lowBits(saved, e & 63) >> ((e >> 8) & 63));
   };
 
-  if (!roomToRun()) return result;
   refill();
   uint32_t e = litTable[bitbuf & kLitMask];
   // The first refill may have used up the margin for the one at the end of a pass.
-  while (roomToRun()) {
+  while (in <= inLast && out < outLimit) {
     uint64_t saved = bitbuf;
     consume(e);
-    if (e & kHuffLiteral) {
+    if (e & kHuffLiteral) [[likely]] {
       unsigned v = huffValue(e);
       e = litTable[bitbuf & kLitMask];
       if (e & kHuffLiteral) {
@@ -243,7 +268,7 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
       continue;
     }
     if (e & kHuffSubtable) {
-      e = subEntry(litTable, e);
+      e = litTable[huffValue(e) + lowBits(bitbuf, huffCodeBits(e))];
       saved = bitbuf;
       consume(e);
       if (e & kHuffLiteral) {
@@ -265,7 +290,7 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
     e = distTable[bitbuf & kDistMask];
     if (e & kHuffSubtable) {
       consume(e);
-      e = subEntry(distTable, e);
+      e = distTable[huffValue(e) + lowBits(bitbuf, huffCodeBits(e))];
     }
     saved = bitbuf;
     consume(e);
@@ -282,8 +307,15 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
       }
     }
 
-    refill();
-    e = litTable[bitbuf & kLitMask];
+    if constexpr (k64) {
+      refill();
+      e = litTable[bitbuf & kLitMask];
+    } else {
+      // A refill fills all 64 bits of the buffer with stream bits and at most 48 went since,
+      // so the next code's bits are still there: the lookup need not wait for the refill.
+      e = litTable[bitbuf & kLitMask];
+      refill();
+    }
     if (dist > size_t(out - buf)) {
       result = TFastEnd::kError;  // before the entry's first byte
       break;
@@ -300,12 +332,48 @@ TFastEnd runFastLoop(TFastState& st, const TCodes& c) {
 }
 
 template <bool k64>
+[[gnu::noinline]] TFastEnd runFastLoopPlain(TFastState& st, const uint32_t* lit,
+                                            const uint32_t* dist) {
+  return fastLoopBody<k64, false>(st, lit, dist);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same loop built for processors with the BMI2 shifts, which take their count from any
+// register and leave the flags alone: fewer moves in the hottest code.
+template <bool k64>
+[[gnu::noinline, gnu::target("bmi2")]] TFastEnd runFastLoopBmi2(TFastState& st, const uint32_t* lit,
+                                                                const uint32_t* dist) {
+  return fastLoopBody<k64, true>(st, lit, dist);
+}
+
+bool haveBmi2() {
+  static const bool have = __builtin_cpu_supports("bmi2");
+  return have;
+}
+
+template <bool k64>
+TFastEnd runFastLoop(TFastState& st, const TCodes& c, bool bmi2) {
+  return bmi2 ? runFastLoopBmi2<k64>(st, c.lit, c.dist) : runFastLoopPlain<k64>(st, c.lit, c.dist);
+}
+#else
+bool haveBmi2() {
+  return false;
+}
+
+template <bool k64>
+TFastEnd runFastLoop(TFastState& st, const TCodes& c, bool) {
+  return runFastLoopPlain<k64>(st, c.lit, c.dist);
+}
+#endif
+
+template <bool k64>
 class TInflater {
   using F = TFormat<k64>;
 
  public:
-  explicit TInflater(TDecodeIO& io)
-      : io_(io), in_(io.inPos), inEnd_(io.inEnd), blockStart_(io.inPos) {}
+  // bmi2: whether to run the fast loop built for processors with BMI2.
+  TInflater(TDecodeIO& io, bool bmi2)
+      : io_(io), bmi2_(bmi2), in_(io.inPos), inEnd_(io.inEnd), blockStart_(io.inPos) {}
 
   int run();
 
@@ -380,6 +448,7 @@ class TInflater {
   TStep slowSymbol(const TCodes& c);
 
   TDecodeIO& io_;
+  const bool bmi2_;
   const uint8_t* in_;
   const uint8_t* inEnd_;
   const uint8_t* blockStart_;
@@ -644,7 +713,7 @@ typename TInflater<k64>::TStep TInflater<k64>::slowSymbol(const TCodes& c) {
 template <bool k64>
 typename TInflater<k64>::TStep TInflater<k64>::fastLoop(const TCodes& c) {
   TFastState st{in_, inEnd_, bitbuf_, bitsleft_, buf_, out_, limit_, 0, 0};
-  TFastEnd end = runFastLoop<k64>(st, c);
+  TFastEnd end = runFastLoop<k64>(st, c, bmi2_);
   in_ = st.in;
   bitbuf_ = st.bitbuf;
   bitsleft_ = st.bitsleft;
@@ -657,12 +726,21 @@ typename TInflater<k64>::TStep TInflater<k64>::fastLoop(const TCodes& c) {
 }  // namespace
 
 int Inflate(TDecodeIO& io) {
-  TInflater<false> inflater(io);
+  TInflater<false> inflater(io, haveBmi2());
   return inflater.run();
 }
 
 int Inflate64(TDecodeIO& io) {
-  TInflater<true> inflater(io);
+  TInflater<true> inflater(io, haveBmi2());
+  return inflater.run();
+}
+
+int InflatePortable(TDecodeIO& io, bool deflate64) {
+  if (deflate64) {
+    TInflater<true> inflater(io, false);
+    return inflater.run();
+  }
+  TInflater<false> inflater(io, false);
   return inflater.run();
 }
 

@@ -25,4 +25,8 @@ inline constexpr int kInflateNoMemory = 3;
 // and distance symbols 30 and 31 (32769 and 49153, 14 extra bits each) in use.
 [[nodiscard]] int Inflate64(TDecodeIO& io);
 
+// Inflate or Inflate64 with the decoder's portable fast loop, whatever the processor has: for
+// tests, since on processors with BMI2 the other two run a loop built for those.
+[[nodiscard]] int InflatePortable(TDecodeIO& io, bool deflate64);
+
 }  // namespace quelt

@@ -128,8 +128,28 @@ TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
     std::vector<Token> tokens;
     bool ok;
   };
+  // Literals after the matches let the fast loop, which stops short of the input's end,
+  // take the matches.
+  auto withTail = [](std::vector<Token> t) {
+    for (unsigned i = 0; i < 40; ++i) t.push_back({0, 'a' + i % 26});
+    return t;
+  };
+  const size_t bufferEnd = 65536 + 131072;  // history and chunk of the decoder's buffer
   const TCase cases[] = {
       {"symbol 285 with no extra value: length 3", 0, {{0, 'x'}, {3, 1}}, true},
+      {"long matches of short periods across the buffer's end", bufferEnd - 1000,
+       withTail({{0, 'a'},
+                 {65538, 2},
+                 {0, 'b'},
+                 {40000, 3},
+                 {0, 'c'},
+                 {1001, 7},
+                 {0, 'd'},
+                 {333, 17},
+                 {65538, 65536}}),
+       true},
+      {"a long match in the fast loop reaching before the first byte", 1000,
+       withTail({{0, 'a'}, {300, 5}, {65538, 1302}}), false},
       {"the longest match, 65538 bytes at distance 1", 0, {{0, 'x'}, {65538, 1}}, true},
       {"long matches past the buffer's end",
        10,
@@ -146,13 +166,19 @@ TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
     storedBlocks(w, lead);
     fixedBlock(w, true, c.tokens);
     Bytes want = c.ok ? expand(c.tokens, lead) : Bytes();
-    for (size_t block : {size_t(1), size_t(7), size_t(16000)}) {
-      if (block == 1 && c.lead > 50000) continue;  // keep the run short
-      Outcome r = decode(Inflate64, w.bytes(), block);
-      ASSERT_EQ(r.result == kInflateOk, c.ok) << c.name << ", blocks of " << block;
-      if (c.ok) {
-        ASSERT_EQ(r.out.size(), want.size()) << c.name;
-        EXPECT_TRUE(r.out == want) << c.name << ", blocks of " << block;
+    // The fast loop the processor chooses and the portable one (the same without BMI2).
+    const TDecodeFn portable = [](TDecodeIO& io) { return InflatePortable(io, true); };
+    for (TDecodeFn fn : {TDecodeFn(Inflate64), portable}) {
+      const char* loop = fn == portable ? "portable loop" : "chosen loop";
+      for (size_t block : {size_t(1), size_t(7), size_t(16000)}) {
+        if (block == 1 && c.lead > 50000) continue;  // keep the run short
+        Outcome r = decode(fn, w.bytes(), block);
+        ASSERT_EQ(r.result == kInflateOk, c.ok)
+            << c.name << ", " << loop << ", blocks of " << block;
+        if (c.ok) {
+          ASSERT_EQ(r.out.size(), want.size()) << c.name;
+          EXPECT_TRUE(r.out == want) << c.name << ", " << loop << ", blocks of " << block;
+        }
       }
     }
   }

@@ -22,6 +22,13 @@ void check(int (*inflate)(quelt::TDecodeIO&), const uint8_t* data, size_t size, 
   if (r1 != quelt::kInflateOk && (bytewise.flushes != 0 || blockwise.flushes != 0)) std::abort();
 }
 
+int portable(quelt::TDecodeIO& io) {
+  return quelt::InflatePortable(io, false);
+}
+int portable64(quelt::TDecodeIO& io) {
+  return quelt::InflatePortable(io, true);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,5 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t block = 1 + data[0] * 67u;
   check(quelt::Inflate, data + 1, size - 1, block);
   check(quelt::Inflate64, data + 1, size - 1, block);
+  // The portable fast loop, which processors with BMI2 otherwise never run.
+  check(portable, data + 1, size - 1, block);
+  check(portable64, data + 1, size - 1, block);
   return 0;
 }
