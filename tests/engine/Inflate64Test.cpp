@@ -10,6 +10,7 @@
 
 #include "engine/Inflate.h"
 #include "engine/codecs/Methods.h"
+#include "support/DeflateStreams.h"
 #include "support/TestUtil.h"
 
 namespace quelt {
@@ -17,97 +18,15 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class BitSink {
- public:
-  void put(uint32_t value, unsigned count) {
-    for (unsigned i = 0; i < count; ++i) {
-      if (n_ % 8 == 0) bytes_.push_back(0);
-      bytes_.back() |= uint8_t(((value >> i) & 1) << (n_ % 8));
-      ++n_;
-    }
-  }
-  void putCode(uint32_t code, unsigned len) {  // most significant bit first
-    for (unsigned i = len; i-- > 0;) put((code >> i) & 1, 1);
-  }
-  void align() {
-    while (n_ % 8) put(0, 1);
-  }
-  const Bytes& bytes() const { return bytes_; }
+using test::Expand;
+using test::StoredBlocks;
+using test::TLsbBitWriter;
+using test::TToken;
 
- private:
-  Bytes bytes_;
-  size_t n_ = 0;
-};
-
-// Deflate64's length and distance tables as the format defines them.
-const unsigned kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
-const unsigned kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16};
-unsigned distBase(unsigned code) {
-  return code < 4 ? code + 1 : (2u + (code & 1)) << (code / 2 - 1) | 1;
-}
-unsigned distExtra(unsigned code) {
-  return code < 4 ? 0 : code / 2 - 1;
-}
-
-// A literal (length 0) or a match; the end of the block is written by fixedBlock.
-struct Token {
-  unsigned length, value;
-};
-
-void putFixedLiteral(BitSink& w, unsigned sym) {
-  if (sym < 144)
-    w.putCode(0x30 + sym, 8);
-  else if (sym < 256)
-    w.putCode(0x190 + sym - 144, 9);
-  else if (sym < 280)
-    w.putCode(sym - 256, 7);
-  else
-    w.putCode(0xC0 + sym - 280, 8);
-}
-
-void fixedBlock(BitSink& w, bool final, const std::vector<Token>& tokens) {
-  w.put(final, 1);
-  w.put(1, 2);
-  for (const Token& t : tokens) {
-    if (t.length == 0) {
-      putFixedLiteral(w, t.value);
-      continue;
-    }
-    // Symbol 285 covers every length from 3 up; the shorter symbols are tried first.
-    int s = 27;
-    while (s >= 0 && !(t.length >= kLenBase[s] && t.length - kLenBase[s] < (1u << kLenExtra[s])))
-      --s;
-    if (s < 0) s = 28;
-    putFixedLiteral(w, 257 + s);
-    w.put(t.length - kLenBase[s], kLenExtra[s]);
-    unsigned d = 31;
-    while (t.value < distBase(d)) --d;
-    w.putCode(d, 5);
-    w.put(t.value - distBase(d), distExtra(d));
-  }
-  putFixedLiteral(w, 256);
-}
-
-void storedBlocks(BitSink& w, const Bytes& data) {
-  for (size_t at = 0; at < data.size(); at += 65535) {
-    size_t n = std::min<size_t>(65535, data.size() - at);
-    w.put(0, 1);
-    w.put(0, 2);
-    w.align();
-    w.put(uint32_t(n), 16);
-    w.put(uint32_t(~n & 0xFFFF), 16);
-    for (size_t i = 0; i < n; ++i) w.put(data[at + i], 8);
-  }
-}
-
-Bytes expand(const std::vector<Token>& tokens, Bytes out) {
-  for (const Token& t : tokens) {
-    if (t.length == 0) out.push_back(uint8_t(t.value));
-    for (unsigned i = 0; i < t.length; ++i) out.push_back(out[out.size() - t.value]);
-  }
-  return out;
+// Deflate64's fixed block: symbol 285 is base 3 plus 16 extra bits; distance symbols 30
+// and 31 are in use.
+void FixedBlock64(TLsbBitWriter& w, bool final, const std::vector<TToken>& tokens) {
+  test::FixedBlock(w, final, tokens, test::TDeflateFormat::kDeflate64);
 }
 
 struct Outcome {
@@ -125,12 +44,12 @@ TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
   struct TCase {
     const char* name;
     size_t lead;  // stored random bytes before the fixed block
-    std::vector<Token> tokens;
+    std::vector<TToken> tokens;
     bool ok;
   };
   // Literals after the matches let the fast loop, which stops short of the input's end,
   // take the matches.
-  auto withTail = [](std::vector<Token> t) {
+  auto withTail = [](std::vector<TToken> t) {
     for (unsigned i = 0; i < 40; ++i) t.push_back({0, 'a' + i % 26});
     return t;
   };
@@ -162,10 +81,10 @@ TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
   };
   for (const TCase& c : cases) {
     Bytes lead = test::randomBytes(c.lead, uint32_t(c.lead) + 1);
-    BitSink w;
-    storedBlocks(w, lead);
-    fixedBlock(w, true, c.tokens);
-    Bytes want = c.ok ? expand(c.tokens, lead) : Bytes();
+    TLsbBitWriter w;
+    StoredBlocks(w, lead);
+    FixedBlock64(w, true, c.tokens);
+    Bytes want = c.ok ? Expand(c.tokens, lead) : Bytes();
     // The fast loop the processor chooses and the portable one (the same without BMI2).
     const TDecodeFn portable = [](TDecodeIO& io) { return InflatePortable(io, true); };
     for (TDecodeFn fn : {TDecodeFn(Inflate64), portable}) {
@@ -185,9 +104,9 @@ TEST(Inflate64, DecodesWhatOnlyDeflate64Has) {
 }
 
 TEST(Inflate64, DeflateStillRefusesWhatOnlyDeflate64Has) {
-  BitSink w;
-  storedBlocks(w, test::randomBytes(40000, 3));
-  fixedBlock(w, true, {{200, 32769}});  // a length both read alike
+  TLsbBitWriter w;
+  StoredBlocks(w, test::randomBytes(40000, 3));
+  FixedBlock64(w, true, {{200, 32769}});  // a length both read alike
   EXPECT_EQ(decode(Inflate, w.bytes(), 16000).result, kInflateBadData);
   EXPECT_EQ(decode(Inflate64, w.bytes(), 16000).result, kInflateOk);
 }

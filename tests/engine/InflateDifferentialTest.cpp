@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/Inflate.h"
+#include "support/DeflateStreams.h"
 #include "support/TestUtil.h"
 
 namespace quelt {
@@ -15,19 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes zlibDeflate(const Bytes& in, int level, int strategy) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy);
-  Bytes out(deflateBound(&z, uLong(in.size())));
-  z.next_in = const_cast<Bytef*>(in.data());
-  z.avail_in = uInt(in.size());
-  z.next_out = out.data();
-  z.avail_out = uInt(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+using test::ZlibDeflate;
 
 constexpr size_t kLimit = 4 << 20;
 
@@ -69,7 +58,7 @@ TEST(InflateDifferential, AgreesWithZlibOnValidAndDamagedStreams) {
   for (const Bytes& data : inputs) {
     for (int level : {1, 6, 9}) {
       for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY}) {
-        const Bytes good = zlibDeflate(data, level, strategy);
+        const Bytes good = ZlibDeflate(data, level, strategy);
         expectSameVerdict(good, "valid stream");
         for (int k = 0; k < 12; ++k) {
           Bytes bad = good;

@@ -17,6 +17,16 @@ class TLsbBitWriter {
     }
     return *this;
   }
+  // Appends a Huffman code of n bits, its most significant bit first.
+  TLsbBitWriter& putCode(uint32_t code, unsigned n) {
+    for (unsigned i = n; i-- > 0;) put((code >> i) & 1, 1);
+    return *this;
+  }
+  // Pads with zero bits to the next byte boundary.
+  TLsbBitWriter& align() {
+    while (bit_ != 0) put(0, 1);
+    return *this;
+  }
   // Appends a whole byte at the next byte boundary.
   TLsbBitWriter& byte(uint8_t b) {
     bit_ = 0;
