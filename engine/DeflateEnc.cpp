@@ -4,6 +4,9 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#ifdef QUELT_TUNE
+#include <cstdlib>
+#endif
 
 #include "engine/Errors.h"
 
@@ -11,9 +14,12 @@ namespace quelt {
 
 namespace {
 
-constexpr unsigned kHashMask = 0x7FFF;
 constexpr unsigned kWMask = 0x7FFF;
-constexpr int kHashShift = 5;
+// The chains link positions by a hash of their next four bytes, so a walk meets few
+// candidates that cannot give four; three-byte matches come from a single-entry side table
+// that keeps the latest position of each three-byte hash.
+constexpr unsigned kHashBits = 15;
+constexpr unsigned kHash3Bits = 15;
 // Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
 constexpr size_t kWindowPad = 64;
 
@@ -21,6 +27,20 @@ inline uint16_t load16(const uint8_t* p) {
   uint16_t v;
   std::memcpy(&v, p, 2);
   return v;
+}
+// Four bytes as a little-endian number whatever the machine, so hashes and thus the output
+// are the same everywhere.
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
+}
+inline unsigned hash4(const uint8_t* p) {
+  return (load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
+}
+inline unsigned hash3(const uint8_t* p) {
+  return ((load32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
 }
 inline uint64_t load64(const uint8_t* p) {
   uint64_t v;
@@ -49,7 +69,10 @@ inline int commonLength(const uint8_t* a, const uint8_t* b) {
 }  // namespace
 
 TDeflateEncoder::TDeflateEncoder()
-    : window_(kWindowSize + kWindowPad), prev_(kWSize), head_(kWSize) {}
+    : window_(kWindowSize + kWindowPad),
+      prev_(kWSize),
+      head_(size_t(1) << kHashBits),
+      head3_(size_t(1) << kHash3Bits) {}
 
 void TDeflateEncoder::initMatcher(int packLevel) {
   // Parameters per level: good length, max lazy, nice length, max chain.
@@ -59,16 +82,23 @@ void TDeflateEncoder::initMatcher(int packLevel) {
       {32, 128, 258, 1024}, {32, 258, 258, 4096},
   };
   level_ = kLevels[packLevel];
+#ifdef QUELT_TUNE
+  if (const char* e = std::getenv("QUELT_LV")) {
+    TLevel l{};
+    if (std::sscanf(e, "%d,%d,%d,%d", &l.goodLength, &l.maxLazy, &l.niceLength, &l.maxChain) == 4)
+      level_ = l;
+  }
+#endif
 
   // Bytes left by the previous entry would still be compared past the end of this one; clear
   // them so an entry's output depends on its own bytes only.
   std::fill_n(window_.begin(), highWater_, uint8_t(0));
   highWater_ = 0;
   std::fill(head_.begin(), head_.end(), uint16_t(0));
+  std::fill(head3_.begin(), head3_.end(), uint16_t(0));
   strstart_ = 0;
   blockStart_ = 0;
   matchStart_ = 0;
-  hash_ = 0;
   eof_ = false;
   lookahead_ = 0;
 
@@ -81,8 +111,6 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   lookahead_ = int(n);
   highWater_ = lookahead_;
   if (lookahead_ < kMinLookahead) refillWindow();
-  hash_ = ((hash_ << kHashShift) ^ window_[0]) & kHashMask;
-  hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
 }
 
 void TDeflateEncoder::slideWindow() {
@@ -93,11 +121,12 @@ void TDeflateEncoder::slideWindow() {
   blockStart_ -= kWSize;
   // Entries that fall out of the window become empty chains. A saturating subtraction over a
   // fixed count, which compilers turn into vector code.
-  auto rebase = [](uint16_t* p) {
-    for (int i = 0; i < kWSize; ++i) p[i] = uint16_t(p[i] > kWSize ? p[i] - kWSize : 0);
+  auto rebase = [](std::vector<uint16_t>& v) {
+    for (uint16_t& p : v) p = uint16_t(p > kWSize ? p - kWSize : 0);
   };
-  rebase(head_.data());
-  rebase(prev_.data());
+  rebase(head_);
+  rebase(head3_);
+  rebase(prev_);
 }
 
 // Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
@@ -161,6 +190,18 @@ inline int TDeflateEncoder::longestMatch(const uint8_t* win, const uint16_t* pre
   return best;
 }
 
+// The side table's candidate for a three-byte match when the chains gave nothing; returns
+// its length (at least 3), or 0.
+inline int TDeflateEncoder::sideMatch(const uint8_t* win, int strstart, unsigned pos3,
+                                      int maxDistance, int& matchStart) {
+  if (pos3 == 0 || strstart - int(pos3) > maxDistance) return 0;
+  const uint8_t* scan = win + strstart;
+  const uint8_t* m = win + pos3;
+  if (load16(m) != load16(scan) || m[2] != scan[2]) return 0;
+  matchStart = int(pos3);
+  return commonLength(scan, m);
+}
+
 void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
   const uint8_t* a = window_.data() + start;
   const uint8_t* b = window_.data() + match;
@@ -192,8 +233,7 @@ uint64_t TDeflateEncoder::endBlock(bool last) {
 
 // The two loops below work on local copies of the position state, which stay in registers;
 // the members are brought up to date around the calls that use them.
-#define QUELT_SAVE_STATE() \
-  (strstart_ = s, lookahead_ = la, hash_ = h, blockStart_ = bs, matchStart_ = ms)
+#define QUELT_SAVE_STATE() (strstart_ = s, lookahead_ = la, blockStart_ = bs, matchStart_ = ms)
 #define QUELT_LOAD_STATE() (s = strstart_, la = lookahead_, bs = blockStart_, ms = matchStart_)
 
 // Lazy evaluation: a match found at one position is emitted only if the next position does
@@ -202,25 +242,36 @@ uint64_t TDeflateEncoder::deflateLazy() {
   uint8_t* const win = window_.data();
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
+  uint16_t* const head3 = head3_.data();
+  auto insert = [&](int pos) {
+    const unsigned h = hash4(win + pos);
+    prev[pos & kWMask] = head[h];
+    head[h] = uint16_t(pos);
+    head3[hash3(win + pos)] = uint16_t(pos);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
-  unsigned h = hash_;
   int64_t bs = blockStart_;
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
 
   while (la > 0) {
-    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-    unsigned chainStart = head[h];
+    const unsigned h = hash4(win + s), h3 = hash3(win + s);
+    const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
+    head3[h3] = uint16_t(s);
 
     int prevLength = matchLength;
     int prevMatch = ms;
     matchLength = kMinMatch - 1;
-    if (chainStart != 0 && prevLength < level.maxLazy && s - int(chainStart) <= kMaxDist) {
-      matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
-      // A short match far back costs more bits than its three literals.
+    if (prevLength < level.maxLazy) {
+      if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
+        matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
+      // Only a three-byte match can beat nothing at all. One further back than kTooFar costs
+      // more bits than its three literals.
+      if (matchLength < kMinMatch && prevLength < kMinMatch)
+        matchLength = std::max(matchLength, std::min(sideMatch(win, s, pos3, kTooFar, ms), la));
       if (matchLength == kMinMatch && s - ms > kTooFar) matchLength = kMinMatch - 1;
     }
 
@@ -230,12 +281,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
           trees_.TallyMatch(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch), s - bs);
       la -= prevLength - 1;
       // Insert the strings inside the match too: later matches may start there.
-      for (int k = prevLength - 2; k > 0; --k) {
-        ++s;
-        h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-        prev[s & kWMask] = head[h];
-        head[h] = uint16_t(s);
-      }
+      for (int k = prevLength - 2; k > 0; --k) insert(++s);
       matchAvailable = false;
       matchLength = kMinMatch - 1;
       ++s;
@@ -274,20 +320,29 @@ uint64_t TDeflateEncoder::deflateQuick() {
   uint8_t* const win = window_.data();
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
+  uint16_t* const head3 = head3_.data();
+  auto insert = [&](int pos) {
+    const unsigned h = hash4(win + pos);
+    prev[pos & kWMask] = head[h];
+    head[h] = uint16_t(pos);
+    head3[hash3(win + pos)] = uint16_t(pos);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
-  unsigned h = hash_;
   int64_t bs = blockStart_;
-  int matchLength = 0;
 
   while (la > 0) {
-    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-    unsigned chainStart = head[h];
+    const unsigned h = hash4(win + s), h3 = hash3(win + s);
+    const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
+    head3[h3] = uint16_t(s);
 
+    int matchLength = 0;
     if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
-      matchLength = std::min(longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms), la);
+      matchLength = longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms);
+    if (matchLength < kMinMatch) matchLength = sideMatch(win, s, pos3, kMaxDist, ms);
+    matchLength = std::min(matchLength, la);
 
     bool flush;
     if (matchLength >= kMinMatch) {
@@ -295,19 +350,11 @@ uint64_t TDeflateEncoder::deflateQuick() {
       flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
       la -= matchLength;
       if (matchLength <= level.maxLazy) {
-        for (int k = matchLength - 1; k > 0; --k) {
-          ++s;
-          h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-          prev[s & kWMask] = head[h];
-          head[h] = uint16_t(s);
-        }
+        for (int k = matchLength - 1; k > 0; --k) insert(++s);
         ++s;
       } else {
         s += matchLength;
-        h = win[s];
-        h = ((h << kHashShift) ^ win[s + 1]) & kHashMask;
       }
-      matchLength = 0;
     } else {
       flush = trees_.TallyLiteral(win[s], s - bs);
       --la;
