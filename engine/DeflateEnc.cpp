@@ -18,8 +18,14 @@ constexpr unsigned kWMask = 0x7FFF;
 // The chains link positions by a hash of their next four bytes, so a walk meets few
 // candidates that cannot give four; three-byte matches come from a single-entry side table
 // that keeps the latest position of each three-byte hash.
-constexpr unsigned kHashBits = 15;
-constexpr unsigned kHash3Bits = 15;
+#ifndef QUELT_H4
+#define QUELT_H4 15
+#endif
+#ifndef QUELT_H3
+#define QUELT_H3 15
+#endif
+constexpr unsigned kHashBits = QUELT_H4;
+constexpr unsigned kHash3Bits = QUELT_H3;
 // Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
 constexpr size_t kWindowPad = 64;
 
@@ -65,6 +71,21 @@ inline int commonLength(const uint8_t* a, const uint8_t* b) {
   } while (len < TDeflateEncoder::kMaxMatch);
   return TDeflateEncoder::kMaxMatch;
 }
+
+#ifndef QUELT_SKIP_AFTER
+#define QUELT_SKIP_AFTER 64
+#endif
+#ifndef QUELT_SKIP_SHIFT
+#define QUELT_SKIP_SHIFT 2
+#endif
+#ifndef QUELT_MAX_SKIP
+#define QUELT_MAX_SKIP 64
+#endif
+// Skipping through data without matches: after kSkipAfter fruitless searches, one more byte is
+// skipped per search for every 2^kSkipShift further ones, up to kMaxSkip.
+constexpr int kSkipAfter = QUELT_SKIP_AFTER;
+constexpr int kSkipShift = QUELT_SKIP_SHIFT;
+constexpr int kMaxSkip = QUELT_MAX_SKIP;
 
 }  // namespace
 
@@ -202,6 +223,26 @@ inline int TDeflateEncoder::sideMatch(const uint8_t* win, int strstart, unsigned
   return commonLength(scan, m);
 }
 
+// Whether `pos` has a four-byte match among the first two candidates of its chain or a
+// three-byte one at most far3 back: a cheap test for the positions that skipping would pass
+// over. Without branches: which way the tests go is random in such data, and mispredicted
+// branches would cost more than the loads. Position 0 never matches, so an empty chain (0)
+// only reads harmless bytes.
+inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, const uint16_t* prev,
+                                         const uint16_t* head, const uint16_t* head3, int pos,
+                                         int far3) {
+  const uint32_t bytes = load32(win + pos);
+  const unsigned first = head[hash4(win + pos)];
+  const unsigned second = prev[first & kWMask];
+  const unsigned third = head3[hash3(win + pos)];
+  const bool one = (first != 0) & (pos - int(first) <= kMaxDist) & (load32(win + first) == bytes);
+  const bool two = (first != 0) & (second != 0) & (pos - int(second) <= kMaxDist) &
+                   (load32(win + second) == bytes);
+  const bool three =
+      (third != 0) & (pos - int(third) <= far3) & ((load32(win + third) ^ bytes) << 8 == 0);
+  return one | two | three;
+}
+
 void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
   const uint8_t* a = window_.data() + start;
   const uint8_t* b = window_.data() + match;
@@ -254,9 +295,15 @@ uint64_t TDeflateEncoder::deflateLazy() {
   int64_t bs = blockStart_;
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
+  int misses = 0;  // searches in a row that found no match
 
   while (la > 0) {
     const unsigned h = hash4(win + s), h3 = hash3(win + s);
+#if 1  // PREFETCH
+    // The next position's buckets, which are seldom in the nearest cache.
+    __builtin_prefetch(head + hash4(win + s + 1));
+    __builtin_prefetch(head3 + hash3(win + s + 1));
+#endif
     const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
@@ -273,6 +320,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       if (matchLength < kMinMatch && prevLength < kMinMatch)
         matchLength = std::max(matchLength, std::min(sideMatch(win, s, pos3, kTooFar, ms), la));
       if (matchLength == kMinMatch && s - ms > kTooFar) matchLength = kMinMatch - 1;
+      misses = matchLength >= kMinMatch ? 0 : misses + 1;
     }
 
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
@@ -291,6 +339,12 @@ uint64_t TDeflateEncoder::deflateLazy() {
         bs = s;
       }
     } else if (matchAvailable) {
+      // Where no match turned up for long, the data is likely incompressible: the next few
+      // bytes become literals without a search (but still inserted, so that matches into
+      // them are found once the data repeats), more the longer it lasts.
+      int skip = 0;
+      if (matchLength < kMinMatch && misses > kSkipAfter)
+        skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la - 1});
       if (trees_.TallyLiteral(win[s - 1], s - bs)) {
         QUELT_SAVE_STATE();
         endBlock(false);
@@ -298,6 +352,16 @@ uint64_t TDeflateEncoder::deflateLazy() {
       }
       ++s;
       --la;
+      for (; skip > 0 && !likelyMatch(win, prev, head, head3, s, kTooFar); --skip) {
+        if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+          QUELT_SAVE_STATE();
+          endBlock(false);
+          bs = s;
+        }
+        insert(s);
+        ++s;
+        --la;
+      }
     } else {
       matchAvailable = true;
       ++s;
@@ -330,9 +394,15 @@ uint64_t TDeflateEncoder::deflateQuick() {
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
+  int misses = 0;  // literals in a row
 
   while (la > 0) {
     const unsigned h = hash4(win + s), h3 = hash3(win + s);
+#if 1  // PREFETCH
+    // The next position's buckets, which are seldom in the nearest cache.
+    __builtin_prefetch(head + hash4(win + s + 1));
+    __builtin_prefetch(head3 + hash3(win + s + 1));
+#endif
     const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
@@ -355,10 +425,26 @@ uint64_t TDeflateEncoder::deflateQuick() {
       } else {
         s += matchLength;
       }
+      misses = 0;
     } else {
       flush = trees_.TallyLiteral(win[s], s - bs);
       --la;
       ++s;
+      // As in the lazy loop: through data without matches, some bytes go unsearched.
+      if (++misses > kSkipAfter) {
+        int skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la});
+        for (; skip > 0 && !likelyMatch(win, prev, head, head3, s, kMaxDist); --skip) {
+          if (flush) {
+            QUELT_SAVE_STATE();
+            endBlock(false);
+            bs = s;
+          }
+          flush = trees_.TallyLiteral(win[s], s - bs);
+          insert(s);
+          --la;
+          ++s;
+        }
+      }
     }
     if (flush) {
       QUELT_SAVE_STATE();
