@@ -4,9 +4,6 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#ifdef QUELT_TUNE
-#include <cstdlib>
-#endif
 
 #include "engine/Errors.h"
 
@@ -18,14 +15,8 @@ constexpr unsigned kWMask = 0x7FFF;
 // The chains link positions by a hash of their next four bytes, so a walk meets few
 // candidates that cannot give four; three-byte matches come from a single-entry side table
 // that keeps the latest position of each three-byte hash.
-#ifndef QUELT_H4
-#define QUELT_H4 15
-#endif
-#ifndef QUELT_H3
-#define QUELT_H3 15
-#endif
-constexpr unsigned kHashBits = QUELT_H4;
-constexpr unsigned kHash3Bits = QUELT_H3;
+constexpr unsigned kHashBits = 15;
+constexpr unsigned kHash3Bits = 15;
 // Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
 constexpr size_t kWindowPad = 64;
 
@@ -72,20 +63,11 @@ inline int commonLength(const uint8_t* a, const uint8_t* b) {
   return TDeflateEncoder::kMaxMatch;
 }
 
-#ifndef QUELT_SKIP_AFTER
-#define QUELT_SKIP_AFTER 64
-#endif
-#ifndef QUELT_SKIP_SHIFT
-#define QUELT_SKIP_SHIFT 2
-#endif
-#ifndef QUELT_MAX_SKIP
-#define QUELT_MAX_SKIP 64
-#endif
 // Skipping through data without matches: after kSkipAfter fruitless searches, one more byte is
 // skipped per search for every 2^kSkipShift further ones, up to kMaxSkip.
-constexpr int kSkipAfter = QUELT_SKIP_AFTER;
-constexpr int kSkipShift = QUELT_SKIP_SHIFT;
-constexpr int kMaxSkip = QUELT_MAX_SKIP;
+constexpr int kSkipAfter = 64;
+constexpr int kSkipShift = 2;
+constexpr int kMaxSkip = 64;
 
 }  // namespace
 
@@ -98,18 +80,11 @@ TDeflateEncoder::TDeflateEncoder()
 void TDeflateEncoder::initMatcher(int packLevel) {
   // Parameters per level: good length, max lazy, nice length, max chain.
   static constexpr TLevel kLevels[10] = {
-      {0, 0, 0, 0},         {4, 4, 8, 4},         {4, 5, 16, 8},     {4, 6, 32, 32},
-      {4, 4, 16, 16},       {8, 16, 32, 32},      {8, 16, 128, 128}, {8, 32, 128, 256},
-      {32, 128, 258, 1024}, {32, 258, 258, 4096},
+      {0, 0, 0, 0},        {4, 4, 16, 4},       {4, 5, 16, 8},    {4, 6, 32, 32},
+      {4, 4, 16, 16},      {8, 16, 32, 32},     {8, 32, 128, 72}, {8, 32, 128, 256},
+      {16, 128, 258, 512}, {8, 258, 258, 1024},
   };
   level_ = kLevels[packLevel];
-#ifdef QUELT_TUNE
-  if (const char* e = std::getenv("QUELT_LV")) {
-    TLevel l{};
-    if (std::sscanf(e, "%d,%d,%d,%d", &l.goodLength, &l.maxLazy, &l.niceLength, &l.maxChain) == 4)
-      level_ = l;
-  }
-#endif
 
   // Bytes left by the previous entry would still be compared past the end of this one; clear
   // them so an entry's output depends on its own bytes only.
@@ -187,22 +162,25 @@ inline int TDeflateEncoder::longestMatch(const uint8_t* win, const uint16_t* pre
   const unsigned limit = strstart > kMaxDist ? unsigned(strstart - kMaxDist) : 0;
   const uint8_t* scan = win + strstart;
   int best = prevLength;
-  // A candidate can only beat `best` if its bytes best-1 and best match and so do its first
-  // two; testing those first skips most candidates without a loop.
-  uint16_t scanStart = load16(scan);
-  uint16_t scanEnd = load16(scan + best - 1);
+  // A candidate can only beat `best` if its four bytes ending at offset `best` match, and so
+  // do its first four (a chain candidate with fewer is a hash collision; three-byte matches
+  // come from the side table); testing those first skips most candidates without a loop.
+  const uint32_t scanStart = load32(scan);
+  int endAt = std::max(best - 3, 0);
+  uint32_t scanEnd = load32(scan + endAt);
   unsigned cur = chainStart;
   for (;;) {
     const uint8_t* m = win + cur;
     // Fetched before the tests below so that a mispredicted test does not delay the walk.
     unsigned next = prev[cur & kWMask];
-    if (load16(m + best - 1) == scanEnd && load16(m) == scanStart) {
+    if (load32(m + endAt) == scanEnd && load32(m) == scanStart) {
       int len = commonLength(scan, m);
       if (len > best) {
         matchStart = int(cur);
         best = len;
         if (len >= nice) break;
-        scanEnd = load16(scan + best - 1);
+        endAt = best - 3;
+        scanEnd = load32(scan + endAt);
       }
     }
     if (next <= limit || --chain == 0) break;
@@ -223,18 +201,15 @@ inline int TDeflateEncoder::sideMatch(const uint8_t* win, int strstart, unsigned
   return commonLength(scan, m);
 }
 
-// Whether `pos` has a four-byte match among the first two candidates of its chain or a
-// three-byte one at most far3 back: a cheap test for the positions that skipping would pass
-// over. Without branches: which way the tests go is random in such data, and mispredicted
-// branches would cost more than the loads. Position 0 never matches, so an empty chain (0)
-// only reads harmless bytes.
-inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, const uint16_t* prev,
-                                         const uint16_t* head, const uint16_t* head3, int pos,
-                                         int far3) {
+// Whether `pos` has a four-byte match among the first two candidates of its chain (from
+// `first`) or a three-byte one at most far3 back (at `third`): a cheap test for the positions that
+// skipping would pass over. Without branches: which way the tests go is random in such data, and
+// mispredicted branches would cost more than the loads. Position 0 never matches, so an empty chain
+// (0) only reads harmless bytes.
+inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first,
+                                         unsigned third, int pos, int far3) {
   const uint32_t bytes = load32(win + pos);
-  const unsigned first = head[hash4(win + pos)];
   const unsigned second = prev[first & kWMask];
-  const unsigned third = head3[hash3(win + pos)];
   const bool one = (first != 0) & (pos - int(first) <= kMaxDist) & (load32(win + first) == bytes);
   const bool two = (first != 0) & (second != 0) & (pos - int(second) <= kMaxDist) &
                    (load32(win + second) == bytes);
@@ -299,11 +274,6 @@ uint64_t TDeflateEncoder::deflateLazy() {
 
   while (la > 0) {
     const unsigned h = hash4(win + s), h3 = hash3(win + s);
-#if 1  // PREFETCH
-    // The next position's buckets, which are seldom in the nearest cache.
-    __builtin_prefetch(head + hash4(win + s + 1));
-    __builtin_prefetch(head3 + hash3(win + s + 1));
-#endif
     const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
@@ -323,6 +293,12 @@ uint64_t TDeflateEncoder::deflateLazy() {
       misses = matchLength >= kMinMatch ? 0 : misses + 1;
     }
 
+    // A longer match at this position wins over the previous one unless it is only slightly
+    // longer and much further back: its distance's extra bits can eat up what it gains.
+    if (prevLength >= kMinMatch && matchLength > prevLength &&
+        (matchLength - prevLength) * 3 < int(std::bit_width(unsigned(s - ms))) -
+                                             int(std::bit_width(unsigned(s - 1 - prevMatch))))
+      matchLength = prevLength;
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       verifyMatch(s - 1, prevMatch, prevLength);
       bool flush =
@@ -352,7 +328,9 @@ uint64_t TDeflateEncoder::deflateLazy() {
       }
       ++s;
       --la;
-      for (; skip > 0 && !likelyMatch(win, prev, head, head3, s, kTooFar); --skip) {
+      for (; skip > 0 &&
+             !likelyMatch(win, prev, head[hash4(win + s)], head3[hash3(win + s)], s, kTooFar);
+           --skip) {
         if (trees_.TallyLiteral(win[s - 1], s - bs)) {
           QUELT_SAVE_STATE();
           endBlock(false);
@@ -398,21 +376,20 @@ uint64_t TDeflateEncoder::deflateQuick() {
 
   while (la > 0) {
     const unsigned h = hash4(win + s), h3 = hash3(win + s);
-#if 1  // PREFETCH
-    // The next position's buckets, which are seldom in the nearest cache.
-    __builtin_prefetch(head + hash4(win + s + 1));
-    __builtin_prefetch(head3 + hash3(win + s + 1));
-#endif
     const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
     head3[h3] = uint16_t(s);
 
+    // The branch-free test first: most positions of data that compresses badly have no
+    // match, and the full search's tests would mispredict on them.
     int matchLength = 0;
-    if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
-      matchLength = longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms);
-    if (matchLength < kMinMatch) matchLength = sideMatch(win, s, pos3, kMaxDist, ms);
-    matchLength = std::min(matchLength, la);
+    if (likelyMatch(win, prev, chainStart, pos3, s, kMaxDist)) {
+      if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
+        matchLength = longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms);
+      if (matchLength < kMinMatch) matchLength = sideMatch(win, s, pos3, kMaxDist, ms);
+      matchLength = std::min(matchLength, la);
+    }
 
     bool flush;
     if (matchLength >= kMinMatch) {
@@ -433,7 +410,9 @@ uint64_t TDeflateEncoder::deflateQuick() {
       // As in the lazy loop: through data without matches, some bytes go unsearched.
       if (++misses > kSkipAfter) {
         int skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la});
-        for (; skip > 0 && !likelyMatch(win, prev, head, head3, s, kMaxDist); --skip) {
+        for (; skip > 0 &&
+               !likelyMatch(win, prev, head[hash4(win + s)], head3[hash3(win + s)], s, kMaxDist);
+             --skip) {
           if (flush) {
             QUELT_SAVE_STATE();
             endBlock(false);

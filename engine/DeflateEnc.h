@@ -64,8 +64,8 @@ class TDeflateEncoder {
                           int& matchStart);
   static int sideMatch(const uint8_t* win, int strstart, unsigned pos3, int maxDistance,
                        int& matchStart);
-  static bool likelyMatch(const uint8_t* win, const uint16_t* prev, const uint16_t* head,
-                          const uint16_t* head3, int pos, int far3);
+  static bool likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first, unsigned third,
+                          int pos, int far3);
   void verifyMatch(int start, int match, int length) const;
   uint64_t endBlock(bool last);
   uint64_t deflateLazy();
