@@ -74,8 +74,7 @@ TDeflateTrees::TDeflateTrees() : lc_(kMaxItems + 1), dist_(kMaxItems + 1) {
   Start(6);
 }
 
-void TDeflateTrees::Start(int packLevel) {
-  earlyEnd_ = packLevel > 2;
+void TDeflateTrees::Start(int /*packLevel*/) {
   compressedBits_ = 0;
   attributes_ = 2;
   method_ = 8;
@@ -90,17 +89,53 @@ void TDeflateTrees::resetBlock() {
   optLen_ = 0;
   staticLen_ = 0;
   items_ = 0;
-  matches_ = 0;
+  checkAt_ = kObsWindow;
+  observed_ = 0;
+  std::fill_n(blockObs_, kObsClasses, 0u);
 }
 
-// A block of mostly literals that already shrinks to under half its input ends early, so the
-// next block can adapt its codes.
-bool TDeflateTrees::fewMatches(int64_t inLength) const {
-  uint64_t out = uint64_t(items_) * 8;
-  for (int code = 0; code < kDCodes; ++code)
-    out += uint64_t(dtree_.freq[code]) * (5 + kExtraDBits[code]);
-  out >>= 3;
-  return matches_ < items_ / 2 && int64_t(out) < inLength / 2;
+namespace {
+// Kinds of items whose mix tells one stretch of data from another: literals by their top
+// three bits (control bytes, digits and punctuation, capitals, small letters, and four kinds
+// of high bytes), matches by short or long length and near or far distance.
+constexpr unsigned kLiteralKinds = 8;
+inline unsigned observationClass(unsigned lc, unsigned distance) {
+  if (distance == 0) return lc >> 5;
+  return kLiteralKinds + (lc >= 5 ? 1 : 0) + (lc >= 30 ? 1 : 0) + (distance > 512 ? 3 : 0);
+}
+}  // namespace
+
+// The block so far and the window after it, as distributions over the observation classes:
+// true when they differ by more than the sampling noise of a window would explain. Integer
+// arithmetic: sum |recent[k] / n - block[k] / m| compared as sum |recent[k] * m - block[k] * n|.
+bool TDeflateTrees::distributionChanged(const uint32_t* recent, unsigned n) const {
+  const uint64_t m = observed_;
+  uint64_t diff = 0;
+  for (int k = 0; k < kObsClasses; ++k) {
+    int64_t d = int64_t(recent[k] * m) - int64_t(blockObs_[k] * uint64_t(n));
+    diff += uint64_t(d < 0 ? -d : d);
+  }
+  return diff * 1000 > uint64_t(kSplitPerMille) * m * n;
+}
+
+// Runs every kObsWindow items. A window whose mix of items differs from the block's is held
+// back and looked at again with the next window: the block ends only when both together still
+// differ, so a short stretch of other data (a table in a text, a header in a binary) does not
+// cost a block of its own.
+bool TDeflateTrees::blockEnds() {
+  if (items_ >= unsigned(kMaxItems)) return true;
+  uint32_t recent[kObsClasses] = {};
+  for (unsigned i = observed_; i < items_; ++i) ++recent[observationClass(lc_[i], dist_[i])];
+  const unsigned n = items_ - observed_;
+  if (observed_ >= unsigned(kMinSplitItems) && distributionChanged(recent, n)) {
+    if (n >= 2 * unsigned(kObsWindow) || items_ + kObsWindow >= unsigned(kMaxItems)) return true;
+    checkAt_ = items_ + kObsWindow;
+    return false;
+  }
+  for (int k = 0; k < kObsClasses; ++k) blockObs_[k] += recent[k];
+  observed_ = items_;
+  checkAt_ = std::min(items_ + kObsWindow, unsigned(kMaxItems));
+  return false;
 }
 
 void TDeflateTrees::classify() {
@@ -344,35 +379,50 @@ void TDeflateTrees::sendAllTrees(TBitWriter& bits, int lcodes, int dcodes, int b
 
 void TDeflateTrees::compressBlock(TBitWriter& bits, const uint16_t* lcode, const uint8_t* llen,
                                   const uint16_t* dcode, const uint8_t* dlen) {
-  // Each match length's code and extra bits as one bit string, so a match costs two adds.
-  uint32_t lenBits[256];
-  uint8_t lenCount[256];
+  // The block's codes as (bits, count) pairs in one word each: code in the low bits, count
+  // from bit 24; a match length's extra bits are folded into its code, so that a whole match
+  // goes out in one add.
+  uint32_t lit[kLiterals + 1];
+  for (int c = 0; c <= kLiterals; ++c) lit[c] = lcode[c] | uint32_t(llen[c]) << 24;
+  uint32_t len[256];
   for (int lc = 0; lc < 256; ++lc) {
     int code = kDeflateTables.lengthCode[lc];
     int sym = kLiterals + 1 + code;
-    lenBits[lc] = lcode[sym] | (uint32_t(lc - kDeflateTables.baseLength[code]) << llen[sym]);
-    lenCount[lc] = uint8_t(llen[sym] + kExtraLBits[code]);
+    len[lc] = (lcode[sym] | uint32_t(lc - kDeflateTables.baseLength[code]) << llen[sym]) |
+              uint32_t(llen[sym] + kExtraLBits[code]) << 24;
   }
-  const uint8_t* lcBuf = lc_.data();
+  // Distance codes: code, then its length in bits 16..23 and its extra bits from bit 24.
+  uint32_t dist[kDCodes];
+  for (int c = 0; c < kDCodes; ++c)
+    dist[c] = dcode[c] | uint32_t(dlen[c]) << 16 | uint32_t(kExtraDBits[c]) << 24;
+
+  const uint16_t* lcBuf = lc_.data();
   const uint16_t* distBuf = dist_.data();
+  TBitWriter::TBatch out(bits);
   // At most 7 bits are held between items, and an item adds at most 15 + 5 + 15 + 13 bits.
-  for (unsigned i = 0; i < items_; ++i) {
+  for (unsigned i = 0, n = items_; i < n; ++i) {
     unsigned lc = lcBuf[i];
     unsigned distance = distBuf[i];
     if (distance == 0) {
-      bits.AddBits(lcode[lc], llen[lc]);
+      uint32_t e = lit[lc];
+      out.Add(e & 0xFFFFFF, e >> 24);
     } else {
-      bits.AddBits(lenBits[lc], lenCount[lc]);
+      uint32_t l = len[lc];
       unsigned d = distance - 1;
       unsigned code = deflateDistCode(d);
       if (code >= unsigned(kDCodes)) throw EAssertionFailed("bad d_code-compress_block");
-      bits.AddBits(dcode[code] | (uint64_t(d - kDeflateTables.baseDist[code]) << dlen[code]),
-                   dlen[code] + kExtraDBits[code]);
+      uint32_t e = dist[code];
+      unsigned dl = (e >> 16) & 0xFF;
+      uint64_t dv = (e & 0xFFFF) | uint64_t(d - kDeflateTables.baseDist[code]) << dl;
+      unsigned lcount = l >> 24;
+      out.Add((l & 0xFFFFFF) | dv << lcount, lcount + dl + (e >> 24));
     }
-    bits.FlushBits();
+    out.Flush();
   }
-  bits.AddBits(lcode[kEndBlock], llen[kEndBlock]);
-  bits.FlushBits();
+  uint32_t e = lit[kEndBlock];
+  out.Add(e & 0xFFFFFF, e >> 24);
+  out.Flush();
+  out.Done();
 }
 
 uint64_t TDeflateTrees::EmitBlock(TBitWriter& bits, const uint8_t* data, uint64_t storedLen,
