@@ -92,27 +92,32 @@ void TDeflateTrees::resetBlock() {
   checkAt_ = kObsWindow;
   observed_ = 0;
   std::fill_n(blockObs_, kObsClasses, 0u);
+  std::fill_n(matchObs_, kMatchKinds, 0u);
 }
 
-namespace {
 // Kinds of items whose mix tells one stretch of data from another: literals by their top
 // three bits (control bytes, digits and punctuation, capitals, small letters, and four kinds
-// of high bytes), matches by short or long length and near or far distance.
-constexpr unsigned kLiteralKinds = 8;
-inline unsigned observationClass(unsigned lc, unsigned distance) {
-  if (distance == 0) return lc >> 5;
-  return kLiteralKinds + (lc >= 5 ? 1 : 0) + (lc >= 30 ? 1 : 0) + (distance > 512 ? 3 : 0);
+// of high bytes), summed from the symbol counts at each look; matches by short, middle or
+// long length and near or far distance, counted by TallyMatch.
+void TDeflateTrees::observe(uint32_t* obs) const {
+  for (int k = 0; k < 8; ++k) {
+    uint32_t sum = 0;
+    for (int c = 32 * k; c < 32 * k + 32; ++c) sum += ltree_.freq[c];
+    obs[k] = sum;
+  }
+  std::copy_n(matchObs_, kMatchKinds, obs + 8);
 }
-}  // namespace
 
-// The block so far and the window after it, as distributions over the observation classes:
-// true when they differ by more than the sampling noise of a window would explain. Integer
-// arithmetic: sum |recent[k] / n - block[k] / m| compared as sum |recent[k] * m - block[k] * n|.
-bool TDeflateTrees::distributionChanged(const uint32_t* recent, unsigned n) const {
-  const uint64_t m = observed_;
+// The block so far and the windows after it, as distributions over the observation classes:
+// true when they differ by more than kSplitPerMille / 1000. Integer arithmetic: the sum of
+// |recent[k] / n - block[k] / m| compared as the sum of |recent[k] * m - block[k] * n|.
+bool TDeflateTrees::distributionChanged(const uint32_t* recent) const {
+  uint64_t m = 0, n = 0;
+  for (int k = 0; k < kObsClasses; ++k) m += blockObs_[k], n += recent[k];
+  if (m == 0 || n == 0) return false;
   uint64_t diff = 0;
   for (int k = 0; k < kObsClasses; ++k) {
-    int64_t d = int64_t(recent[k] * m) - int64_t(blockObs_[k] * uint64_t(n));
+    int64_t d = int64_t(recent[k] * m) - int64_t(blockObs_[k] * n);
     diff += uint64_t(d < 0 ? -d : d);
   }
   return diff * 1000 > uint64_t(kSplitPerMille) * m * n;
@@ -124,15 +129,16 @@ bool TDeflateTrees::distributionChanged(const uint32_t* recent, unsigned n) cons
 // cost a block of its own.
 bool TDeflateTrees::blockEnds() {
   if (items_ >= unsigned(kMaxItems)) return true;
-  uint32_t recent[kObsClasses] = {};
-  for (unsigned i = observed_; i < items_; ++i) ++recent[observationClass(lc_[i], dist_[i])];
+  uint32_t now[kObsClasses], recent[kObsClasses];
+  observe(now);
+  for (int k = 0; k < kObsClasses; ++k) recent[k] = now[k] - blockObs_[k];
   const unsigned n = items_ - observed_;
-  if (observed_ >= unsigned(kMinSplitItems) && distributionChanged(recent, n)) {
+  if (observed_ >= unsigned(kMinSplitItems) && distributionChanged(recent)) {
     if (n >= 2 * unsigned(kObsWindow) || items_ + kObsWindow >= unsigned(kMaxItems)) return true;
     checkAt_ = items_ + kObsWindow;
     return false;
   }
-  for (int k = 0; k < kObsClasses; ++k) blockObs_[k] += recent[k];
+  std::copy_n(now, kObsClasses, blockObs_);
   observed_ = items_;
   checkAt_ = std::min(items_ + kObsWindow, unsigned(kMaxItems));
   return false;

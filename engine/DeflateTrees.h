@@ -47,7 +47,8 @@ class TDeflateTrees {
   static constexpr int kObsWindow = 512;
   static constexpr int kMinSplitItems = 2048;
   static constexpr int kSplitPerMille = 600;
-  static constexpr int kObsClasses = 14;
+  static constexpr int kMatchKinds = 6;
+  static constexpr int kObsClasses = 8 + kMatchKinds;
 
   TDeflateTrees();
 
@@ -77,6 +78,7 @@ class TDeflateTrees {
     items_ = n + 1;
     ++ltree_.freq[kLiterals + 1 + kDeflateTables.lengthCode[lenMinus3]];
     ++dtree_.freq[deflateDistCode(d)];
+    ++matchObs_[(lenMinus3 >= 5) + (lenMinus3 >= 30) + (d >= 512) * 3];
     return n + 1 >= checkAt_ && blockEnds();
   }
 
@@ -110,7 +112,8 @@ class TDeflateTrees {
   };
 
   bool blockEnds();
-  bool distributionChanged(const uint32_t* recent, unsigned recentItems) const;
+  void observe(uint32_t* obs) const;
+  bool distributionChanged(const uint32_t* recent) const;
   void resetBlock();
   void classify();
   void buildTree(const TTreeDesc& desc);
@@ -130,9 +133,10 @@ class TDeflateTrees {
   std::vector<uint16_t> lc_;
   std::vector<uint16_t> dist_;
   unsigned items_ = 0;
-  unsigned checkAt_ = kObsWindow;  // item count at which blockEnds looks next
-  unsigned observed_ = 0;          // items counted in blockObs_
-  uint32_t blockObs_[kObsClasses];
+  unsigned checkAt_ = kObsWindow;   // item count at which blockEnds looks next
+  unsigned observed_ = 0;           // items counted in blockObs_
+  uint32_t blockObs_[kObsClasses];  // observations of the items before observed_
+  uint32_t matchObs_[kMatchKinds];  // matches of the block by length and distance
 
   TTree ltree_;
   TTree dtree_;
