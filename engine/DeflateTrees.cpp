@@ -153,21 +153,31 @@ void TDeflateTrees::classify() {
 }
 
 // Min-heap on frequency; between equal frequencies the shallower subtree comes first, which
-// keeps the code lengths short.
-void TDeflateTrees::pqDownHeap(const TTree& t, int k) {
-  auto smaller = [&](int n, int m) {
-    return t.freq[n] < t.freq[m] || (t.freq[n] == t.freq[m] && depth_[n] <= depth_[m]);
-  };
-  int v = heap_[k];
+// keeps the code lengths short. Each entry packs frequency, depth and node so that one integer
+// comparison of the bits above the node orders two entries.
+namespace {
+constexpr int kNodeBits = 10;  // nodes are below kHeapSize = 573
+static_assert(TDeflateTrees::kHeapSize <= (1 << kNodeBits));
+inline uint64_t pqEntry(uint32_t freq, uint8_t depth, int node) {
+  return uint64_t(freq) << (8 + kNodeBits) | uint64_t(depth) << kNodeBits | unsigned(node);
+}
+inline int pqNode(uint64_t e) {
+  return int(e & ((1u << kNodeBits) - 1));
+}
+}  // namespace
+
+void TDeflateTrees::pqDownHeap(int k) {
+  const uint64_t v = pq_[k];
+  const uint64_t vKey = v >> kNodeBits;
   int j = k << 1;
   while (j <= heapLen_) {
-    if (j < heapLen_ && smaller(heap_[j + 1], heap_[j])) ++j;
-    if (smaller(v, heap_[j])) break;
-    heap_[k] = heap_[j];
+    if (j < heapLen_ && (pq_[j + 1] >> kNodeBits) <= (pq_[j] >> kNodeBits)) ++j;
+    if (vKey <= (pq_[j] >> kNodeBits)) break;
+    pq_[k] = pq_[j];
     k = j;
     j <<= 1;
   }
-  heap_[k] = v;
+  pq_[k] = v;
 }
 
 // Lengths from the built tree, limited to maxLength: a leaf that would lie deeper is lifted,
@@ -245,7 +255,8 @@ void TDeflateTrees::buildTree(const TTreeDesc& desc) {
   heapMax_ = kHeapSize;
   for (int n = 0; n < desc.elems; ++n) {
     if (t.freq[n] != 0) {
-      heap_[++heapLen_] = maxCode = n;
+      pq_[++heapLen_] = pqEntry(t.freq[n], 0, n);
+      maxCode = n;
       depth_[n] = 0;
     } else {
       t.len[n] = 0;
@@ -253,7 +264,8 @@ void TDeflateTrees::buildTree(const TTreeDesc& desc) {
   }
   // The format needs two codes at least: force leaves in, without counting their bits.
   while (heapLen_ < 2) {
-    int node = heap_[++heapLen_] = maxCode < 2 ? ++maxCode : 0;
+    int node = maxCode < 2 ? ++maxCode : 0;
+    pq_[++heapLen_] = pqEntry(1, 0, node);
     t.freq[node] = 1;
     depth_[node] = 0;
     --optLen_;
@@ -261,22 +273,23 @@ void TDeflateTrees::buildTree(const TTreeDesc& desc) {
   }
   t.maxCode = maxCode;
 
-  for (int n = heapLen_ / 2; n >= 1; --n) pqDownHeap(t, n);
+  for (int n = heapLen_ / 2; n >= 1; --n) pqDownHeap(n);
   int node = desc.elems;
   do {
-    int n = heap_[1];
-    heap_[1] = heap_[heapLen_--];
-    pqDownHeap(t, 1);
-    int m = heap_[1];
+    int n = pqNode(pq_[1]);
+    pq_[1] = pq_[heapLen_--];
+    pqDownHeap(1);
+    int m = pqNode(pq_[1]);
     heap_[--heapMax_] = n;
     heap_[--heapMax_] = m;
     t.freq[node] = t.freq[n] + t.freq[m];
     depth_[node] = uint8_t(std::max(depth_[n], depth_[m]) + 1);
     t.dad[n] = t.dad[m] = uint16_t(node);
-    heap_[1] = node++;
-    pqDownHeap(t, 1);
+    pq_[1] = pqEntry(t.freq[node], depth_[node], node);
+    ++node;
+    pqDownHeap(1);
   } while (heapLen_ >= 2);
-  heap_[--heapMax_] = heap_[1];
+  heap_[--heapMax_] = pqNode(pq_[1]);
 
   genBitLengths(desc);
   genCodes(t, maxCode, blCount_);

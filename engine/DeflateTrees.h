@@ -117,7 +117,7 @@ class TDeflateTrees {
   void resetBlock();
   void classify();
   void buildTree(const TTreeDesc& desc);
-  void pqDownHeap(const TTree& t, int k);
+  void pqDownHeap(int k);
   void genBitLengths(const TTreeDesc& desc);
   static void genCodes(TTree& t, int maxCode, const uint16_t* blCount);
   void scanLengths(const TTree& t, int maxCode);
@@ -146,7 +146,8 @@ class TDeflateTrees {
   uint16_t staticDCode_[kDCodes];
   uint8_t staticDLen_[kDCodes];
 
-  int heap_[kHeapSize];
+  uint64_t pq_[kHeapSize];  // the priority queue while a tree is built, from index 1
+  int heap_[kHeapSize];     // the nodes taken from it, from the end down
   int heapLen_ = 0;
   int heapMax_ = 0;
   uint8_t depth_[kHeapSize];
