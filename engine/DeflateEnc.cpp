@@ -39,6 +39,10 @@ inline unsigned hash4(const uint8_t* p) {
 inline unsigned hash3(const uint8_t* p) {
   return ((load32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
 }
+// Level 1's table: two entries per four-byte hash, in one cache line.
+inline unsigned bucketOf(uint32_t bytes) {
+  return (bytes * 0x9E3779B1u) >> (33 - kHashBits);
+}
 inline uint64_t load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -81,7 +85,7 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   // Parameters per level: good length, max lazy, nice length, max chain.
   static constexpr TLevel kLevels[10] = {
       {0, 0, 0, 0},        {4, 4, 16, 4},       {4, 5, 16, 8},    {4, 6, 32, 32},
-      {4, 4, 16, 16},      {8, 16, 32, 32},     {8, 32, 128, 72}, {8, 32, 128, 256},
+      {4, 4, 16, 16},      {8, 16, 32, 32},     {8, 32, 128, 64}, {8, 32, 128, 256},
       {16, 128, 258, 512}, {8, 258, 258, 1024},
   };
   level_ = kLevels[packLevel];
@@ -440,6 +444,63 @@ uint64_t TDeflateEncoder::deflateQuick() {
   return endBlock(true);
 }
 
+// Level 1: the two latest positions with the same four-byte hash are the only candidates, read
+// from one cache line and taken greedily; no chains, no three-byte matches, no skipping (the
+// test is already cheap), and of a match's inner positions only the last few are inserted.
+uint64_t TDeflateEncoder::deflateFast() {
+  uint8_t* const win = window_.data();
+  uint16_t* const head = head_.data();
+  const int inserted = level_.maxLazy;
+  int s = strstart_, la = lookahead_, ms = matchStart_;
+  int64_t bs = blockStart_;
+
+  while (la > 0) {
+    const uint32_t bytes = load32(win + s);
+    uint16_t* const bucket = head + 2 * bucketOf(bytes);
+    const unsigned c0 = bucket[0], c1 = bucket[1];
+    bucket[1] = uint16_t(c0);
+    bucket[0] = uint16_t(s);
+    const bool m0 = (c0 != 0) & (s - int(c0) <= kMaxDist) & (load32(win + c0) == bytes);
+    const bool m1 = (c1 != 0) & (s - int(c1) <= kMaxDist) & (load32(win + c1) == bytes);
+    int matchLength = 0;
+    if (m0 | m1) {
+      const int l0 = m0 ? commonLength(win + s, win + c0) : 0;
+      const int l1 = m1 ? commonLength(win + s, win + c1) : 0;
+      ms = int(l1 > l0 ? c1 : c0);
+      matchLength = std::min(std::max(l0, l1), la);
+    }
+
+    bool flush;
+    if (matchLength >= kMinMatch) {
+      verifyMatch(s, ms, matchLength);
+      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      la -= matchLength;
+      s += matchLength;
+      for (int k = std::min(inserted, matchLength - 1); k > 0; --k) {
+        uint16_t* const b = head + 2 * bucketOf(load32(win + s - k));
+        b[1] = b[0];
+        b[0] = uint16_t(s - k);
+      }
+    } else {
+      flush = trees_.TallyLiteral(win[s], s - bs);
+      --la;
+      ++s;
+    }
+    if (flush) {
+      QUELT_SAVE_STATE();
+      endBlock(false);
+      bs = s;
+    }
+    if (la < kMinLookahead) {
+      QUELT_SAVE_STATE();
+      refillWindow();
+      QUELT_LOAD_STATE();
+    }
+  }
+  QUELT_SAVE_STATE();
+  return endBlock(true);
+}
+
 #undef QUELT_SAVE_STATE
 #undef QUELT_LOAD_STATE
 
@@ -449,7 +510,7 @@ TDeflateResult TDeflateEncoder::Deflate(TEncodeIO& io, int packLevel) {
   bits_.Start(io);
   trees_.Start(level);
   initMatcher(level);
-  uint64_t size = level <= 3 ? deflateQuick() : deflateLazy();
+  uint64_t size = level == 1 ? deflateFast() : level <= 3 ? deflateQuick() : deflateLazy();
 
   TDeflateResult result;
   // The size is what was really handed over; the block decisions' own count must agree.

@@ -51,7 +51,8 @@ class TDeflateEncoder {
  private:
   struct TLevel {
     int goodLength;  // a previous match this long quarters the chain searched
-    int maxLazy;     // lazy: no search after a match this long; quick: longest match inserted
+    int maxLazy;     // lazy: no search after a match this long; quick: longest match inserted;
+                     // level 1: inner positions inserted
     int niceLength;  // a match this long ends the search
     int maxChain;    // candidates visited at most
   };
@@ -70,6 +71,7 @@ class TDeflateEncoder {
   uint64_t endBlock(bool last);
   uint64_t deflateLazy();
   uint64_t deflateQuick();
+  uint64_t deflateFast();
 
   // Positions are window offsets; a head of 0 means an empty chain, so position 0 is never
   // a match source.

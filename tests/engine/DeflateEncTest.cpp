@@ -277,7 +277,7 @@ TEST(DeflateEnc, PositionZeroIsNeverAMatchSource) {
 }
 
 // A three-byte match more than 4096 bytes back costs more than its literals at the lazy
-// levels, and is taken at the quick ones.
+// levels, and is taken at levels 2 and 3; level 1 looks for four bytes or more only.
 TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
   struct Case {
     size_t distance;
@@ -303,7 +303,7 @@ TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
       ASSERT_EQ(p.result.Method, 8);
       test::TTrace t = test::traceDeflate(p.out);
       ASSERT_TRUE(t.ok) << t.error;
-      bool used = level <= 3 || usedByLazy;
+      bool used = level == 1 ? false : level <= 3 || usedByLazy;
       ASSERT_EQ(t.matches(), used ? 1u : 0u) << "distance " << distance << ", level " << level;
       if (used) {
         for (const auto& i : t.blocks[0].items)
@@ -311,6 +311,51 @@ TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
             EXPECT_EQ(i.length, 3);
             EXPECT_EQ(i.distance, distance);
           }
+      }
+    }
+  }
+}
+
+// Level 1 keeps the two latest positions of each four-byte string: the longer of their
+// matches wins, and an older, longer one is not seen (it is at level 2).
+TEST(DeflateEnc, LevelOneSeesTheTwoLatestCandidates) {
+  const Bytes u = noRepeats(4000, 71, 'a', 26);
+  auto part = [&](size_t from, size_t n) {
+    return Bytes(u.begin() + long(from), u.begin() + long(from + n));
+  };
+  const Bytes prefix = {200, 201, 202, 203};
+  auto tail = [&](int k) { return part(3000 + size_t(k) * 100, 20); };
+  for (int k : {1, 2, 3}) {
+    Bytes data;
+    std::vector<size_t> at = {0};  // where each prefix starts, the first one at index 1
+    auto add = [&](const Bytes& filler, int t) {
+      data.insert(data.end(), filler.begin(), filler.end());
+      at.push_back(data.size());
+      for (const Bytes& b : {prefix, tail(t)}) data.insert(data.end(), b.begin(), b.end());
+    };
+    add(part(0, 1000), 1);
+    add(part(1000, 1000), 2);
+    add(part(2000, 900), 3);
+    add(part(3500, 400), k);
+    const size_t last = at.back();
+    for (int level : {1, 2}) {
+      TPacked p = pack(data, level);
+      test::TTrace t = test::traceDeflate(p.out);
+      ASSERT_TRUE(t.ok) << t.error;
+      size_t pos = 0;
+      const test::TTraceItem* found = nullptr;
+      for (const auto& b : t.blocks)
+        for (const auto& i : b.items) {
+          if (pos == last) found = &i;
+          pos += i.length ? size_t(i.length) : 1;
+        }
+      ASSERT_NE(found, nullptr) << "k " << k << ", level " << level;
+      if (k == 1 && level == 1) {
+        EXPECT_EQ(found->length, 4);
+        EXPECT_EQ(size_t(found->distance), last - at[3]);
+      } else {
+        EXPECT_EQ(found->length, 24) << "k " << k << ", level " << level;
+        EXPECT_EQ(size_t(found->distance), last - at[k]);
       }
     }
   }
