@@ -4,7 +4,7 @@
 // and ratios show min / median / max over the rounds. Every stream of ours is checked by
 // zlib's inflate.
 //
-//   bench_deflate [--reps N] [--mb F]
+//   bench_deflate [--reps N] [--mb F] [--levels 1,6,9]
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -58,9 +58,20 @@ bool inflatesTo(const uint8_t* data, size_t n, const Bytes& expect) {
 int main(int argc, char** argv) {
   int reps = 5;
   double mb = 4;
+  std::vector<int> levels = {1, 6, 9};
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--reps") == 0) reps = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--mb") == 0) mb = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--levels") == 0) {
+      levels.clear();
+      for (const char* p = argv[i + 1]; *p;) {
+        char* end;
+        long v = std::strtol(p, &end, 10);
+        if (end == p) break;
+        levels.push_back(int(std::clamp(v, 1L, 9L)));
+        p = *end == ',' ? end + 1 : end;
+      }
+    }
   }
   auto corpora = bench::gatherCorpora(mb);
   std::printf("Deflate, thread CPU time, %d rounds, encoders taking turns\n", reps);
@@ -71,7 +82,7 @@ int main(int argc, char** argv) {
 
   quelt::TDeflateEncoder encoder;
   bool sizeOk = true, valid = true;
-  for (int level : {1, 6, 9}) {
+  for (int level : levels) {
     libdeflate_compressor* ldc = libdeflate_alloc_compressor(level);
     for (const auto& c : corpora) {
       const Bytes& src = c.data;

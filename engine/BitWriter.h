@@ -40,6 +40,51 @@ class TBitWriter {
       spill();
   }
 
+  // The same pair for loops that write many codes: the bits held and the write position live
+  // in the batch, a local object the compiler keeps in registers. (The writer's own members
+  // would be reloaded after every byte store, which may alias them.) No other call on the
+  // writer may come between the batch's construction and Done().
+  class TBatch {
+   public:
+    explicit TBatch(TBitWriter& w)
+        : w_(w),
+          bitBuf_(w.bitBuf_),
+          bitCount_(w.bitCount_),
+          out_(w.buf_ + w.fill_),
+          end_(w.buf_ + kBufferSize) {}
+    void Add(uint64_t value, unsigned length) {
+      bitBuf_ |= value << bitCount_;
+      bitCount_ += length;
+    }
+    void Flush() {
+      storeLE64(out_, bitBuf_);
+      unsigned bytes = bitCount_ >> 3;
+      out_ += bytes;
+      bitBuf_ >>= bytes * 8;
+      bitCount_ &= 7;
+      if (out_ >= end_) [[unlikely]]
+        spill();
+    }
+    // Hands the state back to the writer.
+    void Done() {
+      w_.bitBuf_ = bitBuf_;
+      w_.bitCount_ = bitCount_;
+      w_.fill_ = size_t(out_ - w_.buf_);
+    }
+
+   private:
+    void spill() {
+      Done();
+      w_.spill();
+      out_ = w_.buf_ + w_.fill_;
+    }
+    TBitWriter& w_;
+    uint64_t bitBuf_;
+    unsigned bitCount_;
+    uint8_t* out_;
+    uint8_t* const end_;
+  };
+
   // Writes the bits held, padded to a byte, and hands everything buffered to the writer.
   void AlignBits();
 

@@ -11,9 +11,12 @@ namespace quelt {
 
 namespace {
 
-constexpr unsigned kHashMask = 0x7FFF;
 constexpr unsigned kWMask = 0x7FFF;
-constexpr int kHashShift = 5;
+// The chains link positions by a hash of their next four bytes, so a walk meets few
+// candidates that cannot give four; three-byte matches come from a single-entry side table
+// that keeps the latest position of each three-byte hash.
+constexpr unsigned kHashBits = 15;
+constexpr unsigned kHash3Bits = 15;
 // Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
 constexpr size_t kWindowPad = 64;
 
@@ -21,6 +24,24 @@ inline uint16_t load16(const uint8_t* p) {
   uint16_t v;
   std::memcpy(&v, p, 2);
   return v;
+}
+// Four bytes as a little-endian number whatever the machine, so hashes and thus the output
+// are the same everywhere.
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
+}
+inline unsigned hash4(const uint8_t* p) {
+  return (load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
+}
+inline unsigned hash3(const uint8_t* p) {
+  return ((load32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
+}
+// Level 1's table: two entries per four-byte hash, in one cache line.
+inline unsigned bucketOf(uint32_t bytes) {
+  return (bytes * 0x9E3779B1u) >> (33 - kHashBits);
 }
 inline uint64_t load64(const uint8_t* p) {
   uint64_t v;
@@ -46,17 +67,26 @@ inline int commonLength(const uint8_t* a, const uint8_t* b) {
   return TDeflateEncoder::kMaxMatch;
 }
 
+// Skipping through data without matches: after kSkipAfter fruitless searches, one more byte is
+// skipped per search for every 2^kSkipShift further ones, up to kMaxSkip.
+constexpr int kSkipAfter = 64;
+constexpr int kSkipShift = 2;
+constexpr int kMaxSkip = 64;
+
 }  // namespace
 
 TDeflateEncoder::TDeflateEncoder()
-    : window_(kWindowSize + kWindowPad), prev_(kWSize), head_(kWSize) {}
+    : window_(kWindowSize + kWindowPad),
+      prev_(kWSize),
+      head_(size_t(1) << kHashBits),
+      head3_(size_t(1) << kHash3Bits) {}
 
 void TDeflateEncoder::initMatcher(int packLevel) {
   // Parameters per level: good length, max lazy, nice length, max chain.
   static constexpr TLevel kLevels[10] = {
-      {0, 0, 0, 0},         {4, 4, 8, 4},         {4, 5, 16, 8},     {4, 6, 32, 32},
-      {4, 4, 16, 16},       {8, 16, 32, 32},      {8, 16, 128, 128}, {8, 32, 128, 256},
-      {32, 128, 258, 1024}, {32, 258, 258, 4096},
+      {0, 0, 0, 0},        {4, 4, 16, 4},       {4, 5, 16, 8},    {4, 6, 32, 32},
+      {4, 4, 16, 16},      {8, 16, 32, 32},     {8, 32, 128, 64}, {8, 32, 128, 256},
+      {16, 128, 258, 512}, {8, 258, 258, 1024},
   };
   level_ = kLevels[packLevel];
 
@@ -65,10 +95,10 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   std::fill_n(window_.begin(), highWater_, uint8_t(0));
   highWater_ = 0;
   std::fill(head_.begin(), head_.end(), uint16_t(0));
+  std::fill(head3_.begin(), head3_.end(), uint16_t(0));
   strstart_ = 0;
   blockStart_ = 0;
   matchStart_ = 0;
-  hash_ = 0;
   eof_ = false;
   lookahead_ = 0;
 
@@ -81,8 +111,6 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   lookahead_ = int(n);
   highWater_ = lookahead_;
   if (lookahead_ < kMinLookahead) refillWindow();
-  hash_ = ((hash_ << kHashShift) ^ window_[0]) & kHashMask;
-  hash_ = ((hash_ << kHashShift) ^ window_[1]) & kHashMask;
 }
 
 void TDeflateEncoder::slideWindow() {
@@ -93,11 +121,12 @@ void TDeflateEncoder::slideWindow() {
   blockStart_ -= kWSize;
   // Entries that fall out of the window become empty chains. A saturating subtraction over a
   // fixed count, which compilers turn into vector code.
-  auto rebase = [](uint16_t* p) {
-    for (int i = 0; i < kWSize; ++i) p[i] = uint16_t(p[i] > kWSize ? p[i] - kWSize : 0);
+  auto rebase = [](std::vector<uint16_t>& v) {
+    for (uint16_t& p : v) p = uint16_t(p > kWSize ? p - kWSize : 0);
   };
-  rebase(head_.data());
-  rebase(prev_.data());
+  rebase(head_);
+  rebase(head3_);
+  rebase(prev_);
 }
 
 // Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
@@ -137,28 +166,60 @@ inline int TDeflateEncoder::longestMatch(const uint8_t* win, const uint16_t* pre
   const unsigned limit = strstart > kMaxDist ? unsigned(strstart - kMaxDist) : 0;
   const uint8_t* scan = win + strstart;
   int best = prevLength;
-  // A candidate can only beat `best` if its bytes best-1 and best match and so do its first
-  // two; testing those first skips most candidates without a loop.
-  uint16_t scanStart = load16(scan);
-  uint16_t scanEnd = load16(scan + best - 1);
+  // A candidate can only beat `best` if its four bytes ending at offset `best` match, and so
+  // do its first four (a chain candidate with fewer is a hash collision; three-byte matches
+  // come from the side table); testing those first skips most candidates without a loop.
+  const uint32_t scanStart = load32(scan);
+  int endAt = std::max(best - 3, 0);
+  uint32_t scanEnd = load32(scan + endAt);
   unsigned cur = chainStart;
   for (;;) {
     const uint8_t* m = win + cur;
     // Fetched before the tests below so that a mispredicted test does not delay the walk.
     unsigned next = prev[cur & kWMask];
-    if (load16(m + best - 1) == scanEnd && load16(m) == scanStart) {
+    if (load32(m + endAt) == scanEnd && load32(m) == scanStart) {
       int len = commonLength(scan, m);
       if (len > best) {
         matchStart = int(cur);
         best = len;
         if (len >= nice) break;
-        scanEnd = load16(scan + best - 1);
+        endAt = best - 3;
+        scanEnd = load32(scan + endAt);
       }
     }
     if (next <= limit || --chain == 0) break;
     cur = next;
   }
   return best;
+}
+
+// The side table's candidate for a three-byte match when the chains gave nothing; returns
+// its length (at least 3), or 0.
+inline int TDeflateEncoder::sideMatch(const uint8_t* win, int strstart, unsigned pos3,
+                                      int maxDistance, int& matchStart) {
+  if (pos3 == 0 || strstart - int(pos3) > maxDistance) return 0;
+  const uint8_t* scan = win + strstart;
+  const uint8_t* m = win + pos3;
+  if (load16(m) != load16(scan) || m[2] != scan[2]) return 0;
+  matchStart = int(pos3);
+  return commonLength(scan, m);
+}
+
+// Whether `pos` has a four-byte match among the first two candidates of its chain (from
+// `first`) or a three-byte one at most far3 back (at `third`): a cheap test for the positions that
+// skipping would pass over. Without branches: which way the tests go is random in such data, and
+// mispredicted branches would cost more than the loads. Position 0 never matches, so an empty chain
+// (0) only reads harmless bytes.
+inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first,
+                                         unsigned third, int pos, int far3) {
+  const uint32_t bytes = load32(win + pos);
+  const unsigned second = prev[first & kWMask];
+  const bool one = (first != 0) & (pos - int(first) <= kMaxDist) & (load32(win + first) == bytes);
+  const bool two = (first != 0) & (second != 0) & (pos - int(second) <= kMaxDist) &
+                   (load32(win + second) == bytes);
+  const bool three =
+      (third != 0) & (pos - int(third) <= far3) & ((load32(win + third) ^ bytes) << 8 == 0);
+  return one | two | three;
 }
 
 void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
@@ -192,8 +253,7 @@ uint64_t TDeflateEncoder::endBlock(bool last) {
 
 // The two loops below work on local copies of the position state, which stay in registers;
 // the members are brought up to date around the calls that use them.
-#define QUELT_SAVE_STATE() \
-  (strstart_ = s, lookahead_ = la, hash_ = h, blockStart_ = bs, matchStart_ = ms)
+#define QUELT_SAVE_STATE() (strstart_ = s, lookahead_ = la, blockStart_ = bs, matchStart_ = ms)
 #define QUELT_LOAD_STATE() (s = strstart_, la = lookahead_, bs = blockStart_, ms = matchStart_)
 
 // Lazy evaluation: a match found at one position is emitted only if the next position does
@@ -202,40 +262,54 @@ uint64_t TDeflateEncoder::deflateLazy() {
   uint8_t* const win = window_.data();
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
+  uint16_t* const head3 = head3_.data();
+  auto insert = [&](int pos) {
+    const unsigned h = hash4(win + pos);
+    prev[pos & kWMask] = head[h];
+    head[h] = uint16_t(pos);
+    head3[hash3(win + pos)] = uint16_t(pos);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
-  unsigned h = hash_;
   int64_t bs = blockStart_;
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
+  int misses = 0;  // searches in a row that found no match
 
   while (la > 0) {
-    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-    unsigned chainStart = head[h];
+    const unsigned h = hash4(win + s), h3 = hash3(win + s);
+    const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
+    head3[h3] = uint16_t(s);
 
     int prevLength = matchLength;
     int prevMatch = ms;
     matchLength = kMinMatch - 1;
-    if (chainStart != 0 && prevLength < level.maxLazy && s - int(chainStart) <= kMaxDist) {
-      matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
-      // A short match far back costs more bits than its three literals.
+    if (prevLength < level.maxLazy) {
+      if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
+        matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
+      // Only a three-byte match can beat nothing at all. One further back than kTooFar costs
+      // more bits than its three literals.
+      if (matchLength < kMinMatch && prevLength < kMinMatch)
+        matchLength = std::max(matchLength, std::min(sideMatch(win, s, pos3, kTooFar, ms), la));
       if (matchLength == kMinMatch && s - ms > kTooFar) matchLength = kMinMatch - 1;
+      misses = matchLength >= kMinMatch ? 0 : misses + 1;
     }
 
+    // A longer match at this position wins over the previous one unless it is only slightly
+    // longer and much further back: its distance's extra bits can eat up what it gains.
+    if (prevLength >= kMinMatch && matchLength > prevLength &&
+        (matchLength - prevLength) * 3 < int(std::bit_width(unsigned(s - ms))) -
+                                             int(std::bit_width(unsigned(s - 1 - prevMatch))))
+      matchLength = prevLength;
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       verifyMatch(s - 1, prevMatch, prevLength);
       bool flush =
           trees_.TallyMatch(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch), s - bs);
       la -= prevLength - 1;
       // Insert the strings inside the match too: later matches may start there.
-      for (int k = prevLength - 2; k > 0; --k) {
-        ++s;
-        h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-        prev[s & kWMask] = head[h];
-        head[h] = uint16_t(s);
-      }
+      for (int k = prevLength - 2; k > 0; --k) insert(++s);
       matchAvailable = false;
       matchLength = kMinMatch - 1;
       ++s;
@@ -245,6 +319,12 @@ uint64_t TDeflateEncoder::deflateLazy() {
         bs = s;
       }
     } else if (matchAvailable) {
+      // Where no match turned up for long, the data is likely incompressible: the next few
+      // bytes become literals without a search (but still inserted, so that matches into
+      // them are found once the data repeats), more the longer it lasts.
+      int skip = 0;
+      if (matchLength < kMinMatch && misses > kSkipAfter)
+        skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la - 1});
       if (trees_.TallyLiteral(win[s - 1], s - bs)) {
         QUELT_SAVE_STATE();
         endBlock(false);
@@ -252,6 +332,18 @@ uint64_t TDeflateEncoder::deflateLazy() {
       }
       ++s;
       --la;
+      for (; skip > 0 &&
+             !likelyMatch(win, prev, head[hash4(win + s)], head3[hash3(win + s)], s, kTooFar);
+           --skip) {
+        if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+          QUELT_SAVE_STATE();
+          endBlock(false);
+          bs = s;
+        }
+        insert(s);
+        ++s;
+        --la;
+      }
     } else {
       matchAvailable = true;
       ++s;
@@ -274,20 +366,34 @@ uint64_t TDeflateEncoder::deflateQuick() {
   uint8_t* const win = window_.data();
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
+  uint16_t* const head3 = head3_.data();
+  auto insert = [&](int pos) {
+    const unsigned h = hash4(win + pos);
+    prev[pos & kWMask] = head[h];
+    head[h] = uint16_t(pos);
+    head3[hash3(win + pos)] = uint16_t(pos);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
-  unsigned h = hash_;
   int64_t bs = blockStart_;
-  int matchLength = 0;
+  int misses = 0;  // literals in a row
 
   while (la > 0) {
-    h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-    unsigned chainStart = head[h];
+    const unsigned h = hash4(win + s), h3 = hash3(win + s);
+    const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
+    head3[h3] = uint16_t(s);
 
-    if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
-      matchLength = std::min(longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms), la);
+    // The branch-free test first: most positions of data that compresses badly have no
+    // match, and the full search's tests would mispredict on them.
+    int matchLength = 0;
+    if (likelyMatch(win, prev, chainStart, pos3, s, kMaxDist)) {
+      if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
+        matchLength = longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms);
+      if (matchLength < kMinMatch) matchLength = sideMatch(win, s, pos3, kMaxDist, ms);
+      matchLength = std::min(matchLength, la);
+    }
 
     bool flush;
     if (matchLength >= kMinMatch) {
@@ -295,19 +401,86 @@ uint64_t TDeflateEncoder::deflateQuick() {
       flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
       la -= matchLength;
       if (matchLength <= level.maxLazy) {
-        for (int k = matchLength - 1; k > 0; --k) {
-          ++s;
-          h = ((h << kHashShift) ^ win[s + 2]) & kHashMask;
-          prev[s & kWMask] = head[h];
-          head[h] = uint16_t(s);
-        }
+        for (int k = matchLength - 1; k > 0; --k) insert(++s);
         ++s;
       } else {
         s += matchLength;
-        h = win[s];
-        h = ((h << kHashShift) ^ win[s + 1]) & kHashMask;
       }
-      matchLength = 0;
+      misses = 0;
+    } else {
+      flush = trees_.TallyLiteral(win[s], s - bs);
+      --la;
+      ++s;
+      // As in the lazy loop: through data without matches, some bytes go unsearched.
+      if (++misses > kSkipAfter) {
+        int skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la});
+        for (; skip > 0 &&
+               !likelyMatch(win, prev, head[hash4(win + s)], head3[hash3(win + s)], s, kMaxDist);
+             --skip) {
+          if (flush) {
+            QUELT_SAVE_STATE();
+            endBlock(false);
+            bs = s;
+          }
+          flush = trees_.TallyLiteral(win[s], s - bs);
+          insert(s);
+          --la;
+          ++s;
+        }
+      }
+    }
+    if (flush) {
+      QUELT_SAVE_STATE();
+      endBlock(false);
+      bs = s;
+    }
+    if (la < kMinLookahead) {
+      QUELT_SAVE_STATE();
+      refillWindow();
+      QUELT_LOAD_STATE();
+    }
+  }
+  QUELT_SAVE_STATE();
+  return endBlock(true);
+}
+
+// Level 1: the two latest positions with the same four-byte hash are the only candidates, read
+// from one cache line and taken greedily; no chains, no three-byte matches, no skipping (the
+// test is already cheap), and of a match's inner positions only the last few are inserted.
+uint64_t TDeflateEncoder::deflateFast() {
+  uint8_t* const win = window_.data();
+  uint16_t* const head = head_.data();
+  const int inserted = level_.maxLazy;
+  int s = strstart_, la = lookahead_, ms = matchStart_;
+  int64_t bs = blockStart_;
+
+  while (la > 0) {
+    const uint32_t bytes = load32(win + s);
+    uint16_t* const bucket = head + 2 * bucketOf(bytes);
+    const unsigned c0 = bucket[0], c1 = bucket[1];
+    bucket[1] = uint16_t(c0);
+    bucket[0] = uint16_t(s);
+    const bool m0 = (c0 != 0) & (s - int(c0) <= kMaxDist) & (load32(win + c0) == bytes);
+    const bool m1 = (c1 != 0) & (s - int(c1) <= kMaxDist) & (load32(win + c1) == bytes);
+    int matchLength = 0;
+    if (m0 | m1) {
+      const int l0 = m0 ? commonLength(win + s, win + c0) : 0;
+      const int l1 = m1 ? commonLength(win + s, win + c1) : 0;
+      ms = int(l1 > l0 ? c1 : c0);
+      matchLength = std::min(std::max(l0, l1), la);
+    }
+
+    bool flush;
+    if (matchLength >= kMinMatch) {
+      verifyMatch(s, ms, matchLength);
+      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      la -= matchLength;
+      s += matchLength;
+      for (int k = std::min(inserted, matchLength - 1); k > 0; --k) {
+        uint16_t* const b = head + 2 * bucketOf(load32(win + s - k));
+        b[1] = b[0];
+        b[0] = uint16_t(s - k);
+      }
     } else {
       flush = trees_.TallyLiteral(win[s], s - bs);
       --la;
@@ -337,7 +510,7 @@ TDeflateResult TDeflateEncoder::Deflate(TEncodeIO& io, int packLevel) {
   bits_.Start(io);
   trees_.Start(level);
   initMatcher(level);
-  uint64_t size = level <= 3 ? deflateQuick() : deflateLazy();
+  uint64_t size = level == 1 ? deflateFast() : level <= 3 ? deflateQuick() : deflateLazy();
 
   TDeflateResult result;
   // The size is what was really handed over; the block decisions' own count must agree.

@@ -51,7 +51,8 @@ class TDeflateEncoder {
  private:
   struct TLevel {
     int goodLength;  // a previous match this long quarters the chain searched
-    int maxLazy;     // lazy: no search after a match this long; quick: longest match inserted
+    int maxLazy;     // lazy: no search after a match this long; quick: longest match inserted;
+                     // level 1: inner positions inserted
     int niceLength;  // a match this long ends the search
     int maxChain;    // candidates visited at most
   };
@@ -62,16 +63,22 @@ class TDeflateEncoder {
   static int longestMatch(const uint8_t* win, const uint16_t* prev, int strstart,
                           unsigned chainStart, int prevLength, const TLevel& level,
                           int& matchStart);
+  static int sideMatch(const uint8_t* win, int strstart, unsigned pos3, int maxDistance,
+                       int& matchStart);
+  static bool likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first, unsigned third,
+                          int pos, int far3);
   void verifyMatch(int start, int match, int length) const;
   uint64_t endBlock(bool last);
   uint64_t deflateLazy();
   uint64_t deflateQuick();
+  uint64_t deflateFast();
 
   // Positions are window offsets; a head of 0 means an empty chain, so position 0 is never
   // a match source.
   std::vector<uint8_t> window_;
   std::vector<uint16_t> prev_;
-  std::vector<uint16_t> head_;
+  std::vector<uint16_t> head_;   // latest position of each four-byte hash
+  std::vector<uint16_t> head3_;  // latest position of each three-byte hash
   TDeflateTrees trees_;
   TBitWriter bits_;
 
@@ -80,7 +87,6 @@ class TDeflateEncoder {
   int strstart_ = 0;
   int64_t blockStart_ = 0;  // negative once the block's first bytes slid out of the window
   int lookahead_ = 0;
-  unsigned hash_ = 0;
   int matchStart_ = 0;
   bool eof_ = false;
   int highWater_ = 0;  // window bytes filled since they were last cleared

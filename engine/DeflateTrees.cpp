@@ -74,8 +74,7 @@ TDeflateTrees::TDeflateTrees() : lc_(kMaxItems + 1), dist_(kMaxItems + 1) {
   Start(6);
 }
 
-void TDeflateTrees::Start(int packLevel) {
-  earlyEnd_ = packLevel > 2;
+void TDeflateTrees::Start(int /*packLevel*/) {
   compressedBits_ = 0;
   attributes_ = 2;
   method_ = 8;
@@ -90,17 +89,59 @@ void TDeflateTrees::resetBlock() {
   optLen_ = 0;
   staticLen_ = 0;
   items_ = 0;
-  matches_ = 0;
+  checkAt_ = kObsWindow;
+  observed_ = 0;
+  std::fill_n(blockObs_, kObsClasses, 0u);
+  std::fill_n(matchObs_, kMatchKinds, 0u);
 }
 
-// A block of mostly literals that already shrinks to under half its input ends early, so the
-// next block can adapt its codes.
-bool TDeflateTrees::fewMatches(int64_t inLength) const {
-  uint64_t out = uint64_t(items_) * 8;
-  for (int code = 0; code < kDCodes; ++code)
-    out += uint64_t(dtree_.freq[code]) * (5 + kExtraDBits[code]);
-  out >>= 3;
-  return matches_ < items_ / 2 && int64_t(out) < inLength / 2;
+// Kinds of items whose mix tells one stretch of data from another: literals by their top
+// three bits (control bytes, digits and punctuation, capitals, small letters, and four kinds
+// of high bytes), summed from the symbol counts at each look; matches by short, middle or
+// long length and near or far distance, counted by TallyMatch.
+void TDeflateTrees::observe(uint32_t* obs) const {
+  for (int k = 0; k < 8; ++k) {
+    uint32_t sum = 0;
+    for (int c = 32 * k; c < 32 * k + 32; ++c) sum += ltree_.freq[c];
+    obs[k] = sum;
+  }
+  std::copy_n(matchObs_, kMatchKinds, obs + 8);
+}
+
+// The block so far and the windows after it, as distributions over the observation classes:
+// true when they differ by more than kSplitPerMille / 1000. Integer arithmetic: the sum of
+// |recent[k] / n - block[k] / m| compared as the sum of |recent[k] * m - block[k] * n|.
+bool TDeflateTrees::distributionChanged(const uint32_t* recent) const {
+  uint64_t m = 0, n = 0;
+  for (int k = 0; k < kObsClasses; ++k) m += blockObs_[k], n += recent[k];
+  if (m == 0 || n == 0) return false;
+  uint64_t diff = 0;
+  for (int k = 0; k < kObsClasses; ++k) {
+    int64_t d = int64_t(recent[k] * m) - int64_t(blockObs_[k] * n);
+    diff += uint64_t(d < 0 ? -d : d);
+  }
+  return diff * 1000 > uint64_t(kSplitPerMille) * m * n;
+}
+
+// Runs every kObsWindow items. A window whose mix of items differs from the block's is held
+// back and looked at again with the next window: the block ends only when both together still
+// differ, so a short stretch of other data (a table in a text, a header in a binary) does not
+// cost a block of its own.
+bool TDeflateTrees::blockEnds() {
+  if (items_ >= unsigned(kMaxItems)) return true;
+  uint32_t now[kObsClasses], recent[kObsClasses];
+  observe(now);
+  for (int k = 0; k < kObsClasses; ++k) recent[k] = now[k] - blockObs_[k];
+  const unsigned n = items_ - observed_;
+  if (observed_ >= unsigned(kMinSplitItems) && distributionChanged(recent)) {
+    if (n >= 2 * unsigned(kObsWindow) || items_ + kObsWindow >= unsigned(kMaxItems)) return true;
+    checkAt_ = items_ + kObsWindow;
+    return false;
+  }
+  std::copy_n(now, kObsClasses, blockObs_);
+  observed_ = items_;
+  checkAt_ = std::min(items_ + kObsWindow, unsigned(kMaxItems));
+  return false;
 }
 
 void TDeflateTrees::classify() {
@@ -112,21 +153,31 @@ void TDeflateTrees::classify() {
 }
 
 // Min-heap on frequency; between equal frequencies the shallower subtree comes first, which
-// keeps the code lengths short.
-void TDeflateTrees::pqDownHeap(const TTree& t, int k) {
-  auto smaller = [&](int n, int m) {
-    return t.freq[n] < t.freq[m] || (t.freq[n] == t.freq[m] && depth_[n] <= depth_[m]);
-  };
-  int v = heap_[k];
+// keeps the code lengths short. Each entry packs frequency, depth and node so that one integer
+// comparison of the bits above the node orders two entries.
+namespace {
+constexpr int kNodeBits = 10;  // nodes are below kHeapSize = 573
+static_assert(TDeflateTrees::kHeapSize <= (1 << kNodeBits));
+inline uint64_t pqEntry(uint32_t freq, uint8_t depth, int node) {
+  return uint64_t(freq) << (8 + kNodeBits) | uint64_t(depth) << kNodeBits | unsigned(node);
+}
+inline int pqNode(uint64_t e) {
+  return int(e & ((1u << kNodeBits) - 1));
+}
+}  // namespace
+
+void TDeflateTrees::pqDownHeap(int k) {
+  const uint64_t v = pq_[k];
+  const uint64_t vKey = v >> kNodeBits;
   int j = k << 1;
   while (j <= heapLen_) {
-    if (j < heapLen_ && smaller(heap_[j + 1], heap_[j])) ++j;
-    if (smaller(v, heap_[j])) break;
-    heap_[k] = heap_[j];
+    if (j < heapLen_ && (pq_[j + 1] >> kNodeBits) <= (pq_[j] >> kNodeBits)) ++j;
+    if (vKey <= (pq_[j] >> kNodeBits)) break;
+    pq_[k] = pq_[j];
     k = j;
     j <<= 1;
   }
-  heap_[k] = v;
+  pq_[k] = v;
 }
 
 // Lengths from the built tree, limited to maxLength: a leaf that would lie deeper is lifted,
@@ -204,7 +255,8 @@ void TDeflateTrees::buildTree(const TTreeDesc& desc) {
   heapMax_ = kHeapSize;
   for (int n = 0; n < desc.elems; ++n) {
     if (t.freq[n] != 0) {
-      heap_[++heapLen_] = maxCode = n;
+      pq_[++heapLen_] = pqEntry(t.freq[n], 0, n);
+      maxCode = n;
       depth_[n] = 0;
     } else {
       t.len[n] = 0;
@@ -212,7 +264,8 @@ void TDeflateTrees::buildTree(const TTreeDesc& desc) {
   }
   // The format needs two codes at least: force leaves in, without counting their bits.
   while (heapLen_ < 2) {
-    int node = heap_[++heapLen_] = maxCode < 2 ? ++maxCode : 0;
+    int node = maxCode < 2 ? ++maxCode : 0;
+    pq_[++heapLen_] = pqEntry(1, 0, node);
     t.freq[node] = 1;
     depth_[node] = 0;
     --optLen_;
@@ -220,22 +273,23 @@ void TDeflateTrees::buildTree(const TTreeDesc& desc) {
   }
   t.maxCode = maxCode;
 
-  for (int n = heapLen_ / 2; n >= 1; --n) pqDownHeap(t, n);
+  for (int n = heapLen_ / 2; n >= 1; --n) pqDownHeap(n);
   int node = desc.elems;
   do {
-    int n = heap_[1];
-    heap_[1] = heap_[heapLen_--];
-    pqDownHeap(t, 1);
-    int m = heap_[1];
+    int n = pqNode(pq_[1]);
+    pq_[1] = pq_[heapLen_--];
+    pqDownHeap(1);
+    int m = pqNode(pq_[1]);
     heap_[--heapMax_] = n;
     heap_[--heapMax_] = m;
     t.freq[node] = t.freq[n] + t.freq[m];
     depth_[node] = uint8_t(std::max(depth_[n], depth_[m]) + 1);
     t.dad[n] = t.dad[m] = uint16_t(node);
-    heap_[1] = node++;
-    pqDownHeap(t, 1);
+    pq_[1] = pqEntry(t.freq[node], depth_[node], node);
+    ++node;
+    pqDownHeap(1);
   } while (heapLen_ >= 2);
-  heap_[--heapMax_] = heap_[1];
+  heap_[--heapMax_] = pqNode(pq_[1]);
 
   genBitLengths(desc);
   genCodes(t, maxCode, blCount_);
@@ -344,35 +398,50 @@ void TDeflateTrees::sendAllTrees(TBitWriter& bits, int lcodes, int dcodes, int b
 
 void TDeflateTrees::compressBlock(TBitWriter& bits, const uint16_t* lcode, const uint8_t* llen,
                                   const uint16_t* dcode, const uint8_t* dlen) {
-  // Each match length's code and extra bits as one bit string, so a match costs two adds.
-  uint32_t lenBits[256];
-  uint8_t lenCount[256];
+  // The block's codes as (bits, count) pairs in one word each: code in the low bits, count
+  // from bit 24; a match length's extra bits are folded into its code, so that a whole match
+  // goes out in one add.
+  uint32_t lit[kLiterals + 1];
+  for (int c = 0; c <= kLiterals; ++c) lit[c] = lcode[c] | uint32_t(llen[c]) << 24;
+  uint32_t len[256];
   for (int lc = 0; lc < 256; ++lc) {
     int code = kDeflateTables.lengthCode[lc];
     int sym = kLiterals + 1 + code;
-    lenBits[lc] = lcode[sym] | (uint32_t(lc - kDeflateTables.baseLength[code]) << llen[sym]);
-    lenCount[lc] = uint8_t(llen[sym] + kExtraLBits[code]);
+    len[lc] = (lcode[sym] | uint32_t(lc - kDeflateTables.baseLength[code]) << llen[sym]) |
+              uint32_t(llen[sym] + kExtraLBits[code]) << 24;
   }
-  const uint8_t* lcBuf = lc_.data();
+  // Distance codes: code, then its length in bits 16..23 and its extra bits from bit 24.
+  uint32_t dist[kDCodes];
+  for (int c = 0; c < kDCodes; ++c)
+    dist[c] = dcode[c] | uint32_t(dlen[c]) << 16 | uint32_t(kExtraDBits[c]) << 24;
+
+  const uint16_t* lcBuf = lc_.data();
   const uint16_t* distBuf = dist_.data();
+  TBitWriter::TBatch out(bits);
   // At most 7 bits are held between items, and an item adds at most 15 + 5 + 15 + 13 bits.
-  for (unsigned i = 0; i < items_; ++i) {
+  for (unsigned i = 0, n = items_; i < n; ++i) {
     unsigned lc = lcBuf[i];
     unsigned distance = distBuf[i];
     if (distance == 0) {
-      bits.AddBits(lcode[lc], llen[lc]);
+      uint32_t e = lit[lc];
+      out.Add(e & 0xFFFFFF, e >> 24);
     } else {
-      bits.AddBits(lenBits[lc], lenCount[lc]);
+      uint32_t l = len[lc];
       unsigned d = distance - 1;
       unsigned code = deflateDistCode(d);
       if (code >= unsigned(kDCodes)) throw EAssertionFailed("bad d_code-compress_block");
-      bits.AddBits(dcode[code] | (uint64_t(d - kDeflateTables.baseDist[code]) << dlen[code]),
-                   dlen[code] + kExtraDBits[code]);
+      uint32_t e = dist[code];
+      unsigned dl = (e >> 16) & 0xFF;
+      uint64_t dv = (e & 0xFFFF) | uint64_t(d - kDeflateTables.baseDist[code]) << dl;
+      unsigned lcount = l >> 24;
+      out.Add((l & 0xFFFFFF) | dv << lcount, lcount + dl + (e >> 24));
     }
-    bits.FlushBits();
+    out.Flush();
   }
-  bits.AddBits(lcode[kEndBlock], llen[kEndBlock]);
-  bits.FlushBits();
+  uint32_t e = lit[kEndBlock];
+  out.Add(e & 0xFFFFFF, e >> 24);
+  out.Flush();
+  out.Done();
 }
 
 uint64_t TDeflateTrees::EmitBlock(TBitWriter& bits, const uint8_t* data, uint64_t storedLen,

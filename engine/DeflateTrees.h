@@ -39,32 +39,47 @@ class TDeflateTrees {
   static constexpr int kEndBlock = 256;
   static constexpr int kMaxDist = 32506;   // the match finder never reaches further back
   static constexpr int kMaxItems = 32767;  // items per block
+  // Block ends are looked for every kObsWindow items, by comparing the kinds of items in the
+  // last window with those of the block before it; a block shorter than kMinSplitItems is
+  // not ended that way, as its code description would cost more than it could save. The
+  // block ends when the two distributions differ by more than kSplitPerMille / 1000 (the sum
+  // of the differences of the shares of the observation classes, 0 to 2).
+  static constexpr int kObsWindow = 512;
+  static constexpr int kMinSplitItems = 2048;
+  static constexpr int kSplitPerMille = 600;
+  static constexpr int kMatchKinds = 6;
+  static constexpr int kObsClasses = 8 + kMatchKinds;
 
   TDeflateTrees();
 
-  // Starts an entry: nothing written, block empty, entry not yet classified. Levels above 2
-  // let a block end early when its matches are few and short.
+  // Starts an entry: nothing written, block empty, entry not yet classified. Blocks end where
+  // the kinds of literals and matches change, at every level.
   void Start(int packLevel);
 
   // Record one literal, or one match of `distance` (1..kMaxDist) and length lenMinus3 + 3.
-  // `inLength` is the bytes the block covers so far. True means the block should end here.
-  bool TallyLiteral(unsigned c, int64_t inLength) {
-    lc_[items_] = uint8_t(c);
-    dist_[items_] = 0;
-    ++items_;
+  // `inLength` is the bytes the block covers so far (the block-end test no longer needs it).
+  // True means the block should end here; the caller must then emit it.
+  // The hot path only stores the item and counts its symbol; whether the block should end is
+  // looked at every kObsWindow items.
+  bool TallyLiteral(unsigned c, int64_t /*inLength*/) {
+    const unsigned n = items_;
+    lc_[n] = uint16_t(c);
+    dist_[n] = 0;
+    items_ = n + 1;
     ++ltree_.freq[c];
-    return blockFull(inLength);
+    return n + 1 >= checkAt_ && blockEnds();
   }
-  bool TallyMatch(unsigned distance, unsigned lenMinus3, int64_t inLength) {
+  bool TallyMatch(unsigned distance, unsigned lenMinus3, int64_t /*inLength*/) {
     unsigned d = distance - 1;
     if (d >= unsigned(kMaxDist) || lenMinus3 > 255) throw EAssertionFailed("ct_tally: bad match");
-    lc_[items_] = uint8_t(lenMinus3);
-    dist_[items_] = uint16_t(distance);
-    ++items_;
-    ++matches_;
+    const unsigned n = items_;
+    lc_[n] = uint16_t(lenMinus3);
+    dist_[n] = uint16_t(distance);
+    items_ = n + 1;
     ++ltree_.freq[kLiterals + 1 + kDeflateTables.lengthCode[lenMinus3]];
     ++dtree_.freq[deflateDistCode(d)];
-    return blockFull(inLength);
+    ++matchObs_[(lenMinus3 >= 5) + (lenMinus3 >= 30) + (d >= 512) * 3];
+    return n + 1 >= checkAt_ && blockEnds();
   }
 
   // Writes the block held: `data` is its bytes (storedLen of them), or null when they are no
@@ -96,15 +111,13 @@ class TDeflateTrees {
     int maxLength;
   };
 
-  bool blockFull(int64_t inLength) {
-    if (earlyEnd_ && (items_ & 0xFFF) == 0 && fewMatches(inLength)) return true;
-    return items_ == kMaxItems;
-  }
-  bool fewMatches(int64_t inLength) const;
+  bool blockEnds();
+  void observe(uint32_t* obs) const;
+  bool distributionChanged(const uint32_t* recent) const;
   void resetBlock();
   void classify();
   void buildTree(const TTreeDesc& desc);
-  void pqDownHeap(const TTree& t, int k);
+  void pqDownHeap(int k);
   void genBitLengths(const TTreeDesc& desc);
   static void genCodes(TTree& t, int maxCode, const uint16_t* blCount);
   void scanLengths(const TTree& t, int maxCode);
@@ -115,12 +128,15 @@ class TDeflateTrees {
                      const uint16_t* dcode, const uint8_t* dlen);
 
   // Items of the block: a literal byte or a match length - 3, and the match distance (0 for a
-  // literal).
-  std::vector<uint8_t> lc_;
+  // literal). Both 16-bit: a byte store could alias every member, and the tally path would
+  // reload them after it.
+  std::vector<uint16_t> lc_;
   std::vector<uint16_t> dist_;
   unsigned items_ = 0;
-  unsigned matches_ = 0;
-  bool earlyEnd_ = false;
+  unsigned checkAt_ = kObsWindow;   // item count at which blockEnds looks next
+  unsigned observed_ = 0;           // items counted in blockObs_
+  uint32_t blockObs_[kObsClasses];  // observations of the items before observed_
+  uint32_t matchObs_[kMatchKinds];  // matches of the block by length and distance
 
   TTree ltree_;
   TTree dtree_;
@@ -130,7 +146,8 @@ class TDeflateTrees {
   uint16_t staticDCode_[kDCodes];
   uint8_t staticDLen_[kDCodes];
 
-  int heap_[kHeapSize];
+  uint64_t pq_[kHeapSize];  // the priority queue while a tree is built, from index 1
+  int heap_[kHeapSize];     // the nodes taken from it, from the end down
   int heapLen_ = 0;
   int heapMax_ = 0;
   uint8_t depth_[kHeapSize];

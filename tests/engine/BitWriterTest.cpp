@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "engine/BitWriter.h"
@@ -108,6 +109,63 @@ TEST(BitWriter, StoredBlockAlignsThenSendsLenAndNlenThenTheCallersBytes) {
     // Stored bytes go out from the caller's buffer, not through a copy.
     EXPECT_EQ(io.sources[1], data.data());
     EXPECT_EQ(w.BytesWritten(), expect.size() + data.size());
+  }
+}
+
+// The batch writer keeps its bits in a 64-bit word flushed with 8-byte stores: what it writes
+// must equal packing the same codes one bit at a time, wherever the word, chunk and entry
+// ends fall, and the writer must carry on after it as if every code had gone through it.
+TEST(BitWriter, BatchPacksLikeSingleBitsAcrossWordChunkAndEntryEnds) {
+  struct Case {
+    const char* name;
+    std::vector<unsigned> lengths;  // code lengths, cycled
+    size_t codes;
+    unsigned before;  // bits sent with SendBits before the batch
+  };
+  const Case cases[] = {
+      {"single bits", {1}, 9000, 0},
+      {"byte-sized codes end on bytes", {8}, 1030, 0},
+      {"pairs of codes 64 bits long", {57, 7}, 300, 0},
+      {"longest codes with 7 bits held", {55}, 200, 7},
+      {"mixed lengths over chunk ends", {15, 3, 48, 9, 1, 20}, 3000, 5},
+      {"ends one bit past a chunk", {1}, 8193, 0},
+      {"nothing in the batch", {1}, 0, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::mt19937_64 gen(7);
+    std::vector<bool> expect;
+    auto record = [&](uint64_t v, unsigned n) {
+      for (unsigned b = 0; b < n; ++b) expect.push_back((v >> b) & 1);
+    };
+    TRecordingIO io;
+    TBitWriter w;
+    w.Start(io);
+    if (c.before) {
+      w.SendBits(0x55, c.before);
+      record(0x55, c.before);
+    }
+    TBitWriter::TBatch batch(w);
+    for (size_t i = 0; i < c.codes; ++i) {
+      unsigned n = c.lengths[i % c.lengths.size()];
+      uint64_t v = gen() & ((uint64_t(1) << n) - 1);
+      batch.Add(v, n);
+      batch.Flush();
+      record(v, n);
+    }
+    batch.Done();
+    EXPECT_EQ(w.PendingBits() + w.BytesWritten() * 8, expect.size());
+    w.SendBits(0x3, 2);  // the writer goes on where the batch stopped
+    record(0x3, 2);
+    w.AlignBits();
+
+    std::vector<uint8_t> bytes((expect.size() + 7) / 8);
+    for (size_t b = 0; b < expect.size(); ++b)
+      bytes[b >> 3] = uint8_t(bytes[b >> 3] | unsigned(expect[b]) << (b & 7));
+    EXPECT_EQ(io.all(), bytes);
+    EXPECT_EQ(w.BytesWritten(), bytes.size());
+    EXPECT_EQ(w.PendingBits(), 0u);
+    for (size_t k = 0; k + 1 < io.chunks.size(); ++k) EXPECT_EQ(io.chunks[k].size(), 1024u);
   }
 }
 

@@ -163,7 +163,7 @@ TEST(DeflateEnc, RoundTripsAtEveryLevel) {
 TEST(DeflateEnc, ShortReadsDoNotChangeTheOutput) {
   const Bytes data =
       concat({test::textBytes(100000, 9), runs(50000, 9), test::randomBytes(30000, 9)});
-  for (int level : {1, 3, 4, 9}) {
+  for (int level = 1; level <= 9; ++level) {
     TPacked whole = pack(data, level);
     for (size_t block : {size_t(1), size_t(7), size_t(261), size_t(4096)}) {
       TPacked part = pack(data, level, block);
@@ -277,14 +277,14 @@ TEST(DeflateEnc, PositionZeroIsNeverAMatchSource) {
 }
 
 // A three-byte match more than 4096 bytes back costs more than its literals at the lazy
-// levels, and is taken at the quick ones.
+// levels, and is taken at levels 2 and 3; level 1 looks for four bytes or more only.
 TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
   struct Case {
     size_t distance;
     bool usedByLazy;
   };
-  for (auto [distance, usedByLazy] :
-       {Case{4097, false}, Case{4200, false}, Case{4096, true}, Case{3000, true}}) {
+  for (auto [distance, usedByLazy] : {Case{4097, false}, Case{4200, false}, Case{4096, true},
+                                      Case{3000, true}, Case{100, true}, Case{5, true}}) {
     // Bytes with no three-byte repeat, then one planted: a single possible match of length 3.
     Bytes data;
     for (uint32_t seed = 1;; ++seed) {
@@ -303,7 +303,7 @@ TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
       ASSERT_EQ(p.result.Method, 8);
       test::TTrace t = test::traceDeflate(p.out);
       ASSERT_TRUE(t.ok) << t.error;
-      bool used = level <= 3 || usedByLazy;
+      bool used = level == 1 ? false : level <= 3 || usedByLazy;
       ASSERT_EQ(t.matches(), used ? 1u : 0u) << "distance " << distance << ", level " << level;
       if (used) {
         for (const auto& i : t.blocks[0].items)
@@ -316,6 +316,51 @@ TEST(DeflateEnc, ShortFarMatchesOnlyAtTheQuickLevels) {
   }
 }
 
+// Level 1 keeps the two latest positions of each four-byte string: the longer of their
+// matches wins, and an older, longer one is not seen (it is at level 2).
+TEST(DeflateEnc, LevelOneSeesTheTwoLatestCandidates) {
+  const Bytes u = noRepeats(4000, 71, 'a', 26);
+  auto part = [&](size_t from, size_t n) {
+    return Bytes(u.begin() + long(from), u.begin() + long(from + n));
+  };
+  const Bytes prefix = {200, 201, 202, 203};
+  auto tail = [&](int k) { return part(3000 + size_t(k) * 100, 20); };
+  for (int k : {1, 2, 3}) {
+    Bytes data;
+    std::vector<size_t> at = {0};  // where each prefix starts, the first one at index 1
+    auto add = [&](const Bytes& filler, int t) {
+      data.insert(data.end(), filler.begin(), filler.end());
+      at.push_back(data.size());
+      for (const Bytes& b : {prefix, tail(t)}) data.insert(data.end(), b.begin(), b.end());
+    };
+    add(part(0, 1000), 1);
+    add(part(1000, 1000), 2);
+    add(part(2000, 900), 3);
+    add(part(3500, 400), k);
+    const size_t last = at.back();
+    for (int level : {1, 2}) {
+      TPacked p = pack(data, level);
+      test::TTrace t = test::traceDeflate(p.out);
+      ASSERT_TRUE(t.ok) << t.error;
+      size_t pos = 0;
+      const test::TTraceItem* found = nullptr;
+      for (const auto& b : t.blocks)
+        for (const auto& i : b.items) {
+          if (pos == last) found = &i;
+          pos += i.length ? size_t(i.length) : 1;
+        }
+      ASSERT_NE(found, nullptr) << "k " << k << ", level " << level;
+      if (k == 1 && level == 1) {
+        EXPECT_EQ(found->length, 4);
+        EXPECT_EQ(size_t(found->distance), last - at[3]);
+      } else {
+        EXPECT_EQ(found->length, 24) << "k " << k << ", level " << level;
+        EXPECT_EQ(size_t(found->distance), last - at[k]);
+      }
+    }
+  }
+}
+
 // The finder reaches 32506 bytes back and no further, also after the window slid.
 TEST(DeflateEnc, MatchesReachTheLongestDistanceAndNoFurther) {
   const Bytes filler = test::textBytes(40000, 31);  // all below 128: shares nothing with the marker
@@ -323,7 +368,7 @@ TEST(DeflateEnc, MatchesReachTheLongestDistanceAndNoFurther) {
   for (int gap : {0, 1}) {
     Bytes between = test::textBytes(TDeflateEncoder::kMaxDist - 1000 + size_t(gap), 33);
     Bytes data = concat({filler, marker, between, marker, filler});
-    for (int level : {1, 4, 9}) {
+    for (int level = 1; level <= 9; ++level) {
       TPacked p = pack(data, level);
       ASSERT_EQ(unpack(p), data);
       test::TTrace t = test::traceDeflate(p.out);
@@ -370,6 +415,115 @@ TEST(DeflateEnc, ReuseGivesTheSameOutputAsAFreshEncoder) {
     TFailingIO failing(big.data(), big.size());
     EXPECT_THROW(enc->Deflate(failing, level), EUserCanceled);
     EXPECT_EQ(pack(*enc, small, level).out, fresh.out);
+  }
+}
+
+// Where each item of a trace starts in the output.
+struct TPlacedItem {
+  size_t at;
+  test::TTraceItem item;
+};
+std::vector<TPlacedItem> placeItems(const test::TTrace& t) {
+  std::vector<TPlacedItem> v;
+  size_t at = 0;
+  for (const auto& b : t.blocks) {
+    if (b.type == 0) {
+      at += b.storedLength;
+      continue;
+    }
+    for (const auto& i : b.items) {
+      v.push_back({at, i});
+      at += i.length ? i.length : 1;
+    }
+  }
+  return v;
+}
+
+// Literals sent for the bytes in [from, to).
+size_t literalsIn(const test::TTrace& t, size_t from, size_t to) {
+  size_t n = 0;
+  for (const auto& p : placeItems(t)) n += p.item.length == 0 && p.at >= from && p.at < to;
+  return n;
+}
+
+// Inputs at the edges of what the match finder handles: each must round-trip through zlib and
+// our Inflate at every level, and copies must come out as matches.
+TEST(DeflateEnc, EdgeInputsRoundTripAndRepeatsBecomeMatches) {
+  // Noise of 7-bit bytes: few matches, yet Huffman-coded blocks, so the trace shows the items.
+  auto noise7 = [](size_t n, uint32_t seed) {
+    Bytes b = test::randomBytes(n, seed);
+    for (auto& c : b) c &= 0x7F;
+    return b;
+  };
+  const Bytes noise = noise7(70000, 71);
+  // A copy of 600 noise bytes from 20000 back, placed across the position where the window
+  // first slides (65274), after long noise that makes the finder skip ahead.
+  Bytes acrossSlide = noise;
+  std::copy_n(noise.begin() + 45000, 600, acrossSlide.begin() + 65000);
+  // Noise, then a copy of its start: after skipping through the noise the copy must still be
+  // found.
+  const Bytes lead = noise7(30000, 72);
+  const Bytes noiseThenCopy = concat({lead, Bytes(lead.begin() + 100, lead.begin() + 2100)});
+  struct Case {
+    const char* name;
+    Bytes data;
+    size_t copyFrom, copyTo;  // bytes that repeat earlier ones and need (almost) no literals
+  };
+  const Case cases[] = {
+      {"empty", {}, 0, 0},
+      {"one byte", {'a'}, 0, 0},
+      {"two bytes", {'a', 'a'}, 0, 0},
+      {"three bytes", {'a', 'b', 'c'}, 0, 0},
+      {"four equal bytes", {7, 7, 7, 7}, 0, 0},
+      {"four bytes", {'w', 'x', 'y', 'z'}, 0, 0},
+      {"all zero", Bytes(100000, 0), 2, 100000},
+      {"one byte over and over across slides", Bytes(140000, 0xA5), 2, 140000},
+      {"a copy across the first slide", acrossSlide, 65008, 65600},
+      {"noise, then a copy of it", noiseThenCopy, 30008, 32000},
+  };
+  auto enc = std::make_unique<TDeflateEncoder>();
+  for (const auto& c : cases) {
+    for (int level = 1; level <= 9; ++level) {
+      SCOPED_TRACE(std::string(c.name) + ", level " + std::to_string(level));
+      TPacked p = pack(*enc, c.data, level);
+      ASSERT_EQ(unpack(p), c.data);
+      if (c.data.size() < 5) continue;
+      ASSERT_EQ(p.result.Method, 8);
+      test::TTrace t = test::traceDeflate(p.out);
+      expectSaneTrace(t);
+      EXPECT_EQ(t.out, c.data);
+      for (const auto& b : t.blocks) EXPECT_NE(b.type, 0) << "a stored block hides the items";
+      if (c.copyTo > c.copyFrom) {
+        EXPECT_LE(literalsIn(t, c.copyFrom, c.copyTo), 8u);
+      }
+    }
+  }
+}
+
+// One encoder used for a series of entries at mixed levels writes for each exactly what a
+// fresh encoder writes: no chain, side-table or skipping state leaks from one to the next.
+TEST(DeflateEnc, ASeriesOfEntriesMatchesFreshEncoders) {
+  const Bytes text = test::textBytes(90000, 81);
+  const struct {
+    Bytes data;
+    int level;
+  } entries[] = {
+      {test::randomBytes(100000, 82), 6},  // leaves the finder skipping
+      {concat({text, text}), 1},
+      {Bytes{'a', 'b', 'c'}, 9},
+      {Bytes(70000, 0), 4},
+      {concat({test::randomBytes(5000, 83), text}), 9},
+      {text, 2},
+      {Bytes(text.begin(), text.begin() + 300), 6},
+  };
+  auto shared = std::make_unique<TDeflateEncoder>();
+  for (size_t i = 0; i < std::size(entries); ++i) {
+    const auto& e = entries[i];
+    TPacked reused = pack(*shared, e.data, e.level);
+    TPacked fresh = pack(e.data, e.level);
+    EXPECT_EQ(reused.out, fresh.out) << "entry " << i;
+    EXPECT_EQ(reused.result.Method, fresh.result.Method) << "entry " << i;
+    EXPECT_EQ(unpack(reused), e.data) << "entry " << i;
   }
 }
 

@@ -194,19 +194,135 @@ TEST(DeflateTrees, ClassifiesTheEntryFromItsFirstBlock) {
   }
 }
 
-TEST(DeflateTrees, BlocksEndAtTheItemLimitOrEarlyWhenMatchesAreFew) {
+// Items of one kind of data, for the block-end tests: `text` literals are small letters with
+// a skewed distribution, `noise` literals any byte, `matches` long copies from far back.
+enum class TKind { text, noise, matches };
+
+void tallyKind(TBlockRig& rig, TKind kind, int items, std::mt19937& gen, bool follow) {
+  std::geometric_distribution<int> skew(0.25);
+  for (int i = 0; i < items; ++i) {
+    bool end = false;
+    if (kind == TKind::text) {
+      end = rig.literal(uint8_t('a' + std::min(skew(gen), 25)));
+    } else if (kind == TKind::noise) {
+      end = rig.literal(uint8_t(gen()));
+    } else {
+      end = rig.match(1000 + unsigned(gen() % 8000), 40 + unsigned(gen() % 200));
+    }
+    if (end && follow) rig.emit(false);
+  }
+}
+
+// Blocks end where the kind of data changes, soon after the change, and the stream is then
+// smaller than the same items in one block. Data of one kind runs on to the item limit.
+TEST(DeflateTrees, BlocksEndWhereTheKindOfDataChanges) {
   struct Case {
-    int level;
-    int inPerItem;  // input bytes per literal, as the caller reports them
-    bool matches;   // every other item a match
-    unsigned endsAt;
+    const char* name;
+    TKind first, second;
+    int firstItems, secondItems;
+    bool splits;
   };
   const Case cases[] = {
-      {2, 3, false, 32767},  // no early end at levels 1 and 2
-      {3, 3, false, 4096},   // few matches, output under half the input
-      {9, 2, false, 32767},  // output not under half the input
-      {9, 3, true, 32767},   // matches are half the items
+      {"text, then noise", TKind::text, TKind::noise, 6000, 6000, true},
+      {"noise, then text", TKind::noise, TKind::text, 6000, 6000, true},
+      {"text, then long matches", TKind::text, TKind::matches, 6000, 3000, true},
+      {"text throughout", TKind::text, TKind::text, 15000, 15000, false},
+      {"noise throughout", TKind::noise, TKind::noise, 15000, 15000, false},
   };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A filler block first, so that the blocks under test are never a stored entry and the
+    // matches have history to copy from.
+    std::vector<uint64_t> sizes;
+    std::vector<size_t> firstBlockItems;
+    for (bool follow : {true, false}) {
+      TBlockRig rig;
+      std::mt19937 gen(5);
+      for (int i = 0; i < 10000; ++i) rig.literal(uint8_t('A' + i % 20));
+      rig.emit(false);
+      tallyKind(rig, c.first, c.firstItems, gen, follow);
+      tallyKind(rig, c.second, c.secondItems, gen, follow);
+      sizes.push_back(rig.emit(true));
+
+      TTrace t = traceDeflate(rig.sink.out);
+      ASSERT_TRUE(t.ok) << t.error;
+      EXPECT_EQ(t.out, rig.data);
+      std::vector<uint8_t> z;
+      ASSERT_TRUE(test::zlibInflateRaw(rig.sink.out, z));
+      EXPECT_EQ(z, rig.data);
+      firstBlockItems.push_back(
+          t.blocks.size() > 2 ? t.blocks[1].items.size() + t.blocks[1].storedLength : 0);
+      if (!follow) continue;
+      if (!c.splits) {
+        // One block, or blocks ended at the item limit only.
+        for (size_t b = 1; b + 1 < t.blocks.size(); ++b)
+          EXPECT_GE(t.blocks[b].items.size() + t.blocks[b].storedLength,
+                    size_t(TDeflateTrees::kMaxItems));
+        continue;
+      }
+      ASSERT_GE(t.blocks.size(), 3u);
+      // The block of the first kind ends within a few windows after the change.
+      size_t ended = firstBlockItems.back();
+      EXPECT_GE(ended, size_t(c.firstItems));
+      EXPECT_LE(ended, size_t(c.firstItems + 3 * TDeflateTrees::kObsWindow));
+    }
+    if (c.splits) {
+      EXPECT_LT(sizes[0], sizes[1]) << "split layout not smaller than one block";
+    } else {
+      EXPECT_EQ(sizes[0], sizes[1]);
+    }
+  }
+}
+
+// Blocks ended after a few items, as the last items of an entry are: the block never costs
+// more than a stored block would (header bits, padding, LEN and NLEN, the bytes).
+TEST(DeflateTrees, VeryShortBlocksNeverCostMoreThanStoring) {
+  struct Case {
+    const char* name;
+    std::vector<test::TTraceItem> items;  // length 0: a literal
+  };
+  const Case cases[] = {
+      {"one literal", {{0, 0, 'x'}}},
+      {"two high literals", {{0, 0, 0xFE}, {0, 0, 0x81}}},
+      {"five different literals", {{0, 0, 1}, {0, 0, 90}, {0, 0, 180}, {0, 0, 33}, {0, 0, 255}}},
+      {"one short far match", {{3, 30000, 0}}},
+      {"a long match", {{258, 1, 0}}},
+      {"literals and matches", {{0, 0, 'q'}, {4, 5000, 0}, {0, 0, 200}, {17, 32506, 0}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBlockRig rig;
+    std::mt19937 gen(9);
+    for (int i = 0; i < 300; ++i) rig.literal(uint8_t('a' + gen() % 4));
+    while (rig.data.size() < 33000) rig.match(300, 258);  // history for the far matches
+    rig.emit(false);
+    for (int round = 0; round < 3; ++round) {
+      uint64_t before = rig.trees->CompressedBits();
+      size_t bytesBefore = rig.data.size();
+      for (const auto& item : c.items)
+        item.length ? (void)rig.match(item.distance, item.length) : (void)rig.literal(item.literal);
+      bool last = round == 2;
+      rig.emit(last);
+      uint64_t stored = rig.data.size() - bytesBefore;
+      // 3 header bits, at most 7 bits of padding, LEN and NLEN, the bytes.
+      EXPECT_LE(rig.trees->CompressedBits() - before, 3 + 7 + (stored + 4) * 8 + (last ? 7 : 0));
+    }
+    TTrace t = traceDeflate(rig.sink.out);
+    ASSERT_TRUE(t.ok) << t.error;
+    EXPECT_EQ(t.out, rig.data);
+    std::vector<uint8_t> z;
+    ASSERT_TRUE(test::zlibInflateRaw(rig.sink.out, z));
+    EXPECT_EQ(z, rig.data);
+  }
+}
+
+// Data of one kind is never split: every level ends the block at the item limit exactly.
+TEST(DeflateTrees, BlocksOfOneKindEndAtTheItemLimit) {
+  struct Case {
+    int level;
+    bool matches;  // every other item a match
+  };
+  const Case cases[] = {{1, false}, {2, true}, {3, false}, {6, true}, {9, false}, {9, true}};
   for (const auto& c : cases) {
     TDeflateTrees trees;
     trees.Start(c.level);
@@ -214,10 +330,10 @@ TEST(DeflateTrees, BlocksEndAtTheItemLimitOrEarlyWhenMatchesAreFew) {
     bool end = false;
     while (!end && n < 40000) {
       ++n;
-      int64_t in = int64_t(n) * c.inPerItem;
+      int64_t in = int64_t(n) * 3;
       end = c.matches && n % 2 ? trees.TallyMatch(1, 0, in) : trees.TallyLiteral('q', in);
     }
-    EXPECT_EQ(n, c.endsAt) << "level " << c.level;
+    EXPECT_EQ(n, unsigned(TDeflateTrees::kMaxItems)) << "level " << c.level;
   }
 }
 
