@@ -1,6 +1,7 @@
 // The Deflate encoder: compresses one archive entry at a time into a raw Deflate stream
-// (RFC 1951) with a hash-chain match finder, lazy matching at levels 4 to 9 and a quicker
-// greedy search at levels 1 to 3.
+// (RFC 1951): lazy matching over hash chains at levels 4 to 9, a quicker greedy search over
+// them at levels 2 and 3, and at level 1 a greedy look at the two latest positions of each
+// four-byte hash only.
 #pragma once
 
 #include <cstddef>
@@ -77,7 +78,8 @@ class TDeflateEncoder {
   // a match source.
   std::vector<uint8_t> window_;
   std::vector<uint16_t> prev_;
-  std::vector<uint16_t> head_;   // latest position of each four-byte hash
+  // Latest position of each four-byte hash; at level 1, the two latest side by side.
+  std::vector<uint16_t> head_;
   std::vector<uint16_t> head3_;  // latest position of each three-byte hash
   TDeflateTrees trees_;
   TBitWriter bits_;
