@@ -43,6 +43,15 @@ inline unsigned hash3(const uint8_t* p) {
 inline unsigned bucketOf(uint32_t bytes) {
   return (bytes * 0x9E3779B1u) >> (33 - kHashBits);
 }
+// Links `pos` into the chain of its four-byte hash and makes it the latest of its three-byte
+// hash, as the chain levels do for every position they pass.
+inline void insertPosition(const uint8_t* win, uint16_t* prev, uint16_t* head, uint16_t* head3,
+                           int pos) {
+  const unsigned h = hash4(win + pos);
+  prev[pos & kWMask] = head[h];
+  head[h] = uint16_t(pos);
+  head3[hash3(win + pos)] = uint16_t(pos);
+}
 inline uint64_t load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -263,12 +272,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
   uint16_t* const head3 = head3_.data();
-  auto insert = [&](int pos) {
-    const unsigned h = hash4(win + pos);
-    prev[pos & kWMask] = head[h];
-    head[h] = uint16_t(pos);
-    head3[hash3(win + pos)] = uint16_t(pos);
-  };
+  auto insert = [&](int pos) { insertPosition(win, prev, head, head3, pos); };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
@@ -367,12 +371,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
   uint16_t* const head3 = head3_.data();
-  auto insert = [&](int pos) {
-    const unsigned h = hash4(win + pos);
-    prev[pos & kWMask] = head[h];
-    head[h] = uint16_t(pos);
-    head3[hash3(win + pos)] = uint16_t(pos);
-  };
+  auto insert = [&](int pos) { insertPosition(win, prev, head, head3, pos); };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;

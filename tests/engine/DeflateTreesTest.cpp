@@ -51,6 +51,17 @@ struct TBlockRig {
   size_t blockStart = 0;
 };
 
+// Our tracing decoder and zlib both give back the rig's bytes; `t` gets the trace, for the
+// blocks' items.
+void decodeBothWays(const TBlockRig& rig, TTrace& t) {
+  t = traceDeflate(rig.sink.out);
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(t.out, rig.data);
+  std::vector<uint8_t> z;
+  ASSERT_TRUE(test::zlibInflateRaw(rig.sink.out, z));
+  EXPECT_EQ(z, rig.data);
+}
+
 TEST(DeflateTrees, LiteralOnlyBlockSendsTwoForcedDistanceCodes) {
   TBlockRig rig;
   std::mt19937 gen(1);
@@ -86,12 +97,8 @@ TEST(DeflateTrees, EveryLengthAndDistanceCodeRoundTrips) {
   }
   rig.emit(true);
 
-  TTrace t = traceDeflate(rig.sink.out);
-  ASSERT_TRUE(t.ok) << t.error;
-  EXPECT_EQ(t.out, rig.data);
-  std::vector<uint8_t> z;
-  ASSERT_TRUE(test::zlibInflateRaw(rig.sink.out, z));
-  EXPECT_EQ(z, rig.data);
+  TTrace t;
+  ASSERT_NO_FATAL_FAILURE(decodeBothWays(rig, t));
   // Sent exactly as tallied, in order.
   ASSERT_EQ(t.blocks.size(), 1u);
   const auto& got = t.blocks[0].items;
@@ -244,12 +251,8 @@ TEST(DeflateTrees, BlocksEndWhereTheKindOfDataChanges) {
       tallyKind(rig, c.second, c.secondItems, gen, follow);
       sizes.push_back(rig.emit(true));
 
-      TTrace t = traceDeflate(rig.sink.out);
-      ASSERT_TRUE(t.ok) << t.error;
-      EXPECT_EQ(t.out, rig.data);
-      std::vector<uint8_t> z;
-      ASSERT_TRUE(test::zlibInflateRaw(rig.sink.out, z));
-      EXPECT_EQ(z, rig.data);
+      TTrace t;
+      ASSERT_NO_FATAL_FAILURE(decodeBothWays(rig, t));
       firstBlockItems.push_back(
           t.blocks.size() > 2 ? t.blocks[1].items.size() + t.blocks[1].storedLength : 0);
       if (!follow) continue;
@@ -307,12 +310,8 @@ TEST(DeflateTrees, VeryShortBlocksNeverCostMoreThanStoring) {
       // 3 header bits, at most 7 bits of padding, LEN and NLEN, the bytes.
       EXPECT_LE(rig.trees->CompressedBits() - before, 3 + 7 + (stored + 4) * 8 + (last ? 7 : 0));
     }
-    TTrace t = traceDeflate(rig.sink.out);
-    ASSERT_TRUE(t.ok) << t.error;
-    EXPECT_EQ(t.out, rig.data);
-    std::vector<uint8_t> z;
-    ASSERT_TRUE(test::zlibInflateRaw(rig.sink.out, z));
-    EXPECT_EQ(z, rig.data);
+    TTrace t;
+    ASSERT_NO_FATAL_FAILURE(decodeBothWays(rig, t));
   }
 }
 
