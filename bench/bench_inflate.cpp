@@ -6,7 +6,9 @@
 // the mean of several in a row of turns when one run is short.
 // 7-Zip's streams are made on the first run and kept in bench-cache/ beside the program.
 //
-//   bench_inflate [--reps N] [--mb F] [--only CORPUS]
+//   bench_inflate [--reps N] [--mb F] [--only CORPUS] [--sample-ms T]
+// --sample-ms: a round repeats each decode until libdeflate's take T ms (default 20; 0 for
+// one decode each).
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -23,8 +25,7 @@ namespace {
 using bench::Bytes;
 namespace fs = std::filesystem;
 
-constexpr size_t kBlock = 16000;     // as the extraction driver refills
-constexpr double kMinSample = 0.02;  // seconds of libdeflate's decoding per figure, at least
+constexpr size_t kBlock = 16000;  // as the extraction driver refills
 
 class TBenchIO : public quelt::TDecodeIO {
  public:
@@ -155,11 +156,13 @@ Bytes sevenZip(const fs::path& cache, const std::string& key, const Bytes& in, b
 int main(int argc, char** argv) {
   int reps = 9;
   double mb = 6;
+  double minSample = 0.02;  // seconds of libdeflate's decoding per figure, at least
   std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--reps") == 0) reps = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--mb") == 0) mb = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--sample-ms") == 0) minSample = std::atof(argv[i + 1]) / 1e3;
   }
   const fs::path cache = fs::absolute(argv[0]).parent_path() / "bench-cache";
   auto corpora = bench::gatherCorpora(mb);
@@ -168,7 +171,7 @@ int main(int argc, char** argv) {
   std::printf(
       "Inflate with CRC-32, thread CPU time, %d rounds, decoders taking turns; a round repeats\n"
       "decodes until libdeflate's take %.0f ms, and each figure is the mean of its decodes\n",
-      reps, kMinSample * 1e3);
+      reps, minSample * 1e3);
   std::printf(
       "ratio = our time / theirs (min / median / max over the rounds); MB/s of output, median\n");
   std::printf("%-11s %-14s %7s | %8s %8s %8s | %-20s | %-20s\n", "corpus", "stream", "MB", "ours",
@@ -207,10 +210,10 @@ int main(int argc, char** argv) {
       check("zlib", zlibInflate(s, out));
 
       // Short decodes are repeated within a round, the decoders still taking turns, so that
-      // each figure spans at least kMinSample seconds and a moment's load elsewhere on the
+      // each figure spans at least minSample seconds and a moment's load elsewhere on the
       // machine weighs little in it.
       const double once = bench::timed([&] { libdeflateInflate(ld, s, out); });
-      const int inner = std::clamp(int(kMinSample / std::max(once, 1e-6)) + 1, 1, 100);
+      const int inner = std::clamp(int(minSample / std::max(once, 1e-6)) + 1, 1, 100);
       std::vector<double> tOurs, tLd, tZlib, rLd, rZlib;
       for (int r = 0; r < reps; ++r) {
         double a = 0, b = 0, z = 0;
@@ -259,7 +262,7 @@ int main(int argc, char** argv) {
       }
       std::vector<double> t;
       const double once = bench::timed([&] { ours(quelt::Inflate64, d64, out); });
-      const int inner = std::clamp(int(kMinSample / std::max(once, 1e-6)) + 1, 1, 100);
+      const int inner = std::clamp(int(minSample / std::max(once, 1e-6)) + 1, 1, 100);
       for (int r = 0; r < reps; ++r) {
         double sum = 0;
         for (int i = 0; i < inner; ++i)
