@@ -2,10 +2,13 @@
 // producers (zlib -1/-6/-9, libdeflate -12, 7-Zip -mx5/-mx9, our encoder at 6) from four kinds
 // of data; each decoder computes the CRC-32 of its output, as extraction does. Ours gets its
 // input in 16000-byte blocks and hands its output over in pieces, as extraction runs it.
-// The decoders take turns in every round; each figure is the thread CPU time of one run.
+// The decoders take turns in every round; each figure is the thread CPU time of one run, or
+// the mean of several in a row of turns when one run is short.
 // 7-Zip's streams are made on the first run and kept in bench-cache/ beside the program.
 //
-//   bench_inflate [--reps N] [--mb F] [--only CORPUS]
+//   bench_inflate [--reps N] [--mb F] [--only CORPUS] [--sample-ms T]
+// --sample-ms: a round repeats each decode until libdeflate's take T ms (default 20; 0 for
+// one decode each).
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -153,17 +156,22 @@ Bytes sevenZip(const fs::path& cache, const std::string& key, const Bytes& in, b
 int main(int argc, char** argv) {
   int reps = 9;
   double mb = 6;
+  double minSample = 0.02;  // seconds of libdeflate's decoding per figure, at least
   std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--reps") == 0) reps = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--mb") == 0) mb = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--sample-ms") == 0) minSample = std::atof(argv[i + 1]) / 1e3;
   }
   const fs::path cache = fs::absolute(argv[0]).parent_path() / "bench-cache";
   auto corpora = bench::gatherCorpora(mb);
   libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
 
-  std::printf("Inflate with CRC-32, thread CPU time, %d rounds, decoders taking turns\n", reps);
+  std::printf(
+      "Inflate with CRC-32, thread CPU time, %d rounds, decoders taking turns; a round repeats\n"
+      "decodes until libdeflate's take %.0f ms, and each figure is the mean of its decodes\n",
+      reps, minSample * 1e3);
   std::printf(
       "ratio = our time / theirs (min / median / max over the rounds); MB/s of output, median\n");
   std::printf("%-11s %-14s %7s | %8s %8s %8s | %-20s | %-20s\n", "corpus", "stream", "MB", "ours",
@@ -201,23 +209,33 @@ int main(int argc, char** argv) {
       check("libdeflate", libdeflateInflate(ld, s, out));
       check("zlib", zlibInflate(s, out));
 
+      // Short decodes are repeated within a round, the decoders still taking turns, so that
+      // each figure spans at least minSample seconds and a moment's load elsewhere on the
+      // machine weighs little in it.
+      const double once = bench::timed([&] { libdeflateInflate(ld, s, out); });
+      const int inner = std::clamp(int(minSample / std::max(once, 1e-6)) + 1, 1, 100);
       std::vector<double> tOurs, tLd, tZlib, rLd, rZlib;
       for (int r = 0; r < reps; ++r) {
         double a = 0, b = 0, z = 0;
-        // A different one goes first each round.
-        for (int k = 0; k < 3; ++k) {
-          switch ((r + k) % 3) {
-            case 0:
-              a = bench::timed([&] { ours(quelt::Inflate, s, out); });
-              break;
-            case 1:
-              b = bench::timed([&] { libdeflateInflate(ld, s, out); });
-              break;
-            default:
-              z = bench::timed([&] { zlibInflate(s, out); });
-              break;
+        // A different one goes first each time.
+        for (int i = 0; i < inner; ++i) {
+          for (int k = 0; k < 3; ++k) {
+            switch ((r + i + k) % 3) {
+              case 0:
+                a += bench::timed([&] { ours(quelt::Inflate, s, out); });
+                break;
+              case 1:
+                b += bench::timed([&] { libdeflateInflate(ld, s, out); });
+                break;
+              default:
+                z += bench::timed([&] { zlibInflate(s, out); });
+                break;
+            }
           }
         }
+        a /= inner;
+        b /= inner;
+        z /= inner;
         tOurs.push_back(a);
         tLd.push_back(b);
         tZlib.push_back(z);
@@ -243,8 +261,14 @@ int main(int argc, char** argv) {
         return 1;
       }
       std::vector<double> t;
-      for (int r = 0; r < reps; ++r)
-        t.push_back(bench::timed([&] { ours(quelt::Inflate64, d64, out); }));
+      const double once = bench::timed([&] { ours(quelt::Inflate64, d64, out); });
+      const int inner = std::clamp(int(minSample / std::max(once, 1e-6)) + 1, 1, 100);
+      for (int r = 0; r < reps; ++r) {
+        double sum = 0;
+        for (int i = 0; i < inner; ++i)
+          sum += bench::timed([&] { ours(quelt::Inflate64, d64, out); });
+        t.push_back(sum / inner);
+      }
       std::printf("%-11s %-14s %7.1f | %8.0f   (Deflate64, ours alone)\n", c.name.c_str(),
                   "7z d64 -mx9", double(c.data.size()) / 1e6,
                   double(c.data.size()) / 1e6 / bench::spreadOf(t).median);

@@ -19,7 +19,9 @@
 // runs to `limit_` (history + chunk); there what is not yet output is handed over and the
 // last `history` bytes move to the front. Every byte a match may reach thus lies before the
 // output position in one piece, and the slack behind the limit lets any match that starts
-// before it be copied in whole words that run a little past its end.
+// before it be copied in whole words that run a little past its end. Stored bytes go to
+// io.Output straight from the input and are copied into the buffer only as history; a
+// stored block that reaches the limit continues at the front instead (see unwrap()).
 #include "engine/Inflate.h"
 
 #include <algorithm>
@@ -444,6 +446,7 @@ class TInflater {
   int fixedBlock();
   int dynamicBlock();
   int decodeCodes(const TCodes& c);
+  void unwrap();
   TStep fastLoop(const TCodes& c);
   TStep slowSymbol(const TCodes& c);
 
@@ -462,6 +465,7 @@ class TInflater {
   uint8_t* limit_ = nullptr;
   uint8_t* out_ = nullptr;      // next free byte; out_ < limit_ between steps
   uint8_t* flushed_ = nullptr;  // bytes before this have been output
+  bool wrapped_ = false;        // the history may continue at the buffer's end: see unwrap()
 
   THuffTable lit_, dist_, codeLen_;
   THuffTable fixedLit_, fixedDist_;
@@ -534,16 +538,18 @@ int TInflater<k64>::storedBlock(bool last) {
   if (len == 0) return kInflateOk;
   // The bit buffer is empty; clear the partial byte above it, which the copy takes from in_.
   bitbuf_ = 0;
-  // Bytes no later match can reach need not pass through the buffer: they go straight to
-  // the output, each copied once. That is the whole of a final block, and all but the last
-  // kHistory bytes of another, whose last kHistory bytes become the whole history.
+  // Stored bytes go to the output straight from the input, so what is pending goes first.
+  io_.Output(flushed_, size_t(out_ - flushed_));
+  flushed_ = out_;
+  // Bytes no later match can reach need not pass through the buffer at all. That is the
+  // whole of a final block, and all but the last kHistory bytes of another, whose last
+  // kHistory bytes become the whole history.
   const uint32_t keep = last ? 0 : F::kHistory;
   if (len > keep) {
-    io_.Output(flushed_, size_t(out_ - flushed_));
-    if (last)
-      flushed_ = out_;
-    else
+    if (!last) {
       out_ = flushed_ = buf_;
+      wrapped_ = false;
+    }
     while (len > keep) {
       if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
       size_t n = std::min(size_t(len - keep), size_t(inEnd_ - in_));
@@ -552,16 +558,41 @@ int TInflater<k64>::storedBlock(bool last) {
       len -= uint32_t(n);
     }
   }
+  // The rest is kept as history as well. At the buffer's end the copy starts again at its
+  // front instead of moving the history there: a run of stored blocks usually refills those
+  // bytes before any match needs them, and unwrap() mends the history when it does not.
   while (len > 0) {
     if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
+    if (out_ == limit_) {
+      out_ = flushed_ = buf_;
+      wrapped_ = true;
+    }
     size_t n = std::min({size_t(len), size_t(inEnd_ - in_), size_t(limit_ - out_)});
+    io_.Output(in_, n);
     std::memcpy(out_, in_, n);
     in_ += n;
-    out_ += n;
+    out_ = flushed_ = out_ + n;
     len -= uint32_t(n);
-    slideIfFull();
+  }
+  if (out_ == limit_) {
+    out_ = flushed_ = buf_;
+    wrapped_ = true;
   }
   return kInflateOk;
+}
+
+// After a wrap the history is the end of the buffer followed by its front; matches need it in
+// one piece behind out_. Once the front alone holds kHistory bytes, the end is not needed.
+template <bool k64>
+void TInflater<k64>::unwrap() {
+  wrapped_ = false;
+  const size_t front = size_t(out_ - buf_);
+  if (front >= F::kHistory) return;
+  const size_t need = F::kHistory - front;
+  std::memmove(buf_ + need, buf_, front);
+  std::memcpy(buf_, limit_ - need, need);
+  out_ += need;
+  flushed_ += need;
 }
 
 template <bool k64>
@@ -647,6 +678,7 @@ int TInflater<k64>::dynamicBlock() {
 
 template <bool k64>
 int TInflater<k64>::decodeCodes(const TCodes& c) {
+  if (wrapped_) unwrap();
   for (;;) {
     TStep s = fastLoop(c);
     if (s == kContinue) s = slowSymbol(c);

@@ -14,9 +14,10 @@ inline constexpr int kInflateNoMemory = 3;
 
 // Decodes one entry's deflate stream from io's compressed bytes (inPos..inEnd, then
 // Refill()) into a history buffer of its own (a few hundred KiB at most, whatever the data
-// says), handing decoded bytes to io.Output as the buffer fills. On success it ends with
-// the last Output and FlushOutput(); on any other result it returns at once without those,
-// and what was output stays output. Exceptions of Refill, Output and FlushOutput pass
+// says), handing decoded bytes to io.Output as the buffer fills, and the bytes of stored
+// blocks straight from the input as they come. On success it ends with the last Output and
+// FlushOutput(); on any other result it returns at once without those, and what was output
+// stays output. Exceptions of Refill, Output and FlushOutput pass
 // through unchanged. On success io.inPos is left just past the stream's last byte when that
 // byte came with the current block, else at its end; the rest of the block is not read.
 [[nodiscard]] int Inflate(TDecodeIO& io);
