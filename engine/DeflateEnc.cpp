@@ -4,11 +4,13 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "engine/Errors.h"
 
 namespace quelt {
-
 namespace {
 
 constexpr unsigned kWMask = 0x7FFF;
@@ -134,8 +136,10 @@ void TDeflateEncoder::slideWindow() {
     for (uint16_t& p : v) p = uint16_t(p > kWSize ? p - kWSize : 0);
   };
   rebase(head_);
-  rebase(head3_);
-  rebase(prev_);
+  if (level_.maxChain > 4) {
+    rebase(head3_);
+    rebase(prev_);
+  }
 }
 
 // Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
@@ -231,28 +235,18 @@ inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, const uint16_t* pre
   return one | two | three;
 }
 
-void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
-  const uint8_t* a = window_.data() + start;
-  const uint8_t* b = window_.data() + match;
-  // Eight bytes at a time; the last word may reach into the bytes after the match, so only
-  // its first bytes count. The window's padding keeps these reads inside it.
-  uint64_t diff = 0;
-  int i = 0;
-  for (; i + 8 <= length; i += 8) diff |= load64(a + i) ^ load64(b + i);
-  if (i < length) {
-    uint64_t x = load64(a + i) ^ load64(b + i);
-    int keep = (length - i) * 8;
-    if constexpr (std::endian::native == std::endian::little) {
-      diff |= x << (64 - keep);
-    } else {
-      diff |= x >> (64 - keep);
-    }
-  }
-  if (diff != 0) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Start: %d, Match: %d, Length: %d", start, match, length);
-    throw EInvalidMatch(text);
-  }
+// Every match emitted is checked against the bytes it claims to repeat. Sixteen bytes at a
+// time where the processor has them; the last piece may reach into the bytes after the match,
+// so only its first bytes count. The window's padding keeps these reads inside it.
+inline void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
+  if (std::memcmp(window_.data() + start, window_.data() + match, size_t(length)) != 0) [[unlikely]]
+    invalidMatch(start, match, length);
+}
+
+void TDeflateEncoder::invalidMatch(int start, int match, int length) {
+  char text[96];
+  std::snprintf(text, sizeof text, "Start: %d, Match: %d, Length: %d", start, match, length);
+  throw EInvalidMatch(text);
 }
 
 uint64_t TDeflateEncoder::endBlock(bool last) {
@@ -276,6 +270,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
+  TDeflateTrees::TTally tally(trees_);
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
   int misses = 0;  // searches in a row that found no match
@@ -286,6 +281,8 @@ uint64_t TDeflateEncoder::deflateLazy() {
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
     head3[h3] = uint16_t(s);
+    __builtin_prefetch(head + hash4(win + s + 1));
+    __builtin_prefetch(win + chainStart);
 
     int prevLength = matchLength;
     int prevMatch = ms;
@@ -309,8 +306,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       matchLength = prevLength;
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       verifyMatch(s - 1, prevMatch, prevLength);
-      bool flush =
-          trees_.TallyMatch(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch), s - bs);
+      bool flush = tally.Match(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch));
       la -= prevLength - 1;
       // Insert the strings inside the match too: later matches may start there.
       for (int k = prevLength - 2; k > 0; --k) insert(++s);
@@ -320,6 +316,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       if (flush) {
         QUELT_SAVE_STATE();
         endBlock(false);
+        tally.Reload();
         bs = s;
       }
     } else if (matchAvailable) {
@@ -329,9 +326,10 @@ uint64_t TDeflateEncoder::deflateLazy() {
       int skip = 0;
       if (matchLength < kMinMatch && misses > kSkipAfter)
         skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la - 1});
-      if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+      if (tally.Literal(win[s - 1])) {
         QUELT_SAVE_STATE();
         endBlock(false);
+        tally.Reload();
         bs = s;
       }
       ++s;
@@ -339,9 +337,10 @@ uint64_t TDeflateEncoder::deflateLazy() {
       for (; skip > 0 &&
              !likelyMatch(win, prev, head[hash4(win + s)], head3[hash3(win + s)], s, kTooFar);
            --skip) {
-        if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+        if (tally.Literal(win[s - 1])) {
           QUELT_SAVE_STATE();
           endBlock(false);
+          tally.Reload();
           bs = s;
         }
         insert(s);
@@ -359,7 +358,8 @@ uint64_t TDeflateEncoder::deflateLazy() {
       QUELT_LOAD_STATE();
     }
   }
-  if (matchAvailable) (void)trees_.TallyLiteral(win[s - 1], s - bs);
+  if (matchAvailable) (void)tally.Literal(win[s - 1]);
+  tally.Done();
   QUELT_SAVE_STATE();
   return endBlock(true);
 }
@@ -375,6 +375,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
+  TDeflateTrees::TTally tally(trees_);
   int misses = 0;  // literals in a row
 
   while (la > 0) {
@@ -397,7 +398,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     bool flush;
     if (matchLength >= kMinMatch) {
       verifyMatch(s, ms, matchLength);
-      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
       if (matchLength <= level.maxLazy) {
         for (int k = matchLength - 1; k > 0; --k) insert(++s);
@@ -407,7 +408,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
       }
       misses = 0;
     } else {
-      flush = trees_.TallyLiteral(win[s], s - bs);
+      flush = tally.Literal(win[s]);
       --la;
       ++s;
       // As in the lazy loop: through data without matches, some bytes go unsearched.
@@ -419,9 +420,10 @@ uint64_t TDeflateEncoder::deflateQuick() {
           if (flush) {
             QUELT_SAVE_STATE();
             endBlock(false);
+            tally.Reload();
             bs = s;
           }
-          flush = trees_.TallyLiteral(win[s], s - bs);
+          flush = tally.Literal(win[s]);
           insert(s);
           --la;
           ++s;
@@ -431,6 +433,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     if (flush) {
       QUELT_SAVE_STATE();
       endBlock(false);
+      tally.Reload();
       bs = s;
     }
     if (la < kMinLookahead) {
@@ -439,6 +442,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
       QUELT_LOAD_STATE();
     }
   }
+  tally.Done();
   QUELT_SAVE_STATE();
   return endBlock(true);
 }
@@ -452,10 +456,12 @@ uint64_t TDeflateEncoder::deflateFast() {
   const int inserted = level_.maxLazy;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
+  TDeflateTrees::TTally tally(trees_);
 
   while (la > 0) {
     const uint32_t bytes = load32(win + s);
     uint16_t* const bucket = head + 2 * bucketOf(bytes);
+    __builtin_prefetch(head + 2 * bucketOf(load32(win + s + 1)));
     const unsigned c0 = bucket[0], c1 = bucket[1];
     bucket[1] = uint16_t(c0);
     bucket[0] = uint16_t(s);
@@ -472,7 +478,7 @@ uint64_t TDeflateEncoder::deflateFast() {
     bool flush;
     if (matchLength >= kMinMatch) {
       verifyMatch(s, ms, matchLength);
-      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
       s += matchLength;
       for (int k = std::min(inserted, matchLength - 1); k > 0; --k) {
@@ -481,13 +487,14 @@ uint64_t TDeflateEncoder::deflateFast() {
         b[0] = uint16_t(s - k);
       }
     } else {
-      flush = trees_.TallyLiteral(win[s], s - bs);
+      flush = tally.Literal(win[s]);
       --la;
       ++s;
     }
     if (flush) {
       QUELT_SAVE_STATE();
       endBlock(false);
+      tally.Reload();
       bs = s;
     }
     if (la < kMinLookahead) {
@@ -496,6 +503,7 @@ uint64_t TDeflateEncoder::deflateFast() {
       QUELT_LOAD_STATE();
     }
   }
+  tally.Done();
   QUELT_SAVE_STATE();
   return endBlock(true);
 }

@@ -69,6 +69,7 @@ class TDeflateEncoder {
   static bool likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first, unsigned third,
                           int pos, int far3);
   void verifyMatch(int start, int match, int length) const;
+  [[noreturn]] static void invalidMatch(int start, int match, int length);
   uint64_t endBlock(bool last);
   uint64_t deflateLazy();
   uint64_t deflateQuick();
