@@ -240,24 +240,21 @@ inline int TDeflateEncoder::sideMatch(const uint8_t* win, int strstart, unsigned
   return commonLength(scan, m);
 }
 
-// Whether `pos` has a four-byte match among the first two candidates of its chain (from
-// `first`) or at `fourth` (the four-byte side table's candidate, 0 without one), or a three-byte
-// one at most far3 back (at `third`): a cheap test for the positions that skipping would pass
-// over. Without branches: which way the tests go is random in such data, and mispredicted
-// branches would cost more than the loads. Position 0 never matches, so an empty chain (0) only
-// reads harmless bytes.
-inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first,
+// Whether `pos` has a four-byte match at one of the candidates `first` and `second` (the first
+// two of its chain; with five-byte chains the second is left out as 0) or `fourth` (the
+// four-byte side table's, 0 without one), or a three-byte one at most far3 back (at `third`):
+// a cheap test for the positions that skipping would pass over. Without branches: which way
+// the tests go is random in such data, and mispredicted branches would cost more than the
+// loads. Position 0 never matches, so an empty candidate (0) only reads harmless bytes.
+inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, unsigned first, unsigned second,
                                          unsigned fourth, unsigned third, int pos, int far3) {
   const uint32_t bytes = load32(win + pos);
-  const unsigned second = prev[first & kWMask];
-  const bool one = (first != 0) & (pos - int(first) <= kMaxDist) & (load32(win + first) == bytes);
-  const bool two = (first != 0) & (second != 0) & (pos - int(second) <= kMaxDist) &
-                   (load32(win + second) == bytes);
-  const bool four =
-      (fourth != 0) & (pos - int(fourth) <= kMaxDist) & (load32(win + fourth) == bytes);
+  auto four = [&](unsigned c) {
+    return (c != 0) & (pos - int(c) <= kMaxDist) & (load32(win + c) == bytes);
+  };
   const bool three =
       (third != 0) & (pos - int(third) <= far3) & ((load32(win + third) ^ bytes) << 8 == 0);
-  return one | two | four | three;
+  return four(first) | four(second) | four(fourth) | three;
 }
 
 // Every match emitted is checked against the bytes it claims to repeat. Sixteen bytes at a
@@ -294,6 +291,11 @@ uint64_t TDeflateEncoder::deflateLazy() {
   uint16_t* const head3 = head3_.data();
   uint16_t* const head4 = head4_.data();
   auto insert = [&](int pos) { insertPosition<kFive>(win, prev, head, head4, head3, pos); };
+  auto worthSearching = [&](int pos) {
+    const unsigned first = head[chainHash<kFive>(win + pos)];
+    return likelyMatch(win, first, kFive ? 0 : prev[first & kWMask],
+                       kFive ? head4[hash4(win + pos)] : 0, head3[hash3(win + pos)], pos, kTooFar);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
@@ -373,10 +375,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       }
       ++s;
       --la;
-      for (; skip > 0 &&
-             !likelyMatch(win, prev, head[chainHash<kFive>(win + s)],
-                          kFive ? head4[hash4(win + s)] : 0, head3[hash3(win + s)], s, kTooFar);
-           --skip) {
+      for (; skip > 0 && !worthSearching(s); --skip) {
         if (tally.Literal(win[s - 1])) {
           QUELT_SAVE_STATE();
           endBlock(false);
@@ -412,6 +411,10 @@ uint64_t TDeflateEncoder::deflateQuick() {
   uint16_t* const head = head_.data();
   uint16_t* const head3 = head3_.data();
   auto insert = [&](int pos) { insertPosition<false>(win, prev, head, nullptr, head3, pos); };
+  auto worthSearching = [&](int pos) {
+    const unsigned first = head[hash4(win + pos)];
+    return likelyMatch(win, first, prev[first & kWMask], 0, head3[hash3(win + pos)], pos, kMaxDist);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
@@ -428,7 +431,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     // The branch-free test first: most positions of data that compresses badly have no
     // match, and the full search's tests would mispredict on them.
     int matchLength = 0;
-    if (likelyMatch(win, prev, chainStart, 0, pos3, s, kMaxDist)) {
+    if (likelyMatch(win, chainStart, prev[chainStart & kWMask], 0, pos3, s, kMaxDist)) {
       if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
         matchLength = longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms);
       if (matchLength < kMinMatch) matchLength = sideMatch(win, s, pos3, kMaxDist, ms);
@@ -454,9 +457,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
       // As in the lazy loop: through data without matches, some bytes go unsearched.
       if (++misses > kSkipAfter) {
         int skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la});
-        for (; skip > 0 &&
-               !likelyMatch(win, prev, head[hash4(win + s)], 0, head3[hash3(win + s)], s, kMaxDist);
-             --skip) {
+        for (; skip > 0 && !worthSearching(s); --skip) {
           if (flush) {
             QUELT_SAVE_STATE();
             endBlock(false);

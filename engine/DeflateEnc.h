@@ -68,7 +68,7 @@ class TDeflateEncoder {
                           int& matchStart);
   static int sideMatch(const uint8_t* win, int strstart, unsigned pos3, int maxDistance,
                        int& matchStart);
-  static bool likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first, unsigned fourth,
+  static bool likelyMatch(const uint8_t* win, unsigned first, unsigned second, unsigned fourth,
                           unsigned third, int pos, int far3);
   void verifyMatch(int start, int match, int length) const;
   [[noreturn]] static void invalidMatch(int start, int match, int length);
