@@ -4,9 +4,6 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "engine/Errors.h"
 
@@ -257,11 +254,25 @@ inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, unsigned first, uns
   return four(first) | four(second) | four(fourth) | three;
 }
 
-// Every match emitted is checked against the bytes it claims to repeat. Sixteen bytes at a
-// time where the processor has them; the last piece may reach into the bytes after the match,
-// so only its first bytes count. The window's padding keeps these reads inside it.
+// Every match emitted is checked against the bytes it claims to repeat.
 inline void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
-  if (std::memcmp(window_.data() + start, window_.data() + match, size_t(length)) != 0) [[unlikely]]
+  const uint8_t* a = window_.data() + start;
+  const uint8_t* b = window_.data() + match;
+  // Eight bytes at a time; the last word may reach into the bytes after the match, so only
+  // its first bytes count. The window's padding keeps these reads inside it.
+  uint64_t diff = 0;
+  int i = 0;
+  for (; i + 8 <= length; i += 8) diff |= load64(a + i) ^ load64(b + i);
+  if (i < length) {
+    uint64_t x = load64(a + i) ^ load64(b + i);
+    int keep = (length - i) * 8;
+    if constexpr (std::endian::native == std::endian::little) {
+      diff |= x << (64 - keep);
+    } else {
+      diff |= x >> (64 - keep);
+    }
+  }
+  if (diff != 0) [[unlikely]]
     invalidMatch(start, match, length);
 }
 

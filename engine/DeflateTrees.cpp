@@ -441,8 +441,8 @@ void TDeflateTrees::compressBlock(TBitWriter& bits, const uint16_t* lcode, const
     literals(next, at);
     next = at + 1;
     uint32_t l = len[(m >> 16) & 0xFF];
-    unsigned d = unsigned(m >> 24) - 1;
-    unsigned code = deflateDistCode(d);
+    unsigned d = unsigned(m >> 24 & 0xFFFF) - 1;
+    unsigned code = unsigned(m >> 40);
     if (code >= unsigned(kDCodes)) throw EAssertionFailed("bad d_code-compress_block");
     uint32_t e = dist[code];
     unsigned dl = (e >> 16) & 0xFF;

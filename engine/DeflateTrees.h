@@ -80,9 +80,11 @@ class TDeflateTrees {
     bool Match(unsigned distance, unsigned lenMinus3) {
       const unsigned d = distance - 1;
       if (d >= unsigned(kMaxDist) || lenMinus3 > 255) throw EAssertionFailed("ct_tally: bad match");
-      matches_[matchCount_++] = items_ | lenMinus3 << 16 | uint64_t(distance) << 24;
+      const unsigned code = deflateDistCode(d);
+      matches_[matchCount_++] =
+          items_ | lenMinus3 << 16 | uint64_t(distance) << 24 | uint64_t(code) << 40;
       ++t_.ltree_.freq[kLiterals + 1 + kDeflateTables.lengthCode[lenMinus3]];
-      ++t_.dtree_.freq[deflateDistCode(d)];
+      ++t_.dtree_.freq[code];
       ++t_.matchObs_[(lenMinus3 >= 5) + (lenMinus3 >= 30) + (d >= 512) * 3];
       return ++items_ >= checkAt_ && blockEnds();
     }
@@ -173,7 +175,8 @@ class TDeflateTrees {
                      const uint16_t* dcode, const uint8_t* dlen);
 
   // Items of the block. A literal's byte goes to lits_ at its item's index; a match goes to
-  // matches_ as its item index (bits 0..15), length - 3 (16..23) and distance (from 24). The
+  // matches_ as its item index (bits 0..15), length - 3 (16..23), distance (24..39) and
+  // distance code (from 40). The
   // literals between two matches are thus one run that compressBlock writes without testing
   // each item. lits_ is 16-bit: a byte store could alias every member, and the tally path
   // would reload them after it.
