@@ -1,7 +1,7 @@
 // The Deflate encoder: compresses one archive entry at a time into a raw Deflate stream
-// (RFC 1951): lazy matching over hash chains at levels 4 to 9, a quicker greedy search over
-// them at levels 2 and 3, and at level 1 a greedy look at the two latest positions of each
-// four-byte hash only.
+// (RFC 1951): lazy matching over hash chains at levels 4 to 9 (linked by five bytes at levels
+// 4 to 7, by four above), a quicker greedy search over four-byte chains at levels 2 and 3, and
+// at level 1 a greedy look at the two latest positions of each four-byte hash only.
 #pragma once
 
 #include <cstddef>
