@@ -336,14 +336,14 @@ uint64_t TDeflateEncoder::deflateLazy() {
     if (prevLength < level.maxLazy) {
       if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
         matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
-      // Only a three-byte match can beat nothing at all. One further back than kTooFar costs
-      // more bits than its three literals.
       // With five-byte chains, a four-byte match comes from its side table.
       if (kFive && matchLength < 4 && prevLength < 4) {
         int at = ms;
         const int length = std::min(sideMatch(win, s, pos4, kMaxDist, at), la);
         if (length >= 4) matchLength = length, ms = at;
       }
+      // Only a three-byte match can beat nothing at all. One further back than kTooFar costs
+      // more bits than its three literals.
       if (matchLength < kMinMatch && prevLength < kMinMatch)
         matchLength = std::max(matchLength, std::min(sideMatch(win, s, pos3, kTooFar, ms), la));
       if (matchLength == kMinMatch && s - ms > kTooFar) matchLength = kMinMatch - 1;
