@@ -8,13 +8,15 @@
 #include "engine/Errors.h"
 
 namespace quelt {
-
 namespace {
 
 constexpr unsigned kWMask = 0x7FFF;
 // The chains link positions by a hash of their next four bytes, so a walk meets few
 // candidates that cannot give four; three-byte matches come from a single-entry side table
-// that keeps the latest position of each three-byte hash.
+// that keeps the latest position of each three-byte hash. Levels 4 to 7 link by five bytes
+// instead, with a side table for four-byte matches: the walks then skip the many candidates
+// that repeat only four bytes (indentation, common words), and the nearest of those, which
+// the side table keeps, is the one worth taking.
 constexpr unsigned kHashBits = 15;
 constexpr unsigned kHash3Bits = 15;
 // Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
@@ -33,6 +35,16 @@ inline uint32_t load32(const uint8_t* p) {
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
   return v;
 }
+inline uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline unsigned hash5(const uint8_t* p) {
+  uint64_t v = load64(p);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return unsigned(((v << 24) * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
+}
 inline unsigned hash4(const uint8_t* p) {
   return (load32(p) * 0x9E3779B1u) >> (32 - kHashBits);
 }
@@ -43,19 +55,24 @@ inline unsigned hash3(const uint8_t* p) {
 inline unsigned bucketOf(uint32_t bytes) {
   return (bytes * 0x9E3779B1u) >> (33 - kHashBits);
 }
-// Links `pos` into the chain of its four-byte hash and makes it the latest of its three-byte
-// hash, as the chain levels do for every position they pass.
-inline void insertPosition(const uint8_t* win, uint16_t* prev, uint16_t* head, uint16_t* head3,
-                           int pos) {
-  const unsigned h = hash4(win + pos);
+template <bool kFive>
+inline unsigned chainHash(const uint8_t* p) {
+  if constexpr (kFive) {
+    return hash5(p);
+  } else {
+    return hash4(p);
+  }
+}
+// Links `pos` into its chain and makes it the latest of its side-table hashes, as the chain
+// levels do for every position they pass. head4 is used with five-byte chains only.
+template <bool kFive>
+inline void insertPosition(const uint8_t* win, uint16_t* prev, uint16_t* head, uint16_t* head4,
+                           uint16_t* head3, int pos) {
+  const unsigned h = chainHash<kFive>(win + pos);
   prev[pos & kWMask] = head[h];
   head[h] = uint16_t(pos);
+  if constexpr (kFive) head4[hash4(win + pos)] = uint16_t(pos);
   head3[hash3(win + pos)] = uint16_t(pos);
-}
-inline uint64_t load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
 }
 
 // Number of equal bytes at the start of a and b, at most kMaxMatch.
@@ -88,14 +105,14 @@ TDeflateEncoder::TDeflateEncoder()
     : window_(kWindowSize + kWindowPad),
       prev_(kWSize),
       head_(size_t(1) << kHashBits),
-      head3_(size_t(1) << kHash3Bits) {}
+      head3_(size_t(1) << kHash3Bits),
+      head4_(size_t(1) << kHashBits) {}
 
 void TDeflateEncoder::initMatcher(int packLevel) {
   // Parameters per level: good length, max lazy, nice length, max chain.
   static constexpr TLevel kLevels[10] = {
-      {0, 0, 0, 0},        {4, 4, 16, 4},       {4, 5, 16, 8},    {4, 6, 32, 32},
-      {4, 4, 16, 16},      {8, 16, 32, 32},     {8, 32, 128, 64}, {8, 32, 128, 256},
-      {16, 128, 258, 512}, {8, 258, 258, 1024},
+      {0, 0, 0, 0},    {4, 4, 16, 4},   {4, 5, 16, 8},     {4, 6, 32, 32},      {4, 4, 16, 16},
+      {8, 16, 32, 32}, {8, 32, 96, 44}, {8, 32, 128, 256}, {16, 128, 258, 512}, {8, 258, 258, 1024},
   };
   level_ = kLevels[packLevel];
 
@@ -103,8 +120,11 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   // them so an entry's output depends on its own bytes only.
   std::fill_n(window_.begin(), highWater_, uint8_t(0));
   highWater_ = 0;
+  // Only the tables this level uses: many small entries would pay for the others.
+  packLevel_ = packLevel;
   std::fill(head_.begin(), head_.end(), uint16_t(0));
-  std::fill(head3_.begin(), head3_.end(), uint16_t(0));
+  if (packLevel > 1) std::fill(head3_.begin(), head3_.end(), uint16_t(0));
+  if (fiveByteChains(packLevel)) std::fill(head4_.begin(), head4_.end(), uint16_t(0));
   strstart_ = 0;
   blockStart_ = 0;
   matchStart_ = 0;
@@ -134,8 +154,11 @@ void TDeflateEncoder::slideWindow() {
     for (uint16_t& p : v) p = uint16_t(p > kWSize ? p - kWSize : 0);
   };
   rebase(head_);
-  rebase(head3_);
-  rebase(prev_);
+  if (packLevel_ > 1) {
+    rebase(head3_);
+    rebase(prev_);
+  }
+  if (fiveByteChains(packLevel_)) rebase(head4_);
 }
 
 // Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
@@ -214,24 +237,25 @@ inline int TDeflateEncoder::sideMatch(const uint8_t* win, int strstart, unsigned
   return commonLength(scan, m);
 }
 
-// Whether `pos` has a four-byte match among the first two candidates of its chain (from
-// `first`) or a three-byte one at most far3 back (at `third`): a cheap test for the positions that
-// skipping would pass over. Without branches: which way the tests go is random in such data, and
-// mispredicted branches would cost more than the loads. Position 0 never matches, so an empty chain
-// (0) only reads harmless bytes.
-inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first,
-                                         unsigned third, int pos, int far3) {
+// Whether `pos` has a four-byte match at one of the candidates `first` and `second` (the first
+// two of its chain; with five-byte chains the second is left out as 0) or `fourth` (the
+// four-byte side table's, 0 without one), or a three-byte one at most far3 back (at `third`):
+// a cheap test for the positions that skipping would pass over. Without branches: which way
+// the tests go is random in such data, and mispredicted branches would cost more than the
+// loads. Position 0 never matches, so an empty candidate (0) only reads harmless bytes.
+inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, unsigned first, unsigned second,
+                                         unsigned fourth, unsigned third, int pos, int far3) {
   const uint32_t bytes = load32(win + pos);
-  const unsigned second = prev[first & kWMask];
-  const bool one = (first != 0) & (pos - int(first) <= kMaxDist) & (load32(win + first) == bytes);
-  const bool two = (first != 0) & (second != 0) & (pos - int(second) <= kMaxDist) &
-                   (load32(win + second) == bytes);
+  auto four = [&](unsigned c) {
+    return (c != 0) & (pos - int(c) <= kMaxDist) & (load32(win + c) == bytes);
+  };
   const bool three =
       (third != 0) & (pos - int(third) <= far3) & ((load32(win + third) ^ bytes) << 8 == 0);
-  return one | two | three;
+  return four(first) | four(second) | four(fourth) | three;
 }
 
-void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
+// Every match emitted is checked against the bytes it claims to repeat.
+inline void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
   const uint8_t* a = window_.data() + start;
   const uint8_t* b = window_.data() + match;
   // Eight bytes at a time; the last word may reach into the bytes after the match, so only
@@ -248,11 +272,14 @@ void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
       diff |= x >> (64 - keep);
     }
   }
-  if (diff != 0) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Start: %d, Match: %d, Length: %d", start, match, length);
-    throw EInvalidMatch(text);
-  }
+  if (diff != 0) [[unlikely]]
+    invalidMatch(start, match, length);
+}
+
+void TDeflateEncoder::invalidMatch(int start, int match, int length) {
+  char text[96];
+  std::snprintf(text, sizeof text, "Start: %d, Match: %d, Length: %d", start, match, length);
+  throw EInvalidMatch(text);
 }
 
 uint64_t TDeflateEncoder::endBlock(bool last) {
@@ -267,25 +294,41 @@ uint64_t TDeflateEncoder::endBlock(bool last) {
 
 // Lazy evaluation: a match found at one position is emitted only if the next position does
 // not start a longer one.
+template <bool kFive>
 uint64_t TDeflateEncoder::deflateLazy() {
   uint8_t* const win = window_.data();
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
   uint16_t* const head3 = head3_.data();
-  auto insert = [&](int pos) { insertPosition(win, prev, head, head3, pos); };
+  uint16_t* const head4 = head4_.data();
+  auto insert = [&](int pos) { insertPosition<kFive>(win, prev, head, head4, head3, pos); };
+  auto worthSearching = [&](int pos) {
+    const unsigned first = head[chainHash<kFive>(win + pos)];
+    return likelyMatch(win, first, kFive ? 0 : prev[first & kWMask],
+                       kFive ? head4[hash4(win + pos)] : 0, head3[hash3(win + pos)], pos, kTooFar);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
+  TDeflateTrees::TTally tally(trees_);
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
   int misses = 0;  // searches in a row that found no match
 
   while (la > 0) {
-    const unsigned h = hash4(win + s), h3 = hash3(win + s);
+    const unsigned h = chainHash<kFive>(win + s), h3 = hash3(win + s);
     const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
     head3[h3] = uint16_t(s);
+    unsigned pos4 = 0;
+    if constexpr (kFive) {
+      const unsigned h4 = hash4(win + s);
+      pos4 = head4[h4];
+      head4[h4] = uint16_t(s);
+    }
+    __builtin_prefetch(head + chainHash<kFive>(win + s + 1));
+    __builtin_prefetch(win + chainStart);
 
     int prevLength = matchLength;
     int prevMatch = ms;
@@ -293,6 +336,12 @@ uint64_t TDeflateEncoder::deflateLazy() {
     if (prevLength < level.maxLazy) {
       if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
         matchLength = std::min(longestMatch(win, prev, s, chainStart, prevLength, level, ms), la);
+      // With five-byte chains, a four-byte match comes from its side table.
+      if (kFive && matchLength < 4 && prevLength < 4) {
+        int at = ms;
+        const int length = std::min(sideMatch(win, s, pos4, kMaxDist, at), la);
+        if (length >= 4) matchLength = length, ms = at;
+      }
       // Only a three-byte match can beat nothing at all. One further back than kTooFar costs
       // more bits than its three literals.
       if (matchLength < kMinMatch && prevLength < kMinMatch)
@@ -309,8 +358,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       matchLength = prevLength;
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       verifyMatch(s - 1, prevMatch, prevLength);
-      bool flush =
-          trees_.TallyMatch(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch), s - bs);
+      bool flush = tally.Match(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch));
       la -= prevLength - 1;
       // Insert the strings inside the match too: later matches may start there.
       for (int k = prevLength - 2; k > 0; --k) insert(++s);
@@ -320,6 +368,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       if (flush) {
         QUELT_SAVE_STATE();
         endBlock(false);
+        tally.Reload();
         bs = s;
       }
     } else if (matchAvailable) {
@@ -329,19 +378,19 @@ uint64_t TDeflateEncoder::deflateLazy() {
       int skip = 0;
       if (matchLength < kMinMatch && misses > kSkipAfter)
         skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la - 1});
-      if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+      if (tally.Literal(win[s - 1])) {
         QUELT_SAVE_STATE();
         endBlock(false);
+        tally.Reload();
         bs = s;
       }
       ++s;
       --la;
-      for (; skip > 0 &&
-             !likelyMatch(win, prev, head[hash4(win + s)], head3[hash3(win + s)], s, kTooFar);
-           --skip) {
-        if (trees_.TallyLiteral(win[s - 1], s - bs)) {
+      for (; skip > 0 && !worthSearching(s); --skip) {
+        if (tally.Literal(win[s - 1])) {
           QUELT_SAVE_STATE();
           endBlock(false);
+          tally.Reload();
           bs = s;
         }
         insert(s);
@@ -359,7 +408,8 @@ uint64_t TDeflateEncoder::deflateLazy() {
       QUELT_LOAD_STATE();
     }
   }
-  if (matchAvailable) (void)trees_.TallyLiteral(win[s - 1], s - bs);
+  if (matchAvailable) (void)tally.Literal(win[s - 1]);
+  tally.Done();
   QUELT_SAVE_STATE();
   return endBlock(true);
 }
@@ -371,10 +421,15 @@ uint64_t TDeflateEncoder::deflateQuick() {
   uint16_t* const prev = prev_.data();
   uint16_t* const head = head_.data();
   uint16_t* const head3 = head3_.data();
-  auto insert = [&](int pos) { insertPosition(win, prev, head, head3, pos); };
+  auto insert = [&](int pos) { insertPosition<false>(win, prev, head, nullptr, head3, pos); };
+  auto worthSearching = [&](int pos) {
+    const unsigned first = head[hash4(win + pos)];
+    return likelyMatch(win, first, prev[first & kWMask], 0, head3[hash3(win + pos)], pos, kMaxDist);
+  };
   const TLevel level = level_;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
+  TDeflateTrees::TTally tally(trees_);
   int misses = 0;  // literals in a row
 
   while (la > 0) {
@@ -387,7 +442,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     // The branch-free test first: most positions of data that compresses badly have no
     // match, and the full search's tests would mispredict on them.
     int matchLength = 0;
-    if (likelyMatch(win, prev, chainStart, pos3, s, kMaxDist)) {
+    if (likelyMatch(win, chainStart, prev[chainStart & kWMask], 0, pos3, s, kMaxDist)) {
       if (chainStart != 0 && s - int(chainStart) <= kMaxDist)
         matchLength = longestMatch(win, prev, s, chainStart, kMinMatch - 1, level, ms);
       if (matchLength < kMinMatch) matchLength = sideMatch(win, s, pos3, kMaxDist, ms);
@@ -397,7 +452,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     bool flush;
     if (matchLength >= kMinMatch) {
       verifyMatch(s, ms, matchLength);
-      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
       if (matchLength <= level.maxLazy) {
         for (int k = matchLength - 1; k > 0; --k) insert(++s);
@@ -407,21 +462,20 @@ uint64_t TDeflateEncoder::deflateQuick() {
       }
       misses = 0;
     } else {
-      flush = trees_.TallyLiteral(win[s], s - bs);
+      flush = tally.Literal(win[s]);
       --la;
       ++s;
       // As in the lazy loop: through data without matches, some bytes go unsearched.
       if (++misses > kSkipAfter) {
         int skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la});
-        for (; skip > 0 &&
-               !likelyMatch(win, prev, head[hash4(win + s)], head3[hash3(win + s)], s, kMaxDist);
-             --skip) {
+        for (; skip > 0 && !worthSearching(s); --skip) {
           if (flush) {
             QUELT_SAVE_STATE();
             endBlock(false);
+            tally.Reload();
             bs = s;
           }
-          flush = trees_.TallyLiteral(win[s], s - bs);
+          flush = tally.Literal(win[s]);
           insert(s);
           --la;
           ++s;
@@ -431,6 +485,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     if (flush) {
       QUELT_SAVE_STATE();
       endBlock(false);
+      tally.Reload();
       bs = s;
     }
     if (la < kMinLookahead) {
@@ -439,6 +494,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
       QUELT_LOAD_STATE();
     }
   }
+  tally.Done();
   QUELT_SAVE_STATE();
   return endBlock(true);
 }
@@ -452,10 +508,12 @@ uint64_t TDeflateEncoder::deflateFast() {
   const int inserted = level_.maxLazy;
   int s = strstart_, la = lookahead_, ms = matchStart_;
   int64_t bs = blockStart_;
+  TDeflateTrees::TTally tally(trees_);
 
   while (la > 0) {
     const uint32_t bytes = load32(win + s);
     uint16_t* const bucket = head + 2 * bucketOf(bytes);
+    __builtin_prefetch(head + 2 * bucketOf(load32(win + s + 1)));
     const unsigned c0 = bucket[0], c1 = bucket[1];
     bucket[1] = uint16_t(c0);
     bucket[0] = uint16_t(s);
@@ -472,7 +530,7 @@ uint64_t TDeflateEncoder::deflateFast() {
     bool flush;
     if (matchLength >= kMinMatch) {
       verifyMatch(s, ms, matchLength);
-      flush = trees_.TallyMatch(unsigned(s - ms), unsigned(matchLength - kMinMatch), s - bs);
+      flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
       s += matchLength;
       for (int k = std::min(inserted, matchLength - 1); k > 0; --k) {
@@ -481,13 +539,14 @@ uint64_t TDeflateEncoder::deflateFast() {
         b[0] = uint16_t(s - k);
       }
     } else {
-      flush = trees_.TallyLiteral(win[s], s - bs);
+      flush = tally.Literal(win[s]);
       --la;
       ++s;
     }
     if (flush) {
       QUELT_SAVE_STATE();
       endBlock(false);
+      tally.Reload();
       bs = s;
     }
     if (la < kMinLookahead) {
@@ -496,6 +555,7 @@ uint64_t TDeflateEncoder::deflateFast() {
       QUELT_LOAD_STATE();
     }
   }
+  tally.Done();
   QUELT_SAVE_STATE();
   return endBlock(true);
 }
@@ -509,7 +569,10 @@ TDeflateResult TDeflateEncoder::Deflate(TEncodeIO& io, int packLevel) {
   bits_.Start(io);
   trees_.Start(level);
   initMatcher(level);
-  uint64_t size = level == 1 ? deflateFast() : level <= 3 ? deflateQuick() : deflateLazy();
+  uint64_t size = level == 1              ? deflateFast()
+                  : level <= 3            ? deflateQuick()
+                  : fiveByteChains(level) ? deflateLazy<true>()
+                                          : deflateLazy<false>();
 
   TDeflateResult result;
   // The size is what was really handed over; the block decisions' own count must agree.

@@ -1,7 +1,7 @@
 // The Deflate encoder: compresses one archive entry at a time into a raw Deflate stream
-// (RFC 1951): lazy matching over hash chains at levels 4 to 9, a quicker greedy search over
-// them at levels 2 and 3, and at level 1 a greedy look at the two latest positions of each
-// four-byte hash only.
+// (RFC 1951): lazy matching over hash chains at levels 4 to 9 (linked by five bytes at levels
+// 4 to 7, by four above), a quicker greedy search over four-byte chains at levels 2 and 3, and
+// at level 1 a greedy look at the two latest positions of each four-byte hash only.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +58,8 @@ class TDeflateEncoder {
     int maxChain;    // candidates visited at most
   };
 
+  // Levels 4 to 7 chain positions by five bytes, with a side table for four-byte matches.
+  static bool fiveByteChains(int packLevel) { return packLevel >= 4 && packLevel <= 7; }
   void initMatcher(int packLevel);
   void refillWindow();
   void slideWindow();
@@ -66,10 +68,12 @@ class TDeflateEncoder {
                           int& matchStart);
   static int sideMatch(const uint8_t* win, int strstart, unsigned pos3, int maxDistance,
                        int& matchStart);
-  static bool likelyMatch(const uint8_t* win, const uint16_t* prev, unsigned first, unsigned third,
-                          int pos, int far3);
+  static bool likelyMatch(const uint8_t* win, unsigned first, unsigned second, unsigned fourth,
+                          unsigned third, int pos, int far3);
   void verifyMatch(int start, int match, int length) const;
+  [[noreturn]] static void invalidMatch(int start, int match, int length);
   uint64_t endBlock(bool last);
+  template <bool kFive>
   uint64_t deflateLazy();
   uint64_t deflateQuick();
   uint64_t deflateFast();
@@ -78,14 +82,17 @@ class TDeflateEncoder {
   // a match source.
   std::vector<uint8_t> window_;
   std::vector<uint16_t> prev_;
-  // Latest position of each four-byte hash; at level 1, the two latest side by side.
+  // Latest position of each chain's hash (four or five bytes); at level 1, the two latest
+  // positions of each four-byte hash side by side.
   std::vector<uint16_t> head_;
   std::vector<uint16_t> head3_;  // latest position of each three-byte hash
+  std::vector<uint16_t> head4_;  // the same for four bytes, beside five-byte chains
   TDeflateTrees trees_;
   TBitWriter bits_;
 
   TEncodeIO* io_ = nullptr;
   TLevel level_{};
+  int packLevel_ = 0;
   int strstart_ = 0;
   int64_t blockStart_ = 0;  // negative once the block's first bytes slid out of the window
   int lookahead_ = 0;

@@ -52,7 +52,7 @@ constexpr TDeflateTables makeTables() {
 constexpr TDeflateTables kDeflateTablesValue = makeTables();
 const TDeflateTables kDeflateTables = kDeflateTablesValue;
 
-TDeflateTrees::TDeflateTrees() : lc_(kMaxItems + 1), dist_(kMaxItems + 1) {
+TDeflateTrees::TDeflateTrees() : lits_(kMaxItems + 1), matches_(kMaxItems + 1) {
   std::memset(&ltree_, 0, sizeof ltree_);
   std::memset(&dtree_, 0, sizeof dtree_);
   std::memset(&bltree_, 0, sizeof bltree_);
@@ -89,6 +89,7 @@ void TDeflateTrees::resetBlock() {
   optLen_ = 0;
   staticLen_ = 0;
   items_ = 0;
+  matchCount_ = 0;
   checkAt_ = kObsWindow;
   observed_ = 0;
   std::fill_n(blockObs_, kObsClasses, 0u);
@@ -415,29 +416,42 @@ void TDeflateTrees::compressBlock(TBitWriter& bits, const uint16_t* lcode, const
   for (int c = 0; c < kDCodes; ++c)
     dist[c] = dcode[c] | uint32_t(dlen[c]) << 16 | uint32_t(kExtraDBits[c]) << 24;
 
-  const uint16_t* lcBuf = lc_.data();
-  const uint16_t* distBuf = dist_.data();
+  const uint16_t* lits = lits_.data();
   TBitWriter::TBatch out(bits);
-  // At most 7 bits are held between items, and an item adds at most 15 + 5 + 15 + 13 bits.
-  for (unsigned i = 0, n = items_; i < n; ++i) {
-    unsigned lc = lcBuf[i];
-    unsigned distance = distBuf[i];
-    if (distance == 0) {
-      uint32_t e = lit[lc];
-      out.Add(e & 0xFFFFFF, e >> 24);
-    } else {
-      uint32_t l = len[lc];
-      unsigned d = distance - 1;
-      unsigned code = deflateDistCode(d);
-      if (code >= unsigned(kDCodes)) throw EAssertionFailed("bad d_code-compress_block");
-      uint32_t e = dist[code];
-      unsigned dl = (e >> 16) & 0xFF;
-      uint64_t dv = (e & 0xFFFF) | uint64_t(d - kDeflateTables.baseDist[code]) << dl;
-      unsigned lcount = l >> 24;
-      out.Add((l & 0xFFFFFF) | dv << lcount, lcount + dl + (e >> 24));
+  // At most 7 bits are held after a flush. Three literals add at most 45 bits, a match at
+  // most 15 + 5 + 15 + 13.
+  auto literals = [&](unsigned from, unsigned to) {
+    for (; from + 3 <= to; from += 3) {
+      const uint32_t a = lit[lits[from]], b = lit[lits[from + 1]], c = lit[lits[from + 2]];
+      out.Add(a & 0xFFFFFF, a >> 24);
+      out.Add(b & 0xFFFFFF, b >> 24);
+      out.Add(c & 0xFFFFFF, c >> 24);
+      out.Flush();
+    }
+    for (; from < to; ++from) {
+      const uint32_t a = lit[lits[from]];
+      out.Add(a & 0xFFFFFF, a >> 24);
     }
     out.Flush();
+  };
+  unsigned next = 0;  // first item not yet written
+  for (unsigned k = 0; k < matchCount_; ++k) {
+    const uint64_t m = matches_[k];
+    const unsigned at = unsigned(m & 0xFFFF);
+    literals(next, at);
+    next = at + 1;
+    uint32_t l = len[(m >> 16) & 0xFF];
+    unsigned d = unsigned(m >> 24 & 0xFFFF) - 1;
+    unsigned code = unsigned(m >> 40);
+    if (code >= unsigned(kDCodes)) throw EAssertionFailed("bad d_code-compress_block");
+    uint32_t e = dist[code];
+    unsigned dl = (e >> 16) & 0xFF;
+    uint64_t dv = (e & 0xFFFF) | uint64_t(d - kDeflateTables.baseDist[code]) << dl;
+    unsigned lcount = l >> 24;
+    out.Add((l & 0xFFFFFF) | dv << lcount, lcount + dl + (e >> 24));
+    out.Flush();
   }
+  literals(next, items_);
   uint32_t e = lit[kEndBlock];
   out.Add(e & 0xFFFFFF, e >> 24);
   out.Flush();

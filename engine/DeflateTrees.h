@@ -56,30 +56,77 @@ class TDeflateTrees {
   // the kinds of literals and matches change, at every level.
   void Start(int packLevel);
 
-  // Record one literal, or one match of `distance` (1..kMaxDist) and length lenMinus3 + 3.
-  // `inLength` is the bytes the block covers so far (the block-end test no longer needs it).
-  // True means the block should end here; the caller must then emit it.
-  // The hot path only stores the item and counts its symbol; whether the block should end is
-  // looked at every kObsWindow items.
+  // Records literals and matches for a parse loop, holding the block's counters in locals that
+  // the compiler keeps in registers (the members would be reloaded after every count, which
+  // may alias them). While a tally is alive nothing else may record items; Done() hands the
+  // counters back, and after the block is emitted the loop starts a new tally.
+  class TTally {
+   public:
+    explicit TTally(TDeflateTrees& t)
+        : t_(t),
+          lits_(t.lits_.data()),
+          matches_(t.matches_.data()),
+          items_(t.items_),
+          matchCount_(t.matchCount_),
+          checkAt_(t.checkAt_) {}
+    // One literal, or one match of `distance` (1..kMaxDist) and length lenMinus3 + 3. True
+    // means the block should end here (the counters are then handed back already): the
+    // caller must emit it.
+    bool Literal(unsigned c) {
+      lits_[items_] = uint16_t(c);
+      ++t_.ltree_.freq[c];
+      return ++items_ >= checkAt_ && blockEnds();
+    }
+    bool Match(unsigned distance, unsigned lenMinus3) {
+      const unsigned d = distance - 1;
+      if (d >= unsigned(kMaxDist) || lenMinus3 > 255) throw EAssertionFailed("ct_tally: bad match");
+      const unsigned code = deflateDistCode(d);
+      matches_[matchCount_++] =
+          items_ | lenMinus3 << 16 | uint64_t(distance) << 24 | uint64_t(code) << 40;
+      ++t_.ltree_.freq[kLiterals + 1 + kDeflateTables.lengthCode[lenMinus3]];
+      ++t_.dtree_.freq[code];
+      ++t_.matchObs_[(lenMinus3 >= 5) + (lenMinus3 >= 30) + (d >= 512) * 3];
+      return ++items_ >= checkAt_ && blockEnds();
+    }
+    void Done() {
+      t_.items_ = items_;
+      t_.matchCount_ = matchCount_;
+    }
+    // Takes the counters up again after the block was emitted.
+    void Reload() {
+      items_ = t_.items_;
+      matchCount_ = t_.matchCount_;
+      checkAt_ = t_.checkAt_;
+    }
+
+   private:
+    bool blockEnds() {
+      Done();
+      const bool ends = t_.blockEnds();
+      checkAt_ = t_.checkAt_;
+      return ends;
+    }
+    TDeflateTrees& t_;
+    uint16_t* const lits_;
+    uint64_t* const matches_;
+    unsigned items_;
+    unsigned matchCount_;
+    unsigned checkAt_;
+  };
+
+  // The same for a single item. `inLength` is the bytes the block covers so far (the
+  // block-end test no longer needs it).
   bool TallyLiteral(unsigned c, int64_t /*inLength*/) {
-    const unsigned n = items_;
-    lc_[n] = uint16_t(c);
-    dist_[n] = 0;
-    items_ = n + 1;
-    ++ltree_.freq[c];
-    return n + 1 >= checkAt_ && blockEnds();
+    TTally t(*this);
+    const bool ends = t.Literal(c);
+    t.Done();
+    return ends;
   }
   bool TallyMatch(unsigned distance, unsigned lenMinus3, int64_t /*inLength*/) {
-    unsigned d = distance - 1;
-    if (d >= unsigned(kMaxDist) || lenMinus3 > 255) throw EAssertionFailed("ct_tally: bad match");
-    const unsigned n = items_;
-    lc_[n] = uint16_t(lenMinus3);
-    dist_[n] = uint16_t(distance);
-    items_ = n + 1;
-    ++ltree_.freq[kLiterals + 1 + kDeflateTables.lengthCode[lenMinus3]];
-    ++dtree_.freq[deflateDistCode(d)];
-    ++matchObs_[(lenMinus3 >= 5) + (lenMinus3 >= 30) + (d >= 512) * 3];
-    return n + 1 >= checkAt_ && blockEnds();
+    TTally t(*this);
+    const bool ends = t.Match(distance, lenMinus3);
+    t.Done();
+    return ends;
   }
 
   // Writes the block held: `data` is its bytes (storedLen of them), or null when they are no
@@ -127,11 +174,15 @@ class TDeflateTrees {
   void compressBlock(TBitWriter& bits, const uint16_t* lcode, const uint8_t* llen,
                      const uint16_t* dcode, const uint8_t* dlen);
 
-  // Items of the block: a literal byte or a match length - 3, and the match distance (0 for a
-  // literal). Both 16-bit: a byte store could alias every member, and the tally path would
-  // reload them after it.
-  std::vector<uint16_t> lc_;
-  std::vector<uint16_t> dist_;
+  // Items of the block. A literal's byte goes to lits_ at its item's index; a match goes to
+  // matches_ as its item index (bits 0..15), length - 3 (16..23), distance (24..39) and
+  // distance code (from 40). The
+  // literals between two matches are thus one run that compressBlock writes without testing
+  // each item. lits_ is 16-bit: a byte store could alias every member, and the tally path
+  // would reload them after it.
+  std::vector<uint16_t> lits_;
+  std::vector<uint64_t> matches_;
+  unsigned matchCount_ = 0;
   unsigned items_ = 0;
   unsigned checkAt_ = kObsWindow;   // item count at which blockEnds looks next
   unsigned observed_ = 0;           // items counted in blockObs_

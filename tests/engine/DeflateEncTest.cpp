@@ -361,6 +361,52 @@ TEST(DeflateEnc, LevelOneSeesTheTwoLatestCandidates) {
   }
 }
 
+// Levels 4 to 7 chain positions by five bytes and keep four-byte matches in a side table:
+// a lone four-byte repeat must still be found at every level, and where an older candidate
+// repeats more than the nearest four bytes, the older one must win.
+TEST(DeflateEnc, FourByteRepeatsAndLongerOlderOnes) {
+  const Bytes u = noRepeats(6000, 29, 'a', 26);
+  auto itemAt = [](const test::TTrace& t, size_t at) -> const test::TTraceItem* {
+    size_t pos = 0;
+    for (const auto& b : t.blocks)
+      for (const auto& i : b.items) {
+        if (pos == at) return &i;
+        pos += i.length ? size_t(i.length) : 1;
+      }
+    return nullptr;
+  };
+  for (size_t distance : {5u, 300u, 5000u}) {
+    // One four-byte repeat; the byte after it differs from the one after its source.
+    Bytes data = u;
+    const size_t at = 5800;
+    const Bytes four = {240, 241, 242, 243};
+    std::copy(four.begin(), four.end(), data.begin() + long(at - distance));
+    std::copy(four.begin(), four.end(), data.begin() + long(at));
+    for (int level = 1; level <= 9; ++level) {
+      test::TTrace t = test::traceDeflate(pack(data, level).out);
+      ASSERT_TRUE(t.ok) << t.error;
+      const test::TTraceItem* i = itemAt(t, at);
+      ASSERT_NE(i, nullptr) << "distance " << distance << ", level " << level;
+      EXPECT_EQ(i->length, 4) << "distance " << distance << ", level " << level;
+      EXPECT_EQ(size_t(i->distance), distance) << "level " << level;
+    }
+  }
+  // The same four bytes three times: followed by X, by Y, then by X again.
+  Bytes data = u;
+  const Bytes x = {240, 241, 242, 243, 250, 251}, y = {240, 241, 242, 243, 252, 253};
+  std::copy(x.begin(), x.end(), data.begin() + 1000);
+  std::copy(y.begin(), y.end(), data.begin() + 3000);
+  std::copy(x.begin(), x.end(), data.begin() + 5000);
+  for (int level = 2; level <= 9; ++level) {
+    test::TTrace t = test::traceDeflate(pack(data, level).out);
+    ASSERT_TRUE(t.ok) << t.error;
+    const test::TTraceItem* i = itemAt(t, 5000);
+    ASSERT_NE(i, nullptr) << "level " << level;
+    EXPECT_EQ(i->length, 6) << "level " << level;
+    EXPECT_EQ(i->distance, 4000) << "level " << level;
+  }
+}
+
 // The finder reaches 32506 bytes back and no further, also after the window slid.
 TEST(DeflateEnc, MatchesReachTheLongestDistanceAndNoFurther) {
   const Bytes filler = test::textBytes(40000, 31);  // all below 128: shares nothing with the marker

@@ -110,6 +110,37 @@ TEST(DeflateTrees, EveryLengthAndDistanceCodeRoundTrips) {
   }
 }
 
+// Literals are written in runs between the matches: runs of every length up to a few words
+// long, blocks that start or end with a match, and matches back to back, over several blocks.
+TEST(DeflateTrees, LiteralRunsBetweenMatchesComeOutInOrder) {
+  TBlockRig rig(6);
+  std::mt19937 gen(11);
+  for (int i = 0; i < 40; ++i) rig.literal(uint8_t(gen()));
+  for (bool last : {false, false, true}) {
+    rig.match(7, 5);  // the block's first item
+    for (unsigned run = 0; run <= 11; ++run) {
+      for (unsigned i = 0; i < run; ++i) rig.literal(uint8_t(gen() % 7 == 0 ? gen() : 'a' + i));
+      rig.match(1 + unsigned(gen() % 30), 3 + unsigned(gen() % 20));
+    }
+    rig.match(30, 258);
+    if (last) rig.literal('z');  // the last block ends with a literal
+    rig.emit(last);
+  }
+  TTrace t;
+  ASSERT_NO_FATAL_FAILURE(decodeBothWays(rig, t));
+  ASSERT_EQ(t.blocks.size(), 3u);
+  size_t i = 0;
+  for (const auto& b : t.blocks)
+    for (const auto& got : b.items) {
+      ASSERT_LT(i, rig.items.size());
+      EXPECT_EQ(got.length, rig.items[i].length) << i;
+      EXPECT_EQ(got.distance, rig.items[i].distance) << i;
+      EXPECT_EQ(got.literal, rig.items[i].literal) << i;
+      ++i;
+    }
+  EXPECT_EQ(i, rig.items.size());
+}
+
 TEST(DeflateTrees, RejectsMatchesTheFinderCannotProduce) {
   TBlockRig rig;
   for (int i = 0; i < 10; ++i) rig.literal('x');
