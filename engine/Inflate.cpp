@@ -563,20 +563,16 @@ int TInflater<k64>::storedBlock(bool last) {
   // bytes before any match needs them, and unwrap() mends the history when it does not.
   while (len > 0) {
     if (in_ == inEnd_ && !nextInput()) return kInflateBadData;
-    if (out_ == limit_) {
-      out_ = flushed_ = buf_;
-      wrapped_ = true;
-    }
     size_t n = std::min({size_t(len), size_t(inEnd_ - in_), size_t(limit_ - out_)});
     io_.Output(in_, n);
     std::memcpy(out_, in_, n);
     in_ += n;
     out_ = flushed_ = out_ + n;
     len -= uint32_t(n);
-  }
-  if (out_ == limit_) {
-    out_ = flushed_ = buf_;
-    wrapped_ = true;
+    if (out_ == limit_) {
+      out_ = flushed_ = buf_;
+      wrapped_ = true;
+    }
   }
   return kInflateOk;
 }
