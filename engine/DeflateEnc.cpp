@@ -287,10 +287,22 @@ uint64_t TDeflateEncoder::endBlock(bool last) {
   return trees_.EmitBlock(bits_, data, uint64_t(strstart_ - blockStart_), last);
 }
 
-// The two loops below work on local copies of the position state, which stay in registers;
+// The parse loops below work on local copies of the position state, which stay in registers;
 // the members are brought up to date around the calls that use them.
 #define QUELT_SAVE_STATE() (strstart_ = s, lookahead_ = la, blockStart_ = bs, matchStart_ = ms)
 #define QUELT_LOAD_STATE() (s = strstart_, la = lookahead_, bs = blockStart_, ms = matchStart_)
+// Emits the block held and starts the next one at s (the tally already handed its counters
+// back when it said the block ends).
+#define QUELT_END_BLOCK() (QUELT_SAVE_STATE(), endBlock(false), tally.Reload(), bs = s)
+// Keeps the lookahead filled.
+#define QUELT_REFILL()        \
+  do {                        \
+    if (la < kMinLookahead) { \
+      QUELT_SAVE_STATE();     \
+      refillWindow();         \
+      QUELT_LOAD_STATE();     \
+    }                         \
+  } while (false)
 
 // Lazy evaluation: a match found at one position is emitted only if the next position does
 // not start a longer one.
@@ -365,12 +377,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       matchAvailable = false;
       matchLength = kMinMatch - 1;
       ++s;
-      if (flush) {
-        QUELT_SAVE_STATE();
-        endBlock(false);
-        tally.Reload();
-        bs = s;
-      }
+      if (flush) QUELT_END_BLOCK();
     } else if (matchAvailable) {
       // Where no match turned up for long, the data is likely incompressible: the next few
       // bytes become literals without a search (but still inserted, so that matches into
@@ -378,21 +385,11 @@ uint64_t TDeflateEncoder::deflateLazy() {
       int skip = 0;
       if (matchLength < kMinMatch && misses > kSkipAfter)
         skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la - 1});
-      if (tally.Literal(win[s - 1])) {
-        QUELT_SAVE_STATE();
-        endBlock(false);
-        tally.Reload();
-        bs = s;
-      }
+      if (tally.Literal(win[s - 1])) QUELT_END_BLOCK();
       ++s;
       --la;
       for (; skip > 0 && !worthSearching(s); --skip) {
-        if (tally.Literal(win[s - 1])) {
-          QUELT_SAVE_STATE();
-          endBlock(false);
-          tally.Reload();
-          bs = s;
-        }
+        if (tally.Literal(win[s - 1])) QUELT_END_BLOCK();
         insert(s);
         ++s;
         --la;
@@ -402,11 +399,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
       ++s;
       --la;
     }
-    if (la < kMinLookahead) {
-      QUELT_SAVE_STATE();
-      refillWindow();
-      QUELT_LOAD_STATE();
-    }
+    QUELT_REFILL();
   }
   if (matchAvailable) (void)tally.Literal(win[s - 1]);
   tally.Done();
@@ -469,12 +462,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
       if (++misses > kSkipAfter) {
         int skip = std::min({(misses - kSkipAfter) >> kSkipShift, kMaxSkip, la});
         for (; skip > 0 && !worthSearching(s); --skip) {
-          if (flush) {
-            QUELT_SAVE_STATE();
-            endBlock(false);
-            tally.Reload();
-            bs = s;
-          }
+          if (flush) QUELT_END_BLOCK();
           flush = tally.Literal(win[s]);
           insert(s);
           --la;
@@ -482,17 +470,8 @@ uint64_t TDeflateEncoder::deflateQuick() {
         }
       }
     }
-    if (flush) {
-      QUELT_SAVE_STATE();
-      endBlock(false);
-      tally.Reload();
-      bs = s;
-    }
-    if (la < kMinLookahead) {
-      QUELT_SAVE_STATE();
-      refillWindow();
-      QUELT_LOAD_STATE();
-    }
+    if (flush) QUELT_END_BLOCK();
+    QUELT_REFILL();
   }
   tally.Done();
   QUELT_SAVE_STATE();
@@ -543,17 +522,8 @@ uint64_t TDeflateEncoder::deflateFast() {
       --la;
       ++s;
     }
-    if (flush) {
-      QUELT_SAVE_STATE();
-      endBlock(false);
-      tally.Reload();
-      bs = s;
-    }
-    if (la < kMinLookahead) {
-      QUELT_SAVE_STATE();
-      refillWindow();
-      QUELT_LOAD_STATE();
-    }
+    if (flush) QUELT_END_BLOCK();
+    QUELT_REFILL();
   }
   tally.Done();
   QUELT_SAVE_STATE();
@@ -562,6 +532,8 @@ uint64_t TDeflateEncoder::deflateFast() {
 
 #undef QUELT_SAVE_STATE
 #undef QUELT_LOAD_STATE
+#undef QUELT_END_BLOCK
+#undef QUELT_REFILL
 
 TDeflateResult TDeflateEncoder::Deflate(TEncodeIO& io, int packLevel) {
   const int level = std::clamp(packLevel, 1, 9);
