@@ -508,6 +508,9 @@ uint64_t TDeflateEncoder::deflateFast() {
 
     bool flush;
     if (matchLength >= kMinMatch) {
+      // The next search's bucket, fetched before the check and the count: the prefetch at
+      // the loop's top is for the byte after this one, which the match passes over.
+      __builtin_prefetch(head + 2 * bucketOf(load32(win + s + matchLength)));
       verifyMatch(s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
