@@ -369,6 +369,8 @@ uint64_t TDeflateEncoder::deflateLazy() {
                                              int(std::bit_width(unsigned(s - 1 - prevMatch))))
       matchLength = prevLength;
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
+      // The chain head of the position after the match, which no prefetch has asked for.
+      __builtin_prefetch(head + chainHash<kFive>(win + s - 1 + prevLength));
       verifyMatch(s - 1, prevMatch, prevLength);
       bool flush = tally.Match(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch));
       la -= prevLength - 1;
@@ -444,6 +446,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
 
     bool flush;
     if (matchLength >= kMinMatch) {
+      __builtin_prefetch(head + hash4(win + s + matchLength));  // the next search's, as above
       verifyMatch(s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
