@@ -4,15 +4,6 @@
 
 namespace quelt {
 
-uint32_t reverseBits(uint32_t code, unsigned length) {
-  uint32_t r = 0;
-  for (unsigned i = 0; i < length; ++i) {
-    r = (r << 1) | (code & 1);
-    code >>= 1;
-  }
-  return r;
-}
-
 void TBitWriter::Start(TEncodeIO& io) {
   io_ = &io;
   bitBuf_ = 0;

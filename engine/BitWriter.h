@@ -2,6 +2,7 @@
 // writer in chunks of kBufferSize so its encryption and message pump run once per chunk.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +12,22 @@
 
 namespace quelt {
 
-// The low `length` bits of `code` in reverse order (canonical codes are sent from the top bit).
-uint32_t reverseBits(uint32_t code, unsigned length);
+namespace detail {
+inline constexpr auto kReversedBytes = [] {
+  std::array<uint8_t, 256> r{};
+  for (unsigned b = 0; b < 256; ++b)
+    for (unsigned i = 0; i < 8; ++i) r[b] |= uint8_t(((b >> i) & 1) << (7 - i));
+  return r;
+}();
+}  // namespace detail
+
+// The low `length` bits of `code` (1 <= length <= 16) in reverse order: canonical codes are sent
+// from the top bit. Every code of every tree goes through it, so small entries feel its cost.
+inline uint32_t reverseBits(uint32_t code, unsigned length) {
+  const uint32_t r = uint32_t(detail::kReversedBytes[code & 0xFF]) << 8 |
+                     detail::kReversedBytes[(code >> 8) & 0xFF];
+  return r >> (16 - length);
+}
 
 class TBitWriter {
  public:

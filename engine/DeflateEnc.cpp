@@ -116,15 +116,20 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   };
   level_ = kLevels[packLevel];
 
+  forgetEntry();
   // Bytes left by the previous entry would still be compared past the end of this one; clear
   // them so an entry's output depends on its own bytes only.
   std::fill_n(window_.begin(), highWater_, uint8_t(0));
   highWater_ = 0;
   // Only the tables this level uses: many small entries would pay for the others.
   packLevel_ = packLevel;
-  std::fill(head_.begin(), head_.end(), uint16_t(0));
-  if (packLevel > 1) std::fill(head3_.begin(), head3_.end(), uint16_t(0));
-  if (fiveByteChains(packLevel)) std::fill(head4_.begin(), head4_.end(), uint16_t(0));
+  auto clear = [](std::vector<uint16_t>& v, bool& dirty) {
+    if (dirty) std::fill(v.begin(), v.end(), uint16_t(0));
+    dirty = false;
+  };
+  clear(head_, headDirty_);
+  if (packLevel > 1) clear(head3_, head3Dirty_);
+  if (fiveByteChains(packLevel)) clear(head4_, head4Dirty_);
   strstart_ = 0;
   blockStart_ = 0;
   matchStart_ = 0;
@@ -140,6 +145,36 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   lookahead_ = int(n);
   highWater_ = lookahead_;
   if (lookahead_ < kMinLookahead) refillWindow();
+}
+
+// Empties the table slots the previous entry filled. After a small entry the slots its
+// positions hash to are zeroed one by one, which costs far less than clearing the tables whole
+// (192 KiB at levels 4 to 7); otherwise the tables it used are marked for that. A small entry
+// never slid, so its bytes are still in the window as they were when hashed, and the bytes
+// past them are zero, as they were then.
+void TDeflateEncoder::forgetEntry() {
+  if (packLevel_ == 0) return;  // no entry yet; the tables start empty
+  if (highWater_ > kPreciseClear) {
+    headDirty_ = true;
+    head3Dirty_ = head3Dirty_ || packLevel_ > 1;
+    head4Dirty_ = head4Dirty_ || fiveByteChains(packLevel_);
+    return;
+  }
+  const uint8_t* const win = window_.data();
+  uint16_t* const head = head_.data();
+  if (packLevel_ == 1) {
+    for (int p = 0; p < highWater_; ++p) {
+      uint16_t* const bucket = head + 2 * bucketOf(load32(win + p));
+      bucket[0] = bucket[1] = 0;
+    }
+    return;
+  }
+  const bool five = fiveByteChains(packLevel_);
+  for (int p = 0; p < highWater_; ++p) {
+    head[five ? hash5(win + p) : hash4(win + p)] = 0;
+    head3_[hash3(win + p)] = 0;
+    if (five) head4_[hash4(win + p)] = 0;
+  }
 }
 
 void TDeflateEncoder::slideWindow() {
@@ -369,6 +404,8 @@ uint64_t TDeflateEncoder::deflateLazy() {
                                              int(std::bit_width(unsigned(s - 1 - prevMatch))))
       matchLength = prevLength;
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
+      // The chain head of the position after the match, which no prefetch has asked for.
+      __builtin_prefetch(head + chainHash<kFive>(win + s - 1 + prevLength));
       verifyMatch(s - 1, prevMatch, prevLength);
       bool flush = tally.Match(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch));
       la -= prevLength - 1;
@@ -444,6 +481,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
 
     bool flush;
     if (matchLength >= kMinMatch) {
+      __builtin_prefetch(head + hash4(win + s + matchLength));  // the next search's, as above
       verifyMatch(s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
@@ -508,6 +546,9 @@ uint64_t TDeflateEncoder::deflateFast() {
 
     bool flush;
     if (matchLength >= kMinMatch) {
+      // The next search's bucket, fetched before the check and the count: the prefetch at
+      // the loop's top is for the byte after this one, which the match passes over.
+      __builtin_prefetch(head + 2 * bucketOf(load32(win + s + matchLength)));
       verifyMatch(s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;

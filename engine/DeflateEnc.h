@@ -61,6 +61,7 @@ class TDeflateEncoder {
   // Levels 4 to 7 chain positions by five bytes, with a side table for four-byte matches.
   static bool fiveByteChains(int packLevel) { return packLevel >= 4 && packLevel <= 7; }
   void initMatcher(int packLevel);
+  void forgetEntry();
   void refillWindow();
   void slideWindow();
   static int longestMatch(const uint8_t* win, const uint16_t* prev, int strstart,
@@ -99,6 +100,10 @@ class TDeflateEncoder {
   int matchStart_ = 0;
   bool eof_ = false;
   int highWater_ = 0;  // window bytes filled since they were last cleared
+  // Tables that hold another entry's positions and need clearing whole before use.
+  bool headDirty_ = false, head3Dirty_ = false, head4Dirty_ = false;
+  // Up to this many bytes, an entry's table slots are cleared one by one afterwards.
+  static constexpr int kPreciseClear = 1024;
 };
 
 }  // namespace quelt

@@ -67,6 +67,8 @@ class TUnZipEngine::TExtractRun : public TDecodeIO {
   void FlushOutput() override;
 
  private:
+  // Writes, checksums and counts n decoded bytes.
+  void emit(const uint8_t* data, size_t n);
   void select();
   void extractOne(int index, bool& retry);
   // Reads the 12-byte encryption header and runs the password loop; false to give up.
@@ -454,6 +456,14 @@ bool TUnZipEngine::TExtractRun::Refill() {
 void TUnZipEngine::TExtractRun::Output(const uint8_t* data, size_t n) {
   if (written_ + outFill_ + n > cur_.UncompressedSize) throw TOutputOverflow();
   while (n > 0) {
+    // Whole blocks go out from the decoder's own buffer, sparing a copy of every byte; the
+    // blocks, and so the writes and events, are the same as through the buffer.
+    if (outFill_ == 0 && n >= kBlock) {
+      emit(data, kBlock);
+      data += kBlock;
+      n -= kBlock;
+      continue;
+    }
     size_t take = std::min(n, kBlock - outFill_);
     std::memcpy(out_.data() + outFill_, data, take);
     outFill_ += take;
@@ -465,20 +475,25 @@ void TUnZipEngine::TExtractRun::Output(const uint8_t* data, size_t n) {
 
 void TUnZipEngine::TExtractRun::FlushOutput() {
   if (outFill_ == 0) return;
-  if (linkTarget_) linkTarget_->append(reinterpret_cast<const char*>(out_.data()), outFill_);
+  const size_t n = outFill_;
+  outFill_ = 0;
+  emit(out_.data(), n);
+}
+
+void TUnZipEngine::TExtractRun::emit(const uint8_t* data, size_t n) {
+  if (linkTarget_) linkTarget_->append(reinterpret_cast<const char*>(data), n);
   if (file_ && writeError_.empty()) {
     try {
-      file_->Stream().Write(out_.data(), outFill_);
+      file_->Stream().Write(data, n);
     } catch (const EStreamError& err) {
       // A full disk fails this entry; decoding goes on, so the archive's own damage still
       // tells apart from ours.
       writeError_ = err.what();
     }
   }
-  crc_ = UpdateCRC(crc_, out_.data(), outFill_);
-  written_ += outFill_;
-  totalDone_ += int64_t(outFill_);
-  outFill_ = 0;
+  crc_ = UpdateCRC(crc_, data, n);
+  written_ += n;
+  totalDone_ += int64_t(n);
   if (e_.OnFilePercentDone) e_.OnFilePercentDone(e_, PercentOf(cur_.UncompressedSize, int64_t(written_)));
   if (e_.OnTotalPercentDone) e_.OnTotalPercentDone(e_, TotalPercentOf(totalDone_, totalBytes_));
 }
