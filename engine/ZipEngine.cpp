@@ -360,8 +360,9 @@ int TZipEngine::TZipRun::Run() {
     // worth the bookkeeping, and replacements (in merge) were written already.
     const bool aes = !e_.Password.empty() && e_.AesEncryption;
     if (e_.Jobs > 1 && !streaming_ && !aes && !e_.FilesList.empty())
-      ahead_ =
-          std::make_unique<TParallelDeflate>(e_.FilesList, e_.PackLevel, e_.Jobs, !e_.StoreLinks);
+      ahead_ = std::make_unique<TParallelDeflate>(
+          e_.FilesList, e_.PackLevel, int(std::min<size_t>(size_t(e_.Jobs), e_.FilesList.size())),
+          !e_.StoreLinks);
     for (size_t i = 0; i < e_.FilesList.size(); ++i) {
       slot_ = i;
       if (ahead_) ahead_->Pass(i);
