@@ -206,8 +206,9 @@ class TZipEngine::TZipRun : public TEncodeIO {
                     std::unique_ptr<TLFNFileStream>& spill);
   // What a worker made of the file being written, when it still stands for the file.
   std::unique_ptr<TPrecompressed> takeReady();
-  // Makes the calls of one of its passes again: the same events, and the bytes written.
-  TDeflateResult replay(const TPrecompressed& made, const TEncodedPass& pass);
+  // Makes the calls of one of its passes again: the same events, and the bytes written to
+  // `sink` (this run, or the AES stage in front of it).
+  TDeflateResult replay(const TPrecompressed& made, const TEncodedPass& pass, TEncodeIO& sink);
   // A source's bytes counted as read: progress events.
   void counted(size_t got);
   bool copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize);
@@ -356,10 +357,9 @@ int TZipEngine::TZipRun::Run() {
     if (e_.OnStartZipInfo) e_.OnStartZipInfo(e_, int(e_.FilesList.size()), totalBytes_, end_, stop);
     if (stop) throw EUserCanceled("User canceled Zip operation.");
     checkComments(end_);
-    // Traditional encryption is applied as the bytes are written; AES and a stream are not
-    // worth the bookkeeping, and replacements (in merge) were written already.
-    const bool aes = !e_.Password.empty() && e_.AesEncryption;
-    if (e_.Jobs > 1 && !streaming_ && !aes && !e_.FilesList.empty())
+    // Encryption is applied as the bytes are written. A stream is left alone (its entries
+    // have no stored fallback), and replacements (in merge) were written already.
+    if (e_.Jobs > 1 && !streaming_ && !e_.FilesList.empty())
       ahead_ = std::make_unique<TParallelDeflate>(
           e_.FilesList, e_.PackLevel, int(std::min<size_t>(size_t(e_.Jobs), e_.FilesList.size())),
           !e_.StoreLinks);
@@ -874,7 +874,7 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
     }
     const uint32_t passCrc = entry.CRC32;
     crc_ = kCrcInit;
-    TDeflateResult result = ready   ? replay(*ready, store ? *ready->stored : *ready->deflated)
+    TDeflateResult result = ready ? replay(*ready, store ? *ready->stored : *ready->deflated, *this)
                             : store ? CopyStored(*this)
                                     : encoder_->Deflate(*this, e_.PackLevel);
     const uint32_t crc = ~crc_;
@@ -932,6 +932,7 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
   bool store = e_.PackLevel <= 0;
   std::optional<TAesEncodeIO> aes;
   TDeflateResult result;
+  std::unique_ptr<TPrecompressed> ready = takeReady();
   for (;;) {
     out_->Seek(headerAt, soFromBeginning);
     if (spill) spill->Seek(0, soFromBeginning);
@@ -942,7 +943,9 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
     entry.WriteLocalHeader(*out_);
     aes.emplace(*this, e_.Password, TAesStrength::Aes256);
     aes->Begin();
-    result = store ? CopyStored(*aes) : encoder_->Deflate(*aes, e_.PackLevel);
+    result = ready   ? replay(*ready, store ? *ready->stored : *ready->deflated, *aes)
+             : store ? CopyStored(*aes)
+                     : encoder_->Deflate(*aes, e_.PackLevel);
     aes->Finish();
     if (store || result.Method == kMethodStored || result.CompressedSize <= uint64_t(sourceRead_))
       break;
@@ -1108,7 +1111,8 @@ std::unique_ptr<TPrecompressed> TZipEngine::TZipRun::takeReady() {
   return made;
 }
 
-TDeflateResult TZipEngine::TZipRun::replay(const TPrecompressed& made, const TEncodedPass& pass) {
+TDeflateResult TZipEngine::TZipRun::replay(const TPrecompressed& made, const TEncodedPass& pass,
+                                           TEncodeIO& sink) {
   size_t at = 0;
   for (const int32_t step : pass.steps) {
     if (step > 0) {
@@ -1117,7 +1121,7 @@ TDeflateResult TZipEngine::TZipRun::replay(const TPrecompressed& made, const TEn
     }
     const size_t n = size_t(-int64_t(step));
     if (pass.dataKept)
-      Write(pass.data.data() + at, n);
+      sink.Write(pass.data.data() + at, n);
     else
       e_.CheckCancel();  // bytes the stored pass overwrites
     at += n;

@@ -60,6 +60,7 @@ struct TRun {
   std::string password;
   int64_t blocks = 0;    // block size when writing a set
   bool replace = false;  // replace entries of the same name whatever their dates
+  bool aes = false;
 };
 
 // Adds the tree below `root` into `zip` with the run's settings; returns the events seen.
@@ -69,6 +70,7 @@ std::vector<std::string> addTree(const std::string& root, const std::string& zip
   engine.Jobs = r.jobs;
   engine.PackLevel = r.level;
   engine.Password = r.password;
+  engine.AesEncryption = r.aes;
   engine.Recurse = true;
   engine.SetRelativePaths(true);
   engine.SetRootDir(root);
@@ -122,10 +124,10 @@ TEST(ParallelWrite, WritesTheArchiveOneThreadWrites) {
     TRun run;
     bool update;  // add to an archive holding part of the tree, replacing that part
   } cases[] = {
-      {{2, 6, "", 0, false}, false},      {{3, 1, "", 0, false}, false},
-      {{2, 9, "", 0, false}, false},      {{4, 0, "", 0, false}, false},
-      {{2, 6, "", 100000, false}, false},  // block files: entries go through a spill file
-      {{2, 6, "", 0, true}, true},         // replacements are written inline
+      {{2, 6, "", 0, false, false}, false},      {{3, 1, "", 0, false, false}, false},
+      {{2, 9, "", 0, false, false}, false},      {{4, 0, "", 0, false, false}, false},
+      {{2, 6, "", 100000, false, false}, false},  // block files: entries go through a spill file
+      {{2, 6, "", 0, true, false}, true},         // replacements are written inline
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -159,8 +161,10 @@ TEST(ParallelWrite, FiresTheEventsOfOneThreadAndEncrypts) {
   writeTree(dir / "tree");
   const std::vector<std::string> files = {dir / "tree/*", dir / "tree/one.txt"};  // one named twice
   for (const TRun& r :
-       {TRun{3, 6, "secret", 0, false}, TRun{2, 0, "secret", 0, false}, TRun{2, 9, "", 0, false}}) {
-    SCOPED_TRACE(testing::Message() << "level " << r.level << " password '" << r.password << "'");
+       {TRun{3, 6, "secret", 0, false, false}, TRun{2, 0, "secret", 0, false, false},
+        TRun{2, 6, "secret", 0, false, true}, TRun{2, 9, "", 0, false, false}}) {
+    SCOPED_TRACE(testing::Message() << "level " << r.level << " password '" << r.password << "'"
+                                    << (r.aes ? " AES" : ""));
     TRun one = r;
     one.jobs = 1;
     fs::remove(dir / "one.zip");
