@@ -1,5 +1,8 @@
 // Adding a folder tree of mixed files: quelt-cli add -r -l N against zip -r -N, N = 1, 6, 9,
-// on the same tree in one run. Prints the time and archive size of each and the ratios.
+// on the same tree in one run. Prints the time and archive size of each and the ratios; then
+// add -r -6 with --jobs 1 against --jobs 2 and more, up to the machine's threads.
+// Arguments: the number of runs (3), and "jobs" to time the jobs alone.
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -7,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -63,20 +69,12 @@ double timeCommand(const std::string& command) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-}  // namespace
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
-int main(int argc, char** argv) {
-  std::string bin = fs::canonical(fs::path(argv[0])).parent_path().string();
-  fs::path work = fs::temp_directory_path() / "quelt-bench-add";
-  fs::path tree = work / "tree";
-  if (!fs::exists(tree)) {
-    uint64_t text = collect({"/usr/share/doc", "/usr/include", "/usr/share/perl5", "/usr/lib/python3"},
-                            (tree / "text").string(), 25u << 20, isText);
-    uint64_t binary = collect({"/usr/bin", "/usr/lib/x86_64-linux-gnu"}, (tree / "bin").string(), 20u << 20, isBinary);
-    uint64_t packed = collect({"/usr/share"}, (tree / "packed").string(), 10u << 20, isCompressed);
-    std::printf("tree: %.1f MB text, %.1f MB binary, %.1f MB compressed\n", text / 1e6, binary / 1e6, packed / 1e6);
-  }
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+void compareWithZip(const std::string& bin, const fs::path& work, const fs::path& tree, int runs) {
   std::printf("%-6s %12s %12s %10s %14s %14s %10s\n", "level", "quelt s", "zip s", "time q/z",
               "quelt bytes", "zip bytes", "size q/z");
   for (int level : {1, 6, 9}) {
@@ -93,5 +91,62 @@ int main(int argc, char** argv) {
     double sq = double(fs::file_size(ours)), sz = double(fs::file_size(theirs));
     std::printf("%-6d %12.3f %12.3f %10.3f %14.0f %14.0f %10.4f\n", level, tq, tz, tq / tz, sq, sz, sq / sz);
   }
+}
+
+// User and system seconds of the children waited for so far.
+double childrenCpu() {
+  rusage u{};
+  getrusage(RUSAGE_CHILDREN, &u);
+  auto secs = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return secs(u.ru_utime) + secs(u.ru_stime);
+}
+
+// Wall time of add -r -6 on one thread and on more, runs interleaved, the best of each (with
+// its CPU time, which more threads should not raise much); the archives must be the same bytes.
+void compareJobs(const std::string& bin, const fs::path& work, const fs::path& tree, int runs) {
+  const int threads = int(std::max(2u, std::thread::hardware_concurrency()));
+  std::vector<int> jobs = {1};
+  for (int j = 2; j <= threads; j *= 2) jobs.push_back(j);
+  if (jobs.back() != threads) jobs.push_back(threads);
+  std::vector<double> best(jobs.size(), 1e9), cpu(jobs.size(), 0);
+  for (int r = 0; r < runs; ++r)
+    for (size_t k = 0; k < jobs.size(); ++k) {
+      const fs::path zip = work / ("jobs" + std::to_string(jobs[k]) + ".zip");
+      fs::remove(zip);
+      const double cpu0 = childrenCpu();
+      const double wall = timeCommand("cd " + tree.string() + " && " + bin +
+                                      "/quelt-cli add -q -r -6 --jobs " + std::to_string(jobs[k]) +
+                                      " " + zip.string() + " .");
+      if (wall < best[k]) {
+        best[k] = wall;
+        cpu[k] = childrenCpu() - cpu0;
+      }
+    }
+  const std::string single = contents(work / "jobs1.zip");
+  std::printf("\nadd -r -6 on %d hardware threads, best of %d runs\n", threads, runs);
+  std::printf("%-6s %12s %12s %12s %10s\n", "jobs", "wall s", "cpu s", "speed-up", "same bytes");
+  for (size_t k = 0; k < jobs.size(); ++k) {
+    const bool same = contents(work / ("jobs" + std::to_string(jobs[k]) + ".zip")) == single;
+    std::printf("%-6d %12.3f %12.3f %12.3f %10s\n", jobs[k], best[k], cpu[k], best[0] / best[k],
+                same ? "yes" : "NO");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string bin = fs::canonical(fs::path(argv[0])).parent_path().string();
+  fs::path work = fs::temp_directory_path() / "quelt-bench-add";
+  fs::path tree = work / "tree";
+  if (!fs::exists(tree)) {
+    uint64_t text = collect({"/usr/share/doc", "/usr/include", "/usr/share/perl5", "/usr/lib/python3"},
+                            (tree / "text").string(), 25u << 20, isText);
+    uint64_t binary = collect({"/usr/bin", "/usr/lib/x86_64-linux-gnu"}, (tree / "bin").string(), 20u << 20, isBinary);
+    uint64_t packed = collect({"/usr/share"}, (tree / "packed").string(), 10u << 20, isCompressed);
+    std::printf("tree: %.1f MB text, %.1f MB binary, %.1f MB compressed\n", text / 1e6, binary / 1e6, packed / 1e6);
+  }
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+  if (!(argc > 2 && std::string(argv[2]) == "jobs")) compareWithZip(bin, work, tree, runs);
+  compareJobs(bin, work, tree, runs);
   return 0;
 }

@@ -59,7 +59,9 @@ const char* kAddHelp =
     "                         is stored as the file, and a link to a folder is reported\n"
     "  -C, --ignore-case      wildcards match A-Z without regard to case\n"
     "      --stdin-name NAME  the stored name of the entry read from standard input (the\n"
-    "                         FILE '-'); default \"stdin\"\n";
+    "                         FILE '-'); default \"stdin\"\n"
+    "      --jobs N           compress up to N files at a time, on N threads; the archive\n"
+    "                         is the same as with one (the default)\n";
 
 const char* kRemoveHelp =
     "Usage: quelt-cli remove [OPTIONS] ARCHIVE PATTERN...\n"
@@ -161,7 +163,7 @@ void reportRefusals(TZipEngine& engine, int& problems) {
 }
 
 int runAdd(int argc, char** argv) {
-  enum { kVolumes = 0x1200, kAes, kSplitNames, kStdinName };
+  enum { kVolumes = 0x1200, kAes, kSplitNames, kStdinName, kJobs };
   const auto longOptions = withCommonOptions({{"level", required_argument, nullptr, 'l'},
                                               {"recurse", no_argument, nullptr, 'r'},
                                               {"exclude", required_argument, nullptr, 'x'},
@@ -182,8 +184,10 @@ int runAdd(int argc, char** argv) {
                                               {"ignore-case", no_argument, nullptr, 'C'},
                                               {"split-names", required_argument, nullptr, kSplitNames},
                                               {"stdin-name", required_argument, nullptr, kStdinName},
+                                              {"jobs", required_argument, nullptr, kJobs},
                                               {"help", no_argument, nullptr, 'h'}});
   int level = 6;
+  int jobs = 1;
   bool z01 = false;
   std::string stdinName = "stdin";
   std::vector<std::string> excludes;
@@ -280,6 +284,16 @@ int runAdd(int argc, char** argv) {
         if (stdinName.empty() || stdinName.back() == '/')
           return usageError("add", "--stdin-name needs a file name");
         break;
+      case kJobs: {
+        constexpr int kMaxJobs = 256;
+        const std::string n = optarg;
+        if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(n) < 1 || std::stoi(n) > kMaxJobs)
+          return usageError(
+              "add", "--jobs takes a number of threads from 1 to " + std::to_string(kMaxJobs));
+        jobs = std::stoi(n);
+        break;
+      }
       case 'h':
         std::cout << kAddHelp << kCommonHelp;
         return kOk;
@@ -310,6 +324,7 @@ int runAdd(int argc, char** argv) {
     engine.SetMultiMode(mmSpan);
   }
   engine.PackLevel = level;
+  engine.Jobs = jobs;
   engine.Password = password;
   engine.AesEncryption = aes;
   engine.ZipAction = action;

@@ -20,7 +20,7 @@ _quelt_cli() {
     --incomplete) COMPREPLY=($(compgen -W "bad multi" -- "$cur")); return ;;
     --paths) COMPREPLY=($(compgen -W "none full relative" -- "$cur")); return ;;
     --split-names) COMPREPLY=($(compgen -W "numbered z01" -- "$cur")); return ;;
-    --stdin-name) return ;;
+    --stdin-name | --jobs) return ;;
     -d | --dest | --root | --dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     -l | --level) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 8 9" -- "$cur")); return ;;
   esac

@@ -17,6 +17,7 @@
 #include "engine/DirSearch.h"
 #include "engine/Errors.h"
 #include "engine/FileOps.h"
+#include "engine/ParallelDeflate.h"
 #include "engine/StreamedEntry.h"
 #include "engine/WildMatch.h"
 #include "engine/ZipCrypt.h"
@@ -203,8 +204,13 @@ class TZipEngine::TZipRun : public TEncodeIO {
   // The same for AES-256: one pass, since no header must know the CRC beforehand.
   bool writeAesData(TZipHeaderInfo& entry, const std::string& path, int64_t headerAt,
                     std::unique_ptr<TLFNFileStream>& spill);
-  // Copies the source through `io` as it is: level 0, or what Deflate would enlarge.
-  TDeflateResult copyStored(TEncodeIO& io);
+  // What a worker made of the file being written, when it still stands for the file.
+  std::unique_ptr<TPrecompressed> takeReady();
+  // Makes the calls of one of its passes again: the same events, and the bytes written to
+  // `sink` (this run, or the AES stage in front of it).
+  TDeflateResult replay(const TPrecompressed& made, const TEncodedPass& pass, TEncodeIO& sink);
+  // A source's bytes counted as read: progress events.
+  void counted(size_t got);
   bool copyUnchanged(TZipHeaderInfo& entry, int64_t archiveSize);
   void record(std::unique_ptr<TZipHeaderInfo> entry, const std::string& source);
   // `key`, when given, is the entry's name to find it by when a source later takes it.
@@ -260,6 +266,10 @@ class TZipEngine::TZipRun : public TEncodeIO {
   std::unordered_map<size_t, TZipHeaderInfo> lentWhole_;
   TEndCentral end_;
   std::unique_ptr<TDeflateEncoder> encoder_;
+  // Workers compressing the files of FilesList ahead (Jobs above 1), and the index in
+  // FilesList of the file being written; npos for any other.
+  std::unique_ptr<TParallelDeflate> ahead_;
+  size_t slot_ = std::string::npos;
   std::vector<std::string> disposeList_;
   int count_ = 0;
   int64_t totalBytes_ = 0, bytesDone_ = 0;
@@ -286,6 +296,7 @@ class TZipEngine::TZipRun : public TEncodeIO {
 };
 
 TZipEngine::TZipRun::~TZipRun() {
+  ahead_.reset();  // no worker outlives the run
   if (succeeded_) return;
   giveBack();
   // Whatever went wrong, the half-written output goes; an existing archive was never touched.
@@ -346,7 +357,19 @@ int TZipEngine::TZipRun::Run() {
     if (e_.OnStartZipInfo) e_.OnStartZipInfo(e_, int(e_.FilesList.size()), totalBytes_, end_, stop);
     if (stop) throw EUserCanceled("User canceled Zip operation.");
     checkComments(end_);
-    for (const std::string& s : e_.FilesList) compressOne(s);
+    // Encryption is applied as the bytes are written. A stream is left alone (its entries
+    // have no stored fallback), and replacements (in merge) were written already.
+    if (e_.Jobs > 1 && !streaming_ && !e_.FilesList.empty())
+      ahead_ = std::make_unique<TParallelDeflate>(
+          e_.FilesList, e_.PackLevel, int(std::min<size_t>(size_t(e_.Jobs), e_.FilesList.size())),
+          !e_.StoreLinks);
+    for (size_t i = 0; i < e_.FilesList.size(); ++i) {
+      slot_ = i;
+      if (ahead_) ahead_->Pass(i);
+      compressOne(e_.FilesList[i]);
+    }
+    slot_ = std::string::npos;
+    ahead_.reset();
     if (streamed) compressStreamed();
   }
   writeCentralDirectory();
@@ -821,6 +844,7 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
   // The encryption header carries the CRC, which a first pass works out; a file that
   // changes between the passes is read again, a few times, before it is given up.
   bool store = e_.PackLevel <= 0;
+  std::unique_ptr<TPrecompressed> ready = takeReady();
   for (int attempt = 0;; ++attempt) {
     out_->Seek(headerAt, soFromBeginning);
     if (spill) spill->Seek(0, soFromBeginning);
@@ -829,7 +853,10 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
     source_->Seek(0, soFromBeginning);
     entry.WriteLocalHeader(*out_);
     int64_t passSize = 0;
-    if (encrypting_) {
+    if (encrypting_ && ready) {
+      entry.CRC32 = ready->crc;
+      passSize = int64_t(ready->bytesRead);
+    } else if (encrypting_) {
       uint32_t crc = kCrcInit;
       std::vector<uint8_t> buf(kCopyBlock);
       size_t got;
@@ -840,12 +867,16 @@ bool TZipEngine::TZipRun::writeData(TZipHeaderInfo& entry, const std::string& pa
       }
       entry.CRC32 = ~crc;
       source_->Seek(0, soFromBeginning);
+    }
+    if (encrypting_) {
       TEncryptionHeader header = crypt_.MakeEncryptionHeader(e_.Password, entry.CRC32);
       sink_->Write(header.data(), header.size());
     }
     const uint32_t passCrc = entry.CRC32;
     crc_ = kCrcInit;
-    TDeflateResult result = store ? copyStored(*this) : encoder_->Deflate(*this, e_.PackLevel);
+    TDeflateResult result = ready ? replay(*ready, store ? *ready->stored : *ready->deflated, *this)
+                            : store ? CopyStored(*this)
+                                    : encoder_->Deflate(*this, e_.PackLevel);
     const uint32_t crc = ~crc_;
     if (encrypting_ && (crc != passCrc || sourceRead_ != passSize)) {
       if (attempt < 2) continue;
@@ -901,6 +932,7 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
   bool store = e_.PackLevel <= 0;
   std::optional<TAesEncodeIO> aes;
   TDeflateResult result;
+  std::unique_ptr<TPrecompressed> ready = takeReady();
   for (;;) {
     out_->Seek(headerAt, soFromBeginning);
     if (spill) spill->Seek(0, soFromBeginning);
@@ -911,7 +943,9 @@ bool TZipEngine::TZipRun::writeAesData(TZipHeaderInfo& entry, const std::string&
     entry.WriteLocalHeader(*out_);
     aes.emplace(*this, e_.Password, TAesStrength::Aes256);
     aes->Begin();
-    result = store ? copyStored(*aes) : encoder_->Deflate(*aes, e_.PackLevel);
+    result = ready   ? replay(*ready, store ? *ready->stored : *ready->deflated, *aes)
+             : store ? CopyStored(*aes)
+                     : encoder_->Deflate(*aes, e_.PackLevel);
     aes->Finish();
     if (store || result.Method == kMethodStored || result.CompressedSize <= uint64_t(sourceRead_))
       break;
@@ -1033,7 +1067,7 @@ bool TZipEngine::TZipRun::writeStreamed(TZipHeaderInfo& entry, const std::string
   if (aes) {
     TAesEncodeIO io(*this, e_.Password, TAesStrength::Aes256);
     io.Begin();
-    result = store ? copyStored(io) : encoder_->Deflate(io, level);
+    result = store ? CopyStored(io) : encoder_->Deflate(io, level);
     io.Finish();
     overhead = io.Overhead();
   } else {
@@ -1045,7 +1079,7 @@ bool TZipEngine::TZipRun::writeStreamed(TZipHeaderInfo& entry, const std::string
       sink_->Write(header.data(), header.size());
       overhead = kEncryptionHeaderSize;
     }
-    result = store ? copyStored(*this) : encoder_->Deflate(*this, level);
+    result = store ? CopyStored(*this) : encoder_->Deflate(*this, level);
   }
   // A header still held back is written by Finish: it must keep saying no CRC and sizes.
   const uint32_t crc = aes ? 0 : ~crc_;
@@ -1063,28 +1097,51 @@ bool TZipEngine::TZipRun::writeStreamed(TZipHeaderInfo& entry, const std::string
   return true;
 }
 
-TDeflateResult TZipEngine::TZipRun::copyStored(TEncodeIO& io) {
-  TDeflateResult result;
-  result.Method = kMethodStored;
-  result.Flags = 0;
-  result.InternalAttributes = 0;
-  std::vector<uint8_t> buf(kCopyBlock);
-  size_t got;
-  while ((got = io.Read(buf.data(), buf.size())) > 0) {
-    io.Write(buf.data(), got);
-    result.CompressedSize += got;
+std::unique_ptr<TPrecompressed> TZipEngine::TZipRun::takeReady() {
+  if (!ahead_ || slot_ == std::string::npos) return nullptr;
+  auto made = ahead_->Take(slot_, [this] { e_.CheckCancel(); });
+  // The file must be the one the worker read, unchanged since: the writer's open copy is
+  // what it would have compressed itself. A handler may also have changed the level.
+  const auto* file = dynamic_cast<const TFileStream*>(source_.get());
+  if (!made || !file || made->level != e_.PackLevel || IdentityOf(file->Handle()) != made->identity)
+    return nullptr;
+  const bool enlarged = made->deflated && !made->deflated->dataKept;
+  if (made->level <= 0 ? !made->stored : !made->deflated || (enlarged && !made->stored))
+    return nullptr;
+  return made;
+}
+
+TDeflateResult TZipEngine::TZipRun::replay(const TPrecompressed& made, const TEncodedPass& pass,
+                                           TEncodeIO& sink) {
+  size_t at = 0;
+  for (const int32_t step : pass.steps) {
+    if (step > 0) {
+      counted(size_t(step));
+      continue;
+    }
+    const size_t n = size_t(-int64_t(step));
+    if (pass.dataKept)
+      sink.Write(pass.data.data() + at, n);
+    else
+      e_.CheckCancel();  // bytes the stored pass overwrites
+    at += n;
   }
-  return result;
+  crc_ = ~made.crc;
+  return pass.result;
+}
+
+void TZipEngine::TZipRun::counted(size_t got) {
+  sourceRead_ += int64_t(got);
+  bytesDone_ += int64_t(got);
+  if (e_.OnFilePercentDone) e_.OnFilePercentDone(e_, PercentOf(sourceSize_, sourceRead_));
+  if (e_.OnTotalPercentDone) e_.OnTotalPercentDone(e_, TotalPercentOf(bytesDone_, totalBytes_));
 }
 
 size_t TZipEngine::TZipRun::Read(uint8_t* buf, size_t count) {
   size_t got = source_->Read(buf, count);
   if (got == 0) return 0;
-  sourceRead_ += int64_t(got);
-  bytesDone_ += int64_t(got);
-  if (e_.OnFilePercentDone) e_.OnFilePercentDone(e_, PercentOf(sourceSize_, sourceRead_));
-  if (e_.OnTotalPercentDone) e_.OnTotalPercentDone(e_, TotalPercentOf(bytesDone_, totalBytes_));
   crc_ = UpdateCRC(crc_, buf, got);
+  counted(got);
   return got;
 }
 

@@ -44,6 +44,10 @@ class TZipEngine : public TUnZipEngine {
   // With a Password: encrypt new entries with AES-256 instead of the traditional cipher,
   // which is weak but what the oldest tools read.
   bool AesEncryption = false;
+  // Threads compressing the files of CompressFiles ahead of the writer, each into memory;
+  // the writer still writes them in order and fires every event itself, and the archive is
+  // the one a single thread writes. 1 compresses each file as it is written.
+  int Jobs = 1;
   // When 0 or more: CompressFiles writes a new archive in one pass to this open descriptor (a
   // pipe) instead of to ZipName, never seeking back: each entry's CRC and sizes follow its
   // data. The descriptor stays open; the catalogue is not changed.

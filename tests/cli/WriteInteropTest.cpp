@@ -165,3 +165,31 @@ TEST_F(WriteInterop, DescriptorsSurviveARewrite) {
   EXPECT_EQ(flags.out, "[8, 8, 0]\n");
   EXPECT_EQ(quelt("test " + shq(piped)).status, 0);
 }
+
+TEST_F(WriteInterop, JobsWriteTheArchiveOneThreadWrites) {
+  const std::string one = path("one.zip");
+  RunResult single = quelt("add -r -6 " + shq(one) + " .");
+  ASSERT_EQ(single.status, 0) << single.err;
+  for (const char* jobs : {"2", "5"}) {
+    SCOPED_TRACE(jobs);
+    const std::string many = path(std::string("jobs") + jobs + ".zip");
+    RunResult r = quelt("add -r -6 --jobs " + std::string(jobs) + " " + shq(many) + " .");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(many), readFile(one));
+    // The same lines in the same order; only the archive's name differs.
+    std::string out = r.out;
+    out.replace(out.rfind(many), many.size(), one);
+    EXPECT_EQ(out, single.out);
+  }
+  const std::string locked = path("locked.zip");
+  ASSERT_EQ(quelt("add -r --jobs 2 -P pw " + shq(locked) + " .").status, 0);
+  expectOthersAccept(locked, "pw");
+  for (const char* bad : {"0", "-1", "x", "2x", "", "257", "99999999999"}) {
+    SCOPED_TRACE(bad);
+    RunResult r = quelt("add --jobs '" + std::string(bad) + "' " + shq(path("bad.zip")) + " .");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--jobs takes a number of threads from 1 to 256"), std::string::npos)
+        << r.err;
+  }
+  EXPECT_NE(quelt("add --help").out.find("--jobs N"), std::string::npos);
+}
