@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
@@ -512,6 +514,9 @@ void TMainform::FormCreate() {
     }
     showOutput_ = readInt("ShowOutput", 1) != 0;
     addDocs2StartMenu_ = readInt("AddDocs2StartMenu", 1) != 0;
+    // Not among the values a first start writes: without it the window keeps one thread.
+    if (reg.GetDataType("CompressThreads") == TRegDataType::rdInteger)
+      SetCompressThreads(reg.ReadInteger("CompressThreads"));
     readText("DefDir", "");
 
     if (missing.isEmpty() || pass == 2) break;
@@ -537,6 +542,10 @@ void TMainform::FormCreate() {
     }
   }
   SetTempFolder(tempFolder_);
+}
+
+void TMainform::SetCompressThreads(int n) {
+  ZipEngine1.Jobs = std::clamp(n, 1, kMaxCompressThreads);
 }
 
 void TMainform::SetTempFolder(const QString& folder) {

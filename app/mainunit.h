@@ -91,6 +91,8 @@ class TMainform : public QMainWindow {
   void SetTempFolder(const QString& folder);
   void SetShowOutput(bool value) { showOutput_ = value; }
   void SetAddDocs2StartMenu(bool value) { addDocs2StartMenu_ = value; }
+  // Threads the engine compresses files on; one unless Preferences says otherwise.
+  void SetCompressThreads(int n);
   TSettingsStore& Settings() const { return settings_; }
   QAction* Command(const char* name) const;
   QMenu* SortMenu() const { return sortMenu_; }

@@ -17,6 +17,7 @@ void PreferencesCommand(TMainform& form, TOptionsForm::TPage page) {
   form.SetTempFolder(PathToQt(reg.ReadString("ExpDir")));
   form.SetShowOutput(reg.ReadBool("ShowOutput"));
   form.SetAddDocs2StartMenu(reg.ReadBool("AddDocs2StartMenu"));
+  form.SetCompressThreads(reg.ReadInteger("CompressThreads"));
 }
 
 }  // namespace quelt

@@ -10,6 +10,8 @@ namespace quelt {
 
 // Where the windows keep their remembered items (under the root each one names).
 inline constexpr const char* kSettingsKey = "SOFTWARE\\Dunmarra\\Quelt";
+// Most threads the window lets compress files at once (setting "CompressThreads").
+inline constexpr int kMaxCompressThreads = 64;
 
 // One item of a property store: the control's property kept under the value name of the
 // settings key, with its default.

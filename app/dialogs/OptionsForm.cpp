@@ -102,6 +102,15 @@ QWidget* TOptionsForm::buildProgramPage() {
   AddDocsCheck->setObjectName("AddDocsCheck");
   ShowOutputCheck = new QCheckBox("Show output when zipping and unzipping files", page);
   ShowOutputCheck->setObjectName("ShowOutputCheck");
+  auto* threadsLabel = new QLabel("Threads compressing files:", page);
+  ThreadsSpin = new QSpinBox(page);
+  ThreadsSpin->setObjectName("ThreadsSpin");
+  ThreadsSpin->setRange(1, kMaxCompressThreads);
+  threadsLabel->setBuddy(ThreadsSpin);
+  auto* threadsRow = new QHBoxLayout;
+  threadsRow->addWidget(threadsLabel);
+  threadsRow->addWidget(ThreadsSpin);
+  threadsRow->addStretch(1);
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(temp);
@@ -109,6 +118,7 @@ QWidget* TOptionsForm::buildProgramPage() {
   layout->addWidget(extract);
   layout->addWidget(AddDocsCheck);
   layout->addWidget(ShowOutputCheck);
+  layout->addLayout(threadsRow);
   layout->addStretch(1);
   return page;
 }
@@ -160,6 +170,8 @@ void TOptionsForm::LoadSettings() {
       ShowOutputCheck->setChecked(!reg.ValueExists("ShowOutput") || reg.ReadBool("ShowOutput"));
       AddDocsCheck->setChecked(!reg.ValueExists("AddDocs2StartMenu") ||
                                reg.ReadBool("AddDocs2StartMenu"));
+      ThreadsSpin->setValue(reg.ValueExists("CompressThreads") ? reg.ReadInteger("CompressThreads")
+                                                               : 1);
     }
   } catch (const ERegistryException&) {
     // A value of the wrong kind leaves its control as it was.
@@ -206,6 +218,7 @@ void TOptionsForm::accept() {
     reg.WriteString("ExtDir", PathFromQt(ExtDirEdit->text()));
     reg.WriteBool("ShowOutput", ShowOutputCheck->isChecked());
     reg.WriteBool("AddDocs2StartMenu", AddDocsCheck->isChecked());
+    reg.WriteInteger("CompressThreads", ThreadsSpin->value());
     reg.CloseKey();
   } catch (const ERegistryException& e) {
     // The dialog stays open: what the user chose is still in it.

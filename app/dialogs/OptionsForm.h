@@ -1,5 +1,6 @@
 // "Options", the Preferences: the temporary folder, the starting folders of the Add and
-// Extract dialogs, the recent-documents and output-window choices, and the virus scanner.
+// Extract dialogs, the recent-documents and output-window choices, the threads that compress
+// files, and the virus scanner.
 // Made once at start-up; every showing fills it from the stored values.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <optional>
 #include <utility>
@@ -53,6 +55,7 @@ class TOptionsForm : public QDialog {
   QPushButton* ExtDirBut;
   QCheckBox* AddDocsCheck;
   QCheckBox* ShowOutputCheck;
+  QSpinBox* ThreadsSpin;
   QLineEdit* AntiVirusEdit;
   QPushButton* AntiVirusBut;
   QLineEdit* AntiVirusParamEdit;

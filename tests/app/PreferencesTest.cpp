@@ -5,6 +5,7 @@
 #include "ArchiveTestUtil.h"
 #include "app/QtText.h"
 #include "app/commands/PreferencesCommand.h"
+#include "app/dialogs/DialogParts.h"
 #include "app/dialogs/OptionsForm.h"
 
 namespace quelt::test {
@@ -41,6 +42,8 @@ TEST_F(Preferences, EveryChoiceIsStoredShownAgainAndTakenByTheWindowAtOnce) {
     d.ExtDirEdit->setText(PathToQt(exts));
     d.ShowOutputCheck->setChecked(false);
     d.AddDocsCheck->setChecked(false);
+    EXPECT_EQ(d.ThreadsSpin->value(), 1);
+    d.ThreadsSpin->setValue(3);
     d.AntiVirusEdit->setText("/usr/bin/clamscan");
     d.AntiVirusParamEdit->setText("--infected");
     d.RunMinimizedCheck->setChecked(true);
@@ -56,6 +59,8 @@ TEST_F(Preferences, EveryChoiceIsStoredShownAgainAndTakenByTheWindowAtOnce) {
   EXPECT_EQ(form->Engine().TempPath, temp + "/");
   EXPECT_FALSE(form->ShowOutput());
   EXPECT_FALSE(form->AddDocs2StartMenu());
+  EXPECT_EQ(storedInt("CompressThreads"), 3);
+  EXPECT_EQ(form->Engine().Jobs, 3);
 
   // The next start: the dialog shows what was chosen, the Add and Extract dialogs start in
   // the folders given.
@@ -64,6 +69,7 @@ TEST_F(Preferences, EveryChoiceIsStoredShownAgainAndTakenByTheWindowAtOnce) {
   EXPECT_EQ(form->ExtractDialog().ExtractToEdit->text(), PathToQt(exts));
   EXPECT_EQ(form->TempFolder(), PathToQt(temp));
   EXPECT_FALSE(form->ShowOutput());
+  EXPECT_EQ(form->Engine().Jobs, 3);
   preferences(
       [&](TOptionsForm& d) {
         EXPECT_EQ(d.ExpDirEdit->text(), PathToQt(temp));
@@ -74,6 +80,7 @@ TEST_F(Preferences, EveryChoiceIsStoredShownAgainAndTakenByTheWindowAtOnce) {
         EXPECT_EQ(d.ExtDirEdit->text(), PathToQt(exts));
         EXPECT_FALSE(d.ShowOutputCheck->isChecked());
         EXPECT_FALSE(d.AddDocsCheck->isChecked());
+        EXPECT_EQ(d.ThreadsSpin->value(), 3);
         EXPECT_EQ(d.AntiVirusEdit->text(), "/usr/bin/clamscan");
         EXPECT_EQ(d.AntiVirusParamEdit->text(), "--infected");
         EXPECT_TRUE(d.RunMinimizedCheck->isChecked());
@@ -90,18 +97,23 @@ TEST_F(Preferences, CancelKeepsWhatIsStoredAndEachBoxShowsItsStoredValue) {
         d.ExtractFolderRadio->setChecked(true);
         d.ExpDirEdit->setText("/elsewhere");
         d.AntiVirusEdit->setText("/bin/scanner");
+        d.ThreadsSpin->setValue(4);
       },
       "CancelBut");
   EXPECT_EQ(storedInt("ShowOutput"), 1);
   EXPECT_TRUE(form->ShowOutput());
   EXPECT_FALSE(stored("AntiVirusProgram"));
+  EXPECT_FALSE(storedInt("CompressThreads"));
+  EXPECT_EQ(form->Engine().Jobs, 1);
 
   // A false value stored by another program is shown as false, though the box was checked.
   putSetting("ShowOutput", 0);
   putSetting("ExpDir", "/changed/elsewhere");
+  putSetting("CompressThreads", 500);
   form->Settings().Refresh();
   preferences(
       [](TOptionsForm& d) {
+        EXPECT_EQ(d.ThreadsSpin->value(), kMaxCompressThreads);  // no more than it offers
         EXPECT_FALSE(d.ShowOutputCheck->isChecked());
         EXPECT_TRUE(d.AddDocsCheck->isChecked());
         EXPECT_TRUE(d.ExtractLastRadio->isChecked());
