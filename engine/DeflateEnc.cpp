@@ -116,20 +116,12 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   };
   level_ = kLevels[packLevel];
 
+  // Every entry starts with empty tables, so its output depends on its own bytes only.
   forgetEntry();
-  // Bytes left by the previous entry would still be compared past the end of this one; clear
-  // them so an entry's output depends on its own bytes only.
+  // Bytes left by the previous entry would still be compared past the end of this one.
   std::fill_n(window_.begin(), highWater_, uint8_t(0));
   highWater_ = 0;
-  // Only the tables this level uses: many small entries would pay for the others.
   packLevel_ = packLevel;
-  auto clear = [](std::vector<uint16_t>& v, bool& dirty) {
-    if (dirty) std::fill(v.begin(), v.end(), uint16_t(0));
-    dirty = false;
-  };
-  clear(head_, headDirty_);
-  if (packLevel > 1) clear(head3_, head3Dirty_);
-  if (fiveByteChains(packLevel)) clear(head4_, head4Dirty_);
   strstart_ = 0;
   blockStart_ = 0;
   matchStart_ = 0;
@@ -147,17 +139,18 @@ void TDeflateEncoder::initMatcher(int packLevel) {
   if (lookahead_ < kMinLookahead) refillWindow();
 }
 
-// Empties the table slots the previous entry filled. After a small entry the slots its
+// Empties the tables the previous entry used (the chain links need no clearing: a walk only
+// reaches positions inserted since the tables were empty). After a small entry the slots its
 // positions hash to are zeroed one by one, which costs far less than clearing the tables whole
-// (192 KiB at levels 4 to 7); otherwise the tables it used are marked for that. A small entry
-// never slid, so its bytes are still in the window as they were when hashed, and the bytes
-// past them are zero, as they were then.
+// (192 KiB at levels 4 to 7). A small entry never slid, so its bytes are still in the window
+// as they were when hashed, and the bytes past them are zero, as they were then.
 void TDeflateEncoder::forgetEntry() {
   if (packLevel_ == 0) return;  // no entry yet; the tables start empty
   if (highWater_ > kPreciseClear) {
-    headDirty_ = true;
-    head3Dirty_ = head3Dirty_ || packLevel_ > 1;
-    head4Dirty_ = head4Dirty_ || fiveByteChains(packLevel_);
+    auto clear = [](std::vector<uint16_t>& v) { std::fill(v.begin(), v.end(), uint16_t(0)); };
+    clear(head_);
+    if (packLevel_ > 1) clear(head3_);
+    if (fiveByteChains(packLevel_)) clear(head4_);
     return;
   }
   const uint8_t* const win = window_.data();

@@ -100,8 +100,6 @@ class TDeflateEncoder {
   int matchStart_ = 0;
   bool eof_ = false;
   int highWater_ = 0;  // window bytes filled since they were last cleared
-  // Tables that hold another entry's positions and need clearing whole before use.
-  bool headDirty_ = false, head3Dirty_ = false, head4Dirty_ = false;
   // Up to this many bytes, an entry's table slots are cleared one by one afterwards.
   static constexpr int kPreciseClear = 1024;
 };
