@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "CodecCorpus.h"
 
 namespace fs = std::filesystem;
 
@@ -69,11 +69,6 @@ double timeCommand(const std::string& command) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void compareWithZip(const std::string& bin, const fs::path& work, const fs::path& tree, int runs) {
   std::printf("%-6s %12s %12s %10s %14s %14s %10s\n", "level", "quelt s", "zip s", "time q/z",
               "quelt bytes", "zip bytes", "size q/z");
@@ -122,11 +117,11 @@ void compareJobs(const std::string& bin, const fs::path& work, const fs::path& t
         cpu[k] = childrenCpu() - cpu0;
       }
     }
-  const std::string single = contents(work / "jobs1.zip");
+  const bench::Bytes single = bench::readWhole(work / "jobs1.zip");
   std::printf("\nadd -r -6 on %d hardware threads, best of %d runs\n", threads, runs);
   std::printf("%-6s %12s %12s %12s %10s\n", "jobs", "wall s", "cpu s", "speed-up", "same bytes");
   for (size_t k = 0; k < jobs.size(); ++k) {
-    const bool same = contents(work / ("jobs" + std::to_string(jobs[k]) + ".zip")) == single;
+    const bool same = bench::readWhole(work / ("jobs" + std::to_string(jobs[k]) + ".zip")) == single;
     std::printf("%-6d %12.3f %12.3f %12.3f %10s\n", jobs[k], best[k], cpu[k], best[0] / best[k],
                 same ? "yes" : "NO");
   }
