@@ -283,9 +283,9 @@ inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, unsigned first, uns
 }
 
 // Every match emitted is checked against the bytes it claims to repeat.
-inline void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
-  const uint8_t* a = window_.data() + start;
-  const uint8_t* b = window_.data() + match;
+inline void TDeflateEncoder::verifyMatch(const uint8_t* win, int start, int match, int length) {
+  const uint8_t* a = win + start;
+  const uint8_t* b = win + match;
   // Eight bytes at a time; the last word may reach into the bytes after the match, so only
   // its first bytes count. The window's padding keeps these reads inside it.
   uint64_t diff = 0;
@@ -399,7 +399,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       // The chain head of the position after the match, which no prefetch has asked for.
       __builtin_prefetch(head + chainHash<kFive>(win + s - 1 + prevLength));
-      verifyMatch(s - 1, prevMatch, prevLength);
+      verifyMatch(win, s - 1, prevMatch, prevLength);
       bool flush = tally.Match(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch));
       la -= prevLength - 1;
       // Insert the strings inside the match too: later matches may start there.
@@ -475,7 +475,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     bool flush;
     if (matchLength >= kMinMatch) {
       __builtin_prefetch(head + hash4(win + s + matchLength));  // the next search's, as above
-      verifyMatch(s, ms, matchLength);
+      verifyMatch(win, s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
       if (matchLength <= level.maxLazy) {
@@ -520,10 +520,12 @@ uint64_t TDeflateEncoder::deflateFast() {
   int64_t bs = blockStart_;
   TDeflateTrees::TTally tally(trees_);
 
+  unsigned hash = bucketOf(load32(win + s));
   while (la > 0) {
     const uint32_t bytes = load32(win + s);
-    uint16_t* const bucket = head + 2 * bucketOf(bytes);
-    __builtin_prefetch(head + 2 * bucketOf(load32(win + s + 1)));
+    uint16_t* const bucket = head + 2 * hash;
+    hash = bucketOf(load32(win + s + 1));
+    __builtin_prefetch(head + 2 * hash);
     const unsigned c0 = bucket[0], c1 = bucket[1];
     bucket[1] = uint16_t(c0);
     bucket[0] = uint16_t(s);
@@ -542,7 +544,7 @@ uint64_t TDeflateEncoder::deflateFast() {
       // The next search's bucket, fetched before the check and the count: the prefetch at
       // the loop's top is for the byte after this one, which the match passes over.
       __builtin_prefetch(head + 2 * bucketOf(load32(win + s + matchLength)));
-      verifyMatch(s, ms, matchLength);
+      verifyMatch(win, s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
       s += matchLength;
@@ -551,6 +553,7 @@ uint64_t TDeflateEncoder::deflateFast() {
         b[1] = b[0];
         b[0] = uint16_t(s - k);
       }
+      hash = bucketOf(load32(win + s));
     } else {
       flush = tally.Literal(win[s]);
       --la;
