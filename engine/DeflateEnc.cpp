@@ -520,8 +520,19 @@ uint64_t TDeflateEncoder::deflateFast() {
   int64_t bs = blockStart_;
   TDeflateTrees::TTally tally(trees_);
 
-  unsigned hash = bucketOf(load32(win + s));
-  while (la > 0) {
+  // The loop keeps the end of the lookahead instead of its length, and takes the slow path
+  // only once fewer than kMinLookahead bytes are left, so a position costs one test.
+  int end = s + la;
+  unsigned hash = 0;  // the bucket of the next position's four bytes
+  for (int calm = 0; ; ) {
+    if (s >= calm) {
+      la = end - s;
+      QUELT_REFILL();
+      if (la <= 0) break;
+      end = s + la;
+      calm = end - kMinLookahead + 1;
+      hash = bucketOf(load32(win + s));  // the bytes it was taken from may have come in since
+    }
     const uint32_t bytes = load32(win + s);
     uint16_t* const bucket = head + 2 * hash;
     hash = bucketOf(load32(win + s + 1));
@@ -529,14 +540,16 @@ uint64_t TDeflateEncoder::deflateFast() {
     const unsigned c0 = bucket[0], c1 = bucket[1];
     bucket[1] = uint16_t(c0);
     bucket[0] = uint16_t(s);
-    const bool m0 = (c0 != 0) & (s - int(c0) <= kMaxDist) & (load32(win + c0) == bytes);
-    const bool m1 = (c1 != 0) & (s - int(c1) <= kMaxDist) & (load32(win + c1) == bytes);
+    // An empty slot (0) is a candidate at position 0, whose bytes are real; the distance
+    // test also keeps a position from matching itself.
+    const bool m0 = (unsigned(s - int(c0) - 1) < unsigned(kMaxDist)) & (load32(win + c0) == bytes);
+    const bool m1 = (unsigned(s - int(c1) - 1) < unsigned(kMaxDist)) & (load32(win + c1) == bytes);
     int matchLength = 0;
     if (m0 | m1) {
       const int l0 = m0 ? commonLength(win + s, win + c0) : 0;
       const int l1 = m1 ? commonLength(win + s, win + c1) : 0;
       ms = int(l1 > l0 ? c1 : c0);
-      matchLength = std::min(std::max(l0, l1), la);
+      matchLength = std::min(std::max(l0, l1), end - s);
     }
 
     bool flush;
@@ -546,7 +559,6 @@ uint64_t TDeflateEncoder::deflateFast() {
       __builtin_prefetch(head + 2 * bucketOf(load32(win + s + matchLength)));
       verifyMatch(win, s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
-      la -= matchLength;
       s += matchLength;
       for (int k = std::min(inserted, matchLength - 1); k > 0; --k) {
         uint16_t* const b = head + 2 * bucketOf(load32(win + s - k));
@@ -556,11 +568,12 @@ uint64_t TDeflateEncoder::deflateFast() {
       hash = bucketOf(load32(win + s));
     } else {
       flush = tally.Literal(win[s]);
-      --la;
       ++s;
     }
-    if (flush) QUELT_END_BLOCK();
-    QUELT_REFILL();
+    if (flush) {
+      la = end - s;
+      QUELT_END_BLOCK();
+    }
   }
   tally.Done();
   QUELT_SAVE_STATE();
