@@ -53,7 +53,7 @@ inline unsigned hash3(const uint8_t* p) {
 }
 // Level 1's table: two entries per four-byte hash, in one cache line.
 inline unsigned bucketOf(uint32_t bytes) {
-  return (bytes * 0x9E3779B1u) >> (33 - kHashBits);
+  return (bytes * 0x1E35A7BDu) >> (32 - kHashBits);
 }
 template <bool kFive>
 inline unsigned chainHash(const uint8_t* p) {
@@ -104,14 +104,14 @@ constexpr int kMaxSkip = 64;
 TDeflateEncoder::TDeflateEncoder()
     : window_(kWindowSize + kWindowPad),
       prev_(kWSize),
-      head_(size_t(1) << kHashBits),
+      head_(size_t(1) << (kHashBits + 1)),
       head3_(size_t(1) << kHash3Bits),
       head4_(size_t(1) << kHashBits) {}
 
 void TDeflateEncoder::initMatcher(int packLevel) {
   // Parameters per level: good length, max lazy, nice length, max chain.
   static constexpr TLevel kLevels[10] = {
-      {0, 0, 0, 0},    {4, 4, 16, 4},   {4, 5, 16, 8},     {4, 6, 32, 32},      {4, 4, 16, 16},
+      {0, 0, 0, 0},    {4, 3, 16, 4},   {4, 5, 16, 8},     {4, 6, 32, 32},      {4, 4, 16, 16},
       {8, 16, 32, 32}, {8, 32, 96, 44}, {8, 32, 128, 256}, {16, 128, 258, 512}, {8, 258, 258, 1024},
   };
   level_ = kLevels[packLevel];
