@@ -546,10 +546,17 @@ uint64_t TDeflateEncoder::deflateFast() {
     const bool m1 = (unsigned(s - int(c1) - 1) < unsigned(kMaxDist)) & (load32(win + c1) == bytes);
     int matchLength = 0;
     if (m0 | m1) {
-      const int l0 = m0 ? commonLength(win + s, win + c0) : 0;
-      const int l1 = m1 ? commonLength(win + s, win + c1) : 0;
-      ms = int(l1 > l0 ? c1 : c0);
-      matchLength = std::min(std::max(l0, l1), end - s);
+      int best = 0;
+      ms = int(c0);
+      if (m0) best = commonLength(win + s, win + c0);
+      // The further candidate can only be longer if its four bytes up to and including
+      // offset `best` agree, which one load tells (m1 has already tested its first four).
+      const int at = std::max(best - 3, 0);
+      if (m1 && load32(win + c1 + at) == load32(win + s + at)) {
+        const int l1 = commonLength(win + s, win + c1);
+        if (l1 > best) best = l1, ms = int(c1);
+      }
+      matchLength = std::min(best, end - s);
     }
 
     bool flush;
