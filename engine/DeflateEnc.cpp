@@ -354,9 +354,12 @@ uint64_t TDeflateEncoder::deflateLazy() {
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
   int misses = 0;  // searches in a row that found no match
+  // The chain hash of position hashedAt, taken for the prefetch a step earlier.
+  unsigned nextHash = 0;
+  int hashedAt = -1;
 
   while (la > 0) {
-    const unsigned h = chainHash<kFive>(win + s), h3 = hash3(win + s);
+    const unsigned h = s == hashedAt ? nextHash : chainHash<kFive>(win + s), h3 = hash3(win + s);
     const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
@@ -367,7 +370,9 @@ uint64_t TDeflateEncoder::deflateLazy() {
       pos4 = head4[h4];
       head4[h4] = uint16_t(s);
     }
-    __builtin_prefetch(head + chainHash<kFive>(win + s + 1));
+    nextHash = chainHash<kFive>(win + s + 1);
+    hashedAt = s + 1;
+    __builtin_prefetch(head + nextHash);
     __builtin_prefetch(win + chainStart);
 
     int prevLength = matchLength;
