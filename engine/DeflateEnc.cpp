@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/Errors.h"
 
 namespace quelt {
@@ -77,6 +81,18 @@ inline void insertPosition(const uint8_t* win, uint16_t* prev, uint16_t* head, u
 
 // Number of equal bytes at the start of a and b, at most kMaxMatch.
 inline int commonLength(const uint8_t* a, const uint8_t* b) {
+#if defined(__SSE2__)
+  // Sixteen bytes a step: matches of 9 to 16 bytes, common in text, then take one.
+  int len = 0;
+  do {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + len));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + len));
+    const unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
+    if (differ != 0) return std::min(len + std::countr_zero(differ), TDeflateEncoder::kMaxMatch);
+    len += 16;
+  } while (len < TDeflateEncoder::kMaxMatch);
+  return TDeflateEncoder::kMaxMatch;
+#else
   int len = 0;
   do {
     uint64_t x = load64(a + len) ^ load64(b + len);
@@ -91,6 +107,7 @@ inline int commonLength(const uint8_t* a, const uint8_t* b) {
     len += 8;
   } while (len < TDeflateEncoder::kMaxMatch);
   return TDeflateEncoder::kMaxMatch;
+#endif
 }
 
 // Skipping through data without matches: after kSkipAfter fruitless searches, one more byte is
