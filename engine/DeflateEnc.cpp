@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "engine/Errors.h"
+#include "engine/MatchBytes.h"
 
 namespace quelt {
 namespace {
@@ -23,7 +20,7 @@ constexpr unsigned kWMask = 0x7FFF;
 // the side table keeps, is the one worth taking.
 constexpr unsigned kHashBits = 15;
 constexpr unsigned kHash3Bits = 15;
-// Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
+// Match comparison reads 16 bytes at a time and may run a few bytes past the last input byte.
 constexpr size_t kWindowPad = 64;
 
 inline uint16_t load16(const uint8_t* p) {
@@ -79,36 +76,7 @@ inline void insertPosition(const uint8_t* win, uint16_t* prev, uint16_t* head, u
   head3[hash3(win + pos)] = uint16_t(pos);
 }
 
-// Number of equal bytes at the start of a and b, at most kMaxMatch.
-inline int commonLength(const uint8_t* a, const uint8_t* b) {
-#if defined(__SSE2__)
-  // Sixteen bytes a step: matches of 9 to 16 bytes, common in text, then take one.
-  int len = 0;
-  do {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + len));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + len));
-    const unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
-    if (differ != 0) return std::min(len + std::countr_zero(differ), TDeflateEncoder::kMaxMatch);
-    len += 16;
-  } while (len < TDeflateEncoder::kMaxMatch);
-  return TDeflateEncoder::kMaxMatch;
-#else
-  int len = 0;
-  do {
-    uint64_t x = load64(a + len) ^ load64(b + len);
-    if (x != 0) {
-      if constexpr (std::endian::native == std::endian::little) {
-        len += std::countr_zero(x) >> 3;
-      } else {
-        len += std::countl_zero(x) >> 3;
-      }
-      return std::min(len, TDeflateEncoder::kMaxMatch);
-    }
-    len += 8;
-  } while (len < TDeflateEncoder::kMaxMatch);
-  return TDeflateEncoder::kMaxMatch;
-#endif
-}
+using matchbytes::commonLength;
 
 // Skipping through data without matches: after kSkipAfter fruitless searches, one more byte is
 // skipped per search for every 2^kSkipShift further ones, up to kMaxSkip.
@@ -301,23 +269,7 @@ inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, unsigned first, uns
 
 // Every match emitted is checked against the bytes it claims to repeat.
 inline void TDeflateEncoder::verifyMatch(const uint8_t* win, int start, int match, int length) {
-  const uint8_t* a = win + start;
-  const uint8_t* b = win + match;
-  // Eight bytes at a time; the last word may reach into the bytes after the match, so only
-  // its first bytes count. The window's padding keeps these reads inside it.
-  uint64_t diff = 0;
-  int i = 0;
-  for (; i + 8 <= length; i += 8) diff |= load64(a + i) ^ load64(b + i);
-  if (i < length) {
-    uint64_t x = load64(a + i) ^ load64(b + i);
-    int keep = (length - i) * 8;
-    if constexpr (std::endian::native == std::endian::little) {
-      diff |= x << (64 - keep);
-    } else {
-      diff |= x >> (64 - keep);
-    }
-  }
-  if (diff != 0) [[unlikely]]
+  if (!matchbytes::sameBytes(win + start, win + match, length)) [[unlikely]]
     invalidMatch(start, match, length);
 }
 
@@ -562,10 +514,8 @@ uint64_t TDeflateEncoder::deflateFast() {
     const unsigned c0 = bucket[0], c1 = bucket[1];
     bucket[1] = uint16_t(c0);
     bucket[0] = uint16_t(s);
-    // An empty slot (0) is a candidate at position 0, whose bytes are real; the distance
-    // test also keeps a position from matching itself.
-    const bool m0 = (unsigned(s - int(c0) - 1) < unsigned(kMaxDist)) & (load32(win + c0) == bytes);
-    const bool m1 = (unsigned(s - int(c1) - 1) < unsigned(kMaxDist)) & (load32(win + c1) == bytes);
+    const bool m0 = (c0 != 0) & (s - int(c0) <= kMaxDist) & (load32(win + c0) == bytes);
+    const bool m1 = (c1 != 0) & (s - int(c1) <= kMaxDist) & (load32(win + c1) == bytes);
     int matchLength = 0;
     if (m0 | m1) {
       int best = 0;
