@@ -52,9 +52,13 @@ inline unsigned hash4(const uint8_t* p) {
 inline unsigned hash3(const uint8_t* p) {
   return ((load32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
 }
-// Level 1's table: two entries per four-byte hash, in one cache line.
+// Level 1's table: two entries per four-byte hash, side by side, in 2^kHashBits buckets.
 inline unsigned bucketOf(uint32_t bytes) {
   return (bytes * 0x1E35A7BDu) >> (32 - kHashBits);
+}
+// Entries of head_ a level uses: level 1's buckets take twice the chain heads' room.
+inline size_t headEntries(int level) {
+  return size_t(level == 1 ? 2 : 1) << kHashBits;
 }
 template <bool kFive>
 inline unsigned chainHash(const uint8_t* p) {
@@ -89,7 +93,7 @@ constexpr int kMaxSkip = 64;
 TDeflateEncoder::TDeflateEncoder()
     : window_(kWindowSize + kWindowPad),
       prev_(kWSize),
-      head_(size_t(1) << (kHashBits + 1)),
+      head_(headEntries(1)),
       head3_(size_t(1) << kHash3Bits),
       head4_(size_t(1) << kHashBits) {}
 
@@ -133,7 +137,7 @@ void TDeflateEncoder::forgetEntry() {
   if (packLevel_ == 0) return;  // no entry yet; the tables start empty
   if (highWater_ > kPreciseClear) {
     auto clear = [](std::vector<uint16_t>& v) { std::fill(v.begin(), v.end(), uint16_t(0)); };
-    clear(head_);
+    std::fill_n(head_.begin(), headEntries(packLevel_), uint16_t(0));
     if (packLevel_ > 1) clear(head3_);
     if (fiveByteChains(packLevel_)) clear(head4_);
     return;
@@ -163,15 +167,15 @@ void TDeflateEncoder::slideWindow() {
   blockStart_ -= kWSize;
   // Entries that fall out of the window become empty chains. A saturating subtraction over a
   // fixed count, which compilers turn into vector code.
-  auto rebase = [](std::vector<uint16_t>& v) {
-    for (uint16_t& p : v) p = uint16_t(p > kWSize ? p - kWSize : 0);
+  auto rebase = [](uint16_t* v, size_t n) {
+    for (size_t i = 0; i < n; ++i) v[i] = uint16_t(v[i] > kWSize ? v[i] - kWSize : 0);
   };
-  rebase(head_);
+  rebase(head_.data(), headEntries(packLevel_));
   if (packLevel_ > 1) {
-    rebase(head3_);
-    rebase(prev_);
+    rebase(head3_.data(), head3_.size());
+    rebase(prev_.data(), prev_.size());
   }
-  if (fiveByteChains(packLevel_)) rebase(head4_);
+  if (fiveByteChains(packLevel_)) rebase(head4_.data(), head4_.size());
 }
 
 // Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
