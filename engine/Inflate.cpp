@@ -401,6 +401,16 @@ class TInflater {
   // Makes at least n <= 32 bits available, a byte at a time; false when that would need
   // more zero bytes past the end of the data than a peek can use.
   bool need(unsigned n) {
+    if (bitsleft_ >= n) return true;
+    if (inEnd_ - in_ >= 8) {
+      // A whole word while the block has one: the bits above the count are the stream's
+      // next bits, as the fast loop leaves them, so a later load ORs in the same bits.
+      bitbuf_ |= loadLE64(in_) << bitsleft_;
+      const unsigned bytes = (63 - bitsleft_) >> 3;
+      in_ += bytes;
+      bitsleft_ += 8 * bytes;
+      return true;
+    }
     while (bitsleft_ < n) {
       if (in_ != inEnd_ || nextInput()) {
         bitbuf_ |= uint64_t(*in_++) << bitsleft_;
