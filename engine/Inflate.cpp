@@ -39,7 +39,7 @@ namespace {
 
 constexpr unsigned kMaxMatch = 258;  // longest Deflate match; Deflate64's go in pieces of this
 constexpr unsigned kMaxCodeBits = 15;
-constexpr size_t kChunk = size_t(1) << 17;
+constexpr size_t kChunk = size_t(1) << 18;
 // A match of up to kMaxMatch bytes copied in pieces writes at most this far past its start.
 constexpr size_t kSlack = kMaxMatch + 64;
 
