@@ -1,5 +1,6 @@
 // The byte comparisons of the Deflate match finder: how far two strings agree, and whether a
-// match repeats the bytes it claims. Both read up to 16 bytes past the bytes they compare, so
+// match repeats the bytes it claims. Both read whole steps of 8 or 16 bytes, up to 15 bytes
+// past the bytes they compare (commonLength: up to kMaxMatch + 15 bytes from its starts), so
 // callers keep that much readable padding behind their data.
 #pragma once
 
