@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/Errors.h"
+#include "engine/MatchBytes.h"
 
 namespace quelt {
 namespace {
@@ -19,7 +20,7 @@ constexpr unsigned kWMask = 0x7FFF;
 // the side table keeps, is the one worth taking.
 constexpr unsigned kHashBits = 15;
 constexpr unsigned kHash3Bits = 15;
-// Match comparison reads 8 bytes at a time and may run a few bytes past the last input byte.
+// Match comparison reads 16 bytes at a time and may run a few bytes past the last input byte.
 constexpr size_t kWindowPad = 64;
 
 inline uint16_t load16(const uint8_t* p) {
@@ -51,9 +52,13 @@ inline unsigned hash4(const uint8_t* p) {
 inline unsigned hash3(const uint8_t* p) {
   return ((load32(p) << 8) * 0x9E3779B1u) >> (32 - kHash3Bits);
 }
-// Level 1's table: two entries per four-byte hash, in one cache line.
+// Level 1's table: two entries per four-byte hash, side by side, in 2^kHashBits buckets.
 inline unsigned bucketOf(uint32_t bytes) {
-  return (bytes * 0x9E3779B1u) >> (33 - kHashBits);
+  return (bytes * 0x1E35A7BDu) >> (32 - kHashBits);
+}
+// Entries of head_ a level uses: level 1's buckets take twice the chain heads' room.
+inline size_t headEntries(int level) {
+  return size_t(level == 1 ? 2 : 1) << kHashBits;
 }
 template <bool kFive>
 inline unsigned chainHash(const uint8_t* p) {
@@ -75,23 +80,7 @@ inline void insertPosition(const uint8_t* win, uint16_t* prev, uint16_t* head, u
   head3[hash3(win + pos)] = uint16_t(pos);
 }
 
-// Number of equal bytes at the start of a and b, at most kMaxMatch.
-inline int commonLength(const uint8_t* a, const uint8_t* b) {
-  int len = 0;
-  do {
-    uint64_t x = load64(a + len) ^ load64(b + len);
-    if (x != 0) {
-      if constexpr (std::endian::native == std::endian::little) {
-        len += std::countr_zero(x) >> 3;
-      } else {
-        len += std::countl_zero(x) >> 3;
-      }
-      return std::min(len, TDeflateEncoder::kMaxMatch);
-    }
-    len += 8;
-  } while (len < TDeflateEncoder::kMaxMatch);
-  return TDeflateEncoder::kMaxMatch;
-}
+using matchbytes::commonLength;
 
 // Skipping through data without matches: after kSkipAfter fruitless searches, one more byte is
 // skipped per search for every 2^kSkipShift further ones, up to kMaxSkip.
@@ -104,14 +93,14 @@ constexpr int kMaxSkip = 64;
 TDeflateEncoder::TDeflateEncoder()
     : window_(kWindowSize + kWindowPad),
       prev_(kWSize),
-      head_(size_t(1) << kHashBits),
+      head_(headEntries(1)),
       head3_(size_t(1) << kHash3Bits),
       head4_(size_t(1) << kHashBits) {}
 
 void TDeflateEncoder::initMatcher(int packLevel) {
   // Parameters per level: good length, max lazy, nice length, max chain.
   static constexpr TLevel kLevels[10] = {
-      {0, 0, 0, 0},    {4, 4, 16, 4},   {4, 5, 16, 8},     {4, 6, 32, 32},      {4, 4, 16, 16},
+      {0, 0, 0, 0},    {4, 3, 16, 4},   {4, 5, 16, 8},     {4, 6, 32, 32},      {4, 4, 16, 16},
       {8, 16, 32, 32}, {8, 32, 96, 44}, {8, 32, 128, 256}, {16, 128, 258, 512}, {8, 258, 258, 1024},
   };
   level_ = kLevels[packLevel];
@@ -148,7 +137,7 @@ void TDeflateEncoder::forgetEntry() {
   if (packLevel_ == 0) return;  // no entry yet; the tables start empty
   if (highWater_ > kPreciseClear) {
     auto clear = [](std::vector<uint16_t>& v) { std::fill(v.begin(), v.end(), uint16_t(0)); };
-    clear(head_);
+    std::fill_n(head_.begin(), headEntries(packLevel_), uint16_t(0));
     if (packLevel_ > 1) clear(head3_);
     if (fiveByteChains(packLevel_)) clear(head4_);
     return;
@@ -178,15 +167,15 @@ void TDeflateEncoder::slideWindow() {
   blockStart_ -= kWSize;
   // Entries that fall out of the window become empty chains. A saturating subtraction over a
   // fixed count, which compilers turn into vector code.
-  auto rebase = [](std::vector<uint16_t>& v) {
-    for (uint16_t& p : v) p = uint16_t(p > kWSize ? p - kWSize : 0);
+  auto rebase = [](uint16_t* v, size_t n) {
+    for (size_t i = 0; i < n; ++i) v[i] = uint16_t(v[i] > kWSize ? v[i] - kWSize : 0);
   };
-  rebase(head_);
+  rebase(head_.data(), headEntries(packLevel_));
   if (packLevel_ > 1) {
-    rebase(head3_);
-    rebase(prev_);
+    rebase(head3_.data(), head3_.size());
+    rebase(prev_.data(), prev_.size());
   }
-  if (fiveByteChains(packLevel_)) rebase(head4_);
+  if (fiveByteChains(packLevel_)) rebase(head4_.data(), head4_.size());
 }
 
 // Keeps at least kMinLookahead bytes ahead of strstart while the source lasts, sliding the
@@ -283,24 +272,8 @@ inline bool TDeflateEncoder::likelyMatch(const uint8_t* win, unsigned first, uns
 }
 
 // Every match emitted is checked against the bytes it claims to repeat.
-inline void TDeflateEncoder::verifyMatch(int start, int match, int length) const {
-  const uint8_t* a = window_.data() + start;
-  const uint8_t* b = window_.data() + match;
-  // Eight bytes at a time; the last word may reach into the bytes after the match, so only
-  // its first bytes count. The window's padding keeps these reads inside it.
-  uint64_t diff = 0;
-  int i = 0;
-  for (; i + 8 <= length; i += 8) diff |= load64(a + i) ^ load64(b + i);
-  if (i < length) {
-    uint64_t x = load64(a + i) ^ load64(b + i);
-    int keep = (length - i) * 8;
-    if constexpr (std::endian::native == std::endian::little) {
-      diff |= x << (64 - keep);
-    } else {
-      diff |= x >> (64 - keep);
-    }
-  }
-  if (diff != 0) [[unlikely]]
+inline void TDeflateEncoder::verifyMatch(const uint8_t* win, int start, int match, int length) {
+  if (!matchbytes::sameBytes(win + start, win + match, length)) [[unlikely]]
     invalidMatch(start, match, length);
 }
 
@@ -354,9 +327,12 @@ uint64_t TDeflateEncoder::deflateLazy() {
   int matchLength = kMinMatch - 1;
   bool matchAvailable = false;
   int misses = 0;  // searches in a row that found no match
+  // The chain hash of position hashedAt, taken for the prefetch a step earlier.
+  unsigned nextHash = 0;
+  int hashedAt = -1;
 
   while (la > 0) {
-    const unsigned h = chainHash<kFive>(win + s), h3 = hash3(win + s);
+    const unsigned h = s == hashedAt ? nextHash : chainHash<kFive>(win + s), h3 = hash3(win + s);
     const unsigned chainStart = head[h], pos3 = head3[h3];
     prev[s & kWMask] = uint16_t(chainStart);
     head[h] = uint16_t(s);
@@ -367,7 +343,9 @@ uint64_t TDeflateEncoder::deflateLazy() {
       pos4 = head4[h4];
       head4[h4] = uint16_t(s);
     }
-    __builtin_prefetch(head + chainHash<kFive>(win + s + 1));
+    nextHash = chainHash<kFive>(win + s + 1);
+    hashedAt = s + 1;
+    __builtin_prefetch(head + nextHash);
     __builtin_prefetch(win + chainStart);
 
     int prevLength = matchLength;
@@ -399,7 +377,7 @@ uint64_t TDeflateEncoder::deflateLazy() {
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       // The chain head of the position after the match, which no prefetch has asked for.
       __builtin_prefetch(head + chainHash<kFive>(win + s - 1 + prevLength));
-      verifyMatch(s - 1, prevMatch, prevLength);
+      verifyMatch(win, s - 1, prevMatch, prevLength);
       bool flush = tally.Match(unsigned(s - 1 - prevMatch), unsigned(prevLength - kMinMatch));
       la -= prevLength - 1;
       // Insert the strings inside the match too: later matches may start there.
@@ -475,7 +453,7 @@ uint64_t TDeflateEncoder::deflateQuick() {
     bool flush;
     if (matchLength >= kMinMatch) {
       __builtin_prefetch(head + hash4(win + s + matchLength));  // the next search's, as above
-      verifyMatch(s, ms, matchLength);
+      verifyMatch(win, s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
       la -= matchLength;
       if (matchLength <= level.maxLazy) {
@@ -520,10 +498,23 @@ uint64_t TDeflateEncoder::deflateFast() {
   int64_t bs = blockStart_;
   TDeflateTrees::TTally tally(trees_);
 
-  while (la > 0) {
+  // The loop keeps the end of the lookahead instead of its length, and takes the slow path
+  // only once fewer than kMinLookahead bytes are left, so a position costs one test.
+  int end = s + la;
+  unsigned hash = 0;  // the bucket of the next position's four bytes
+  for (int calm = 0; ; ) {
+    if (s >= calm) {
+      la = end - s;
+      QUELT_REFILL();
+      if (la <= 0) break;
+      end = s + la;
+      calm = end - kMinLookahead + 1;
+      hash = bucketOf(load32(win + s));  // the bytes it was taken from may have come in since
+    }
     const uint32_t bytes = load32(win + s);
-    uint16_t* const bucket = head + 2 * bucketOf(bytes);
-    __builtin_prefetch(head + 2 * bucketOf(load32(win + s + 1)));
+    uint16_t* const bucket = head + 2 * hash;
+    hash = bucketOf(load32(win + s + 1));
+    __builtin_prefetch(head + 2 * hash);
     const unsigned c0 = bucket[0], c1 = bucket[1];
     bucket[1] = uint16_t(c0);
     bucket[0] = uint16_t(s);
@@ -531,10 +522,17 @@ uint64_t TDeflateEncoder::deflateFast() {
     const bool m1 = (c1 != 0) & (s - int(c1) <= kMaxDist) & (load32(win + c1) == bytes);
     int matchLength = 0;
     if (m0 | m1) {
-      const int l0 = m0 ? commonLength(win + s, win + c0) : 0;
-      const int l1 = m1 ? commonLength(win + s, win + c1) : 0;
-      ms = int(l1 > l0 ? c1 : c0);
-      matchLength = std::min(std::max(l0, l1), la);
+      int best = 0;
+      ms = int(c0);
+      if (m0) best = commonLength(win + s, win + c0);
+      // The further candidate can only be longer if its four bytes up to and including
+      // offset `best` agree, which one load tells (m1 has already tested its first four).
+      const int at = std::max(best - 3, 0);
+      if (m1 && load32(win + c1 + at) == load32(win + s + at)) {
+        const int l1 = commonLength(win + s, win + c1);
+        if (l1 > best) best = l1, ms = int(c1);
+      }
+      matchLength = std::min(best, end - s);
     }
 
     bool flush;
@@ -542,22 +540,23 @@ uint64_t TDeflateEncoder::deflateFast() {
       // The next search's bucket, fetched before the check and the count: the prefetch at
       // the loop's top is for the byte after this one, which the match passes over.
       __builtin_prefetch(head + 2 * bucketOf(load32(win + s + matchLength)));
-      verifyMatch(s, ms, matchLength);
+      verifyMatch(win, s, ms, matchLength);
       flush = tally.Match(unsigned(s - ms), unsigned(matchLength - kMinMatch));
-      la -= matchLength;
       s += matchLength;
       for (int k = std::min(inserted, matchLength - 1); k > 0; --k) {
         uint16_t* const b = head + 2 * bucketOf(load32(win + s - k));
         b[1] = b[0];
         b[0] = uint16_t(s - k);
       }
+      hash = bucketOf(load32(win + s));
     } else {
       flush = tally.Literal(win[s]);
-      --la;
       ++s;
     }
-    if (flush) QUELT_END_BLOCK();
-    QUELT_REFILL();
+    if (flush) {
+      la = end - s;
+      QUELT_END_BLOCK();
+    }
   }
   tally.Done();
   QUELT_SAVE_STATE();

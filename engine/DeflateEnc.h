@@ -71,7 +71,7 @@ class TDeflateEncoder {
                        int& matchStart);
   static bool likelyMatch(const uint8_t* win, unsigned first, unsigned second, unsigned fourth,
                           unsigned third, int pos, int far3);
-  void verifyMatch(int start, int match, int length) const;
+  static void verifyMatch(const uint8_t* win, int start, int match, int length);
   [[noreturn]] static void invalidMatch(int start, int match, int length);
   uint64_t endBlock(bool last);
   template <bool kFive>

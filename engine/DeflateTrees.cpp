@@ -416,7 +416,11 @@ void TDeflateTrees::compressBlock(TBitWriter& bits, const uint16_t* lcode, const
   for (int c = 0; c < kDCodes; ++c)
     dist[c] = dcode[c] | uint32_t(dlen[c]) << 16 | uint32_t(kExtraDBits[c]) << 24;
 
-  const uint16_t* lits = lits_.data();
+  // Locals, because the writer's byte stores may alias any member as far as the compiler
+  // knows, which would reload them on every item.
+  const uint16_t* const lits = lits_.data();
+  const uint64_t* const matches = matches_.data();
+  const unsigned matchCount = matchCount_, items = items_;
   TBitWriter::TBatch out(bits);
   // At most 7 bits are held after a flush. Three literals add at most 45 bits, a match at
   // most 15 + 5 + 15 + 13.
@@ -435,8 +439,8 @@ void TDeflateTrees::compressBlock(TBitWriter& bits, const uint16_t* lcode, const
     out.Flush();
   };
   unsigned next = 0;  // first item not yet written
-  for (unsigned k = 0; k < matchCount_; ++k) {
-    const uint64_t m = matches_[k];
+  for (unsigned k = 0; k < matchCount; ++k) {
+    const uint64_t m = matches[k];
     const unsigned at = unsigned(m & 0xFFFF);
     literals(next, at);
     next = at + 1;
@@ -451,7 +455,7 @@ void TDeflateTrees::compressBlock(TBitWriter& bits, const uint16_t* lcode, const
     out.Add((l & 0xFFFFFF) | dv << lcount, lcount + dl + (e >> 24));
     out.Flush();
   }
-  literals(next, items_);
+  literals(next, items);
   uint32_t e = lit[kEndBlock];
   out.Add(e & 0xFFFFFF, e >> 24);
   out.Flush();

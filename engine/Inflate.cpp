@@ -39,7 +39,7 @@ namespace {
 
 constexpr unsigned kMaxMatch = 258;  // longest Deflate match; Deflate64's go in pieces of this
 constexpr unsigned kMaxCodeBits = 15;
-constexpr size_t kChunk = size_t(1) << 17;
+constexpr size_t kChunk = size_t(1) << 18;
 // A match of up to kMaxMatch bytes copied in pieces writes at most this far past its start.
 constexpr size_t kSlack = kMaxMatch + 64;
 
@@ -401,6 +401,16 @@ class TInflater {
   // Makes at least n <= 32 bits available, a byte at a time; false when that would need
   // more zero bytes past the end of the data than a peek can use.
   bool need(unsigned n) {
+    if (bitsleft_ >= n) return true;
+    if (inEnd_ - in_ >= 8) {
+      // A whole word while the block has one: the bits above the count are the stream's
+      // next bits, as the fast loop leaves them, so a later load ORs in the same bits.
+      bitbuf_ |= loadLE64(in_) << bitsleft_;
+      const unsigned bytes = (63 - bitsleft_) >> 3;
+      in_ += bytes;
+      bitsleft_ += 8 * bytes;
+      return true;
+    }
     while (bitsleft_ < n) {
       if (in_ != inEnd_ || nextInput()) {
         bitbuf_ |= uint64_t(*in_++) << bitsleft_;

@@ -323,13 +323,17 @@ TEST(DeflateEnc, LevelOneSeesTheTwoLatestCandidates) {
   auto part = [&](size_t from, size_t n) {
     return Bytes(u.begin() + long(from), u.begin() + long(from + n));
   };
-  const Bytes prefix = {200, 201, 202, 203};
+  // No four bytes of the data share the prefix's bucket, which would push a candidate out.
+  const Bytes prefix = {200, 201, 202, 204};
   auto tail = [&](int k) { return part(3000 + size_t(k) * 100, 20); };
   for (int k : {1, 2, 3}) {
     Bytes data;
     std::vector<size_t> at = {0};  // where each prefix starts, the first one at index 1
     auto add = [&](const Bytes& filler, int t) {
       data.insert(data.end(), filler.begin(), filler.end());
+      // A byte of its own before each prefix, so that no match starts a byte early by chance
+      // (the fillers' last bytes may agree) and leaves the prefix an inner position.
+      data.push_back(uint8_t(150 + at.size()));
       at.push_back(data.size());
       for (const Bytes& b : {prefix, tail(t)}) data.insert(data.end(), b.begin(), b.end());
     };
