@@ -39,6 +39,8 @@ namespace crcdetail {
 // The table-driven steps alone (UpdateCRC uses carry-less multiplication where the
 // processor has it); for tests and benchmarks.
 [[nodiscard]] uint32_t updateSliced(uint32_t crc, const uint8_t* p, size_t n);
+// Without the 256-bit folding that UpdateCRC uses where the processor has it.
+[[nodiscard]] uint32_t updateNarrow(uint32_t crc, const uint8_t* p, size_t n);
 }  // namespace crcdetail
 
 // The finished CRC-32 of one whole buffer.

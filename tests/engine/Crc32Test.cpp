@@ -35,19 +35,23 @@ TEST(Crc32, GivesKnownValues) {
   }
 }
 
-// Both multi-byte paths (folding, where the processor has it, and slicing) agree with one
-// table step per byte, whatever the alignment, length and starting register.
+// Every multi-byte path (folding in 256-bit and in 128-bit registers, where the processor
+// has them, and slicing) agrees with one table step per byte, whatever the alignment, length
+// and starting register.
 TEST(Crc32, FastPathsAgreeWithByteStepsAtEveryAlignmentAndLength) {
   auto data = test::randomBytes(9000, 11);
   std::vector<size_t> lengths;
   for (size_t len = 0; len < 300; ++len) lengths.push_back(len);
-  for (size_t len : {511, 512, 513, 1000, 4095, 4096, 4097, 8191}) lengths.push_back(len);
+  for (size_t len : {511, 512, 513, 1000, 1023, 1024, 1025, 1151, 4095, 4096, 4097, 8191})
+    lengths.push_back(len);
   for (size_t align = 0; align < 16; ++align) {
     for (size_t len : lengths) {
       const uint8_t* p = data.data() + align;
       const uint32_t start = 0x9E3779B9u * uint32_t(len + align);
       const uint32_t want = bytewise(start, p, len);
       ASSERT_EQ(UpdateCRC(start, p, len), want) << "align " << align << " len " << len;
+      ASSERT_EQ(crcdetail::updateNarrow(start, p, len), want)
+          << "align " << align << " len " << len;
       ASSERT_EQ(crcdetail::updateSliced(start, p, len), want)
           << "align " << align << " len " << len;
     }
