@@ -502,13 +502,13 @@ uint64_t TDeflateEncoder::deflateFast() {
   // only once fewer than kMinLookahead bytes are left, so a position costs one test.
   int end = s + la;
   unsigned hash = 0;  // the bucket of the next position's four bytes
-  for (int calm = 0; ; ) {
-    if (s >= calm) {
+  for (int slowFrom = 0;;) {
+    if (s >= slowFrom) {
       la = end - s;
       QUELT_REFILL();
       if (la <= 0) break;
       end = s + la;
-      calm = end - kMinLookahead + 1;
+      slowFrom = end - kMinLookahead + 1;
       hash = bucketOf(load32(win + s));  // the bytes it was taken from may have come in since
     }
     const uint32_t bytes = load32(win + s);
@@ -548,6 +548,7 @@ uint64_t TDeflateEncoder::deflateFast() {
         b[1] = b[0];
         b[0] = uint16_t(s - k);
       }
+      // Hashed again rather than kept from the prefetch: kept, it made the loop slower.
       hash = bucketOf(load32(win + s));
     } else {
       flush = tally.Literal(win[s]);

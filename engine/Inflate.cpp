@@ -398,8 +398,9 @@ class TInflater {
     inEnd_ = io_.inEnd;
     return true;
   }
-  // Makes at least n <= 32 bits available, a byte at a time; false when that would need
-  // more zero bytes past the end of the data than a peek can use.
+  // Makes at least n <= 32 bits available, a word at a time while the input block has one,
+  // else a byte at a time; false when that would need more zero bytes past the end of the
+  // data than a peek can use.
   bool need(unsigned n) {
     if (bitsleft_ >= n) return true;
     if (inEnd_ - in_ >= 8) {
