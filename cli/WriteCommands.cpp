@@ -287,11 +287,12 @@ int runAdd(int argc, char** argv) {
       case kJobs: {
         constexpr int kMaxJobs = 256;
         const std::string n = optarg;
-        if (n.empty() || n.size() > 3 || n.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(n) < 1 || std::stoi(n) > kMaxJobs)
+        const bool digits = !n.empty() && n.size() <= 3 &&
+                            n.find_first_not_of("0123456789") == std::string::npos;
+        jobs = digits ? std::stoi(n) : 0;
+        if (jobs < 1 || jobs > kMaxJobs)
           return usageError(
               "add", "--jobs takes a number of threads from 1 to " + std::to_string(kMaxJobs));
-        jobs = std::stoi(n);
         break;
       }
       case 'h':
